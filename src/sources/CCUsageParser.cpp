@@ -1,0 +1,97 @@
+#include "sources/CCUsageParser.h"
+
+#include "model/Utf8.h"
+#include "sources/JsonlRecordReader.h"
+#include "sources/LogFileWalker.h"
+
+namespace fernhollow::CCUsageParser {
+namespace {
+
+using simdjson::dom::object;
+
+std::optional<UsageRecord> recordFromLine(object line, const LogFile& file) {
+    object message;
+    const bool hasMessage = line["message"].get_object().get(message) == simdjson::SUCCESS;
+    object usage;
+    if (!(hasMessage && message["usage"].get_object().get(usage) == simdjson::SUCCESS) &&
+        line["usage"].get_object().get(usage) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    UsageRecord record;
+    record.inputTokens = tokenCount(usage["input_tokens"]).value_or(0);
+    record.outputTokens = tokenCount(usage["output_tokens"]).value_or(0);
+    record.cacheCreationInputTokens = tokenCount(usage["cache_creation_input_tokens"]).value_or(0);
+    record.cacheReadInputTokens = tokenCount(usage["cache_read_input_tokens"]).value_or(0);
+    const auto counted = countedTokens(record);
+    if (!counted || *counted == 0) {
+        return std::nullopt;
+    }
+    record.cacheCreation1hTokens =
+        tokenCount(usage["cache_creation"]["ephemeral_1h_input_tokens"]).value_or(0);
+
+    std::string_view text;
+    if (hasMessage && message["model"].get_string().get(text) == simdjson::SUCCESS) {
+        record.model = text;
+    } else if (line["model"].get_string().get(text) == simdjson::SUCCESS) {
+        record.model = text;
+    } else {
+        record.model = "unknown";
+    }
+    if (hasMessage && message["id"].get_string().get(text) == simdjson::SUCCESS) {
+        record.messageId = text;
+    }
+    if (line["timestamp"].get_string().get(text) != simdjson::SUCCESS) {
+        text = {};
+    }
+    record.timestamp = timestampOrNow(text);
+    record.id = Uuid::random();
+    record.projectPath = file.projectPath;
+    record.sessionId = file.sessionId;
+    return record;
+}
+
+std::vector<UsageRecord> readLog(const LogFile& file, simdjson::dom::parser& parser) {
+    return readJsonlRecords(file.path, parser, [&](object line) { return recordFromLine(line, file); });
+}
+
+std::string projectOf(std::string_view relativePath) {
+    const std::size_t slash = relativePath.find('/');
+    return utf8::toValid(relativePath.substr(0, slash));
+}
+
+} // namespace
+
+std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
+                                   const std::filesystem::path& projectsRoot) {
+    const std::string path = file.string();
+    std::string root = projectsRoot.string();
+    while (root.size() > 1 && root.ends_with('/')) {
+        root.pop_back();
+    }
+    std::string_view relative = path;
+    if (relative.starts_with(root + "/")) {
+        relative.remove_prefix(root.size() + 1);
+    }
+    while (relative.starts_with('/')) {
+        relative.remove_prefix(1);
+    }
+    std::string project = projectOf(relative);
+    LogFile log{path, 0.0, 0, project.empty() ? "unknown" : std::move(project), sessionIdOf(path)};
+    simdjson::dom::parser parser;
+    return readLog(log, parser);
+}
+
+ParseResult parseChanged(const std::filesystem::path& projectsRoot, const FileTimes& knownMtimes,
+                         std::vector<UsageRecord> priorRecords) {
+    std::vector<LogFile> files;
+    const bool walked = walkJsonlFiles(projectsRoot, [&](const FoundLogFile& found) {
+        files.push_back(
+            {found.path, found.mtime, found.size, projectOf(found.relativePath), sessionIdOf(found.path)});
+    });
+    if (!walked) {
+        return {std::move(priorRecords), knownMtimes};
+    }
+    return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog);
+}
+
+} // namespace fernhollow::CCUsageParser

@@ -1,0 +1,170 @@
+#include "sources/IncrementalScan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+
+namespace fernhollow {
+namespace {
+
+using IndexRange = std::pair<std::size_t, std::size_t>;
+
+struct RecordRun {
+    const std::string* key; // points into PriorGroups::ranges, whose nodes never move
+    IndexRange range;
+};
+
+// Prior records grouped by file key. Scans return each file's records together, so the
+// grouping works on runs and builds one key per run, not one per record.
+struct PriorGroups {
+    std::unordered_map<std::string, std::vector<IndexRange>> ranges;
+    std::vector<RecordRun> runs; // in prior order
+};
+
+PriorGroups groupByKey(const std::vector<UsageRecord>& records) {
+    PriorGroups groups;
+    for (std::size_t begin = 0; begin < records.size();) {
+        const UsageRecord& first = records[begin];
+        std::size_t end = begin + 1;
+        while (end < records.size() && records[end].sessionId == first.sessionId &&
+               records[end].projectPath == first.projectPath) {
+            ++end;
+        }
+        const auto it = groups.ranges.try_emplace(fileKey(first.projectPath, first.sessionId)).first;
+        it->second.emplace_back(begin, end);
+        groups.runs.push_back({&it->first, {begin, end}});
+        begin = end;
+    }
+    return groups;
+}
+
+std::vector<std::vector<UsageRecord>> readInParallel(const std::vector<const LogFile*>& files,
+                                                     const LogFileReader& read) {
+    std::vector<std::vector<UsageRecord>> results(files.size());
+    // Largest first, so one big file read last does not leave the other cores idle.
+    std::vector<std::size_t> order(files.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return files[a]->size > files[b]->size; });
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        simdjson::dom::parser parser;
+        for (std::size_t k = next++; k < order.size(); k = next++) {
+            results[order[k]] = read(*files[order[k]], parser);
+        }
+    };
+    const std::size_t threadCount =
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), files.size());
+    std::vector<std::jthread> helpers;
+    for (std::size_t i = 1; i < threadCount; ++i) {
+        helpers.emplace_back(work);
+    }
+    work();
+    return results;
+}
+
+} // namespace
+
+std::string fileKey(std::string_view projectPath, std::string_view sessionId) {
+    std::string key;
+    key.reserve(projectPath.size() + sessionId.size() + 7);
+    key.append(projectPath).append("/").append(sessionId).append(".jsonl");
+    return key;
+}
+
+ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
+                             std::vector<UsageRecord> priorRecords, const LogFileReader& read) {
+    ScanResult result;
+    result.updatedMtimes.reserve(files.size());
+    const PriorGroups prior = groupByKey(priorRecords);
+
+    std::vector<std::string> keys;
+    keys.reserve(files.size());
+    std::unordered_set<std::string_view> rereadKeys;
+    for (const LogFile& file : files) {
+        result.updatedMtimes[file.path] = file.mtime;
+        const std::string& key = keys.emplace_back(fileKey(file.projectPath, file.sessionId));
+        const auto known = knownMtimes.find(file.path);
+        const bool unchanged = known != knownMtimes.end() ? file.mtime <= known->second : file.mtime <= 0.0;
+        // A file whose earlier read gave no records has no group, so it is read again.
+        if (!unchanged || !prior.ranges.contains(key)) {
+            rereadKeys.insert(key);
+        }
+    }
+    if (rereadKeys.empty()) {
+        result.records = std::move(priorRecords);
+        return result;
+    }
+
+    std::vector<std::size_t> toRead;
+    std::vector<const LogFile*> filesToRead;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (rereadKeys.contains(keys[i])) {
+            toRead.push_back(i);
+            filesToRead.push_back(&files[i]);
+        }
+    }
+    std::vector<std::vector<UsageRecord>> fresh = readInParallel(filesToRead, read);
+
+    // Walk order decides which copy of a message counts. A re-read group first gives back
+    // the ids it held, so its own messages are not dropped as copies of themselves.
+    std::vector<std::vector<bool>> keep(fresh.size());
+    {
+        std::unordered_set<std::string_view> seen;
+        seen.reserve(priorRecords.size() + filesToRead.size() * 64);
+        for (const UsageRecord& record : priorRecords) {
+            if (!record.messageId.empty()) {
+                seen.insert(record.messageId);
+            }
+        }
+        std::unordered_set<std::string_view> released;
+        for (std::size_t k = 0; k < toRead.size(); ++k) {
+            const std::string& key = keys[toRead[k]];
+            if (released.insert(key).second) {
+                if (const auto group = prior.ranges.find(key); group != prior.ranges.end()) {
+                    for (const auto& [begin, end] : group->second) {
+                        for (std::size_t i = begin; i < end; ++i) {
+                            seen.erase(priorRecords[i].messageId);
+                        }
+                    }
+                }
+            }
+            keep[k].resize(fresh[k].size());
+            for (std::size_t j = 0; j < fresh[k].size(); ++j) {
+                const std::string& messageId = fresh[k][j].messageId;
+                keep[k][j] = messageId.empty() || seen.insert(messageId).second;
+            }
+        }
+    }
+
+    std::size_t total = 0;
+    for (const auto& run : prior.runs) {
+        if (!rereadKeys.contains(*run.key)) {
+            total += run.range.second - run.range.first;
+        }
+    }
+    for (const auto& flags : keep) {
+        total += static_cast<std::size_t>(std::count(flags.begin(), flags.end(), true));
+    }
+    result.records.reserve(total);
+    for (const auto& run : prior.runs) {
+        if (!rereadKeys.contains(*run.key)) {
+            std::move(priorRecords.begin() + static_cast<std::ptrdiff_t>(run.range.first),
+                      priorRecords.begin() + static_cast<std::ptrdiff_t>(run.range.second),
+                      std::back_inserter(result.records));
+        }
+    }
+    for (std::size_t k = 0; k < fresh.size(); ++k) {
+        for (std::size_t j = 0; j < fresh[k].size(); ++j) {
+            if (keep[k][j]) {
+                result.records.push_back(std::move(fresh[k][j]));
+            }
+        }
+    }
+    return result;
+}
+
+} // namespace fernhollow

@@ -1,0 +1,185 @@
+#include "sources/JsonlRecordReader.h"
+
+#include "model/IsoDate.h"
+#include "model/Utf8.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+namespace fernhollow {
+namespace {
+
+// The whole file plus the zeroed tail simdjson may read past a line's end.
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+};
+
+std::optional<FileBytes> readWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // The agent may append while we read: keep reading to the end, growing as needed.
+    std::size_t capacity = static_cast<std::size_t>(info.st_size) + 4096;
+    FileBytes bytes{std::make_unique<char[]>(capacity + simdjson::SIMDJSON_PADDING), 0};
+    for (;;) {
+        if (bytes.size == capacity) {
+            capacity *= 2;
+            auto larger = std::make_unique<char[]>(capacity + simdjson::SIMDJSON_PADDING);
+            std::memcpy(larger.get(), bytes.data.get(), bytes.size);
+            bytes.data = std::move(larger);
+        }
+        const ssize_t got = ::read(fd, bytes.data.get() + bytes.size, capacity - bytes.size);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes.size += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    std::memset(bytes.data.get() + bytes.size, 0, simdjson::SIMDJSON_PADDING);
+    return bytes;
+}
+
+// Next line break: LF, CR or CR LF. Returns the line's end and where the next line starts.
+std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+        return {text.size(), text.size()};
+    }
+    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    return {end, end + (crlf ? 2 : 1)};
+}
+
+} // namespace
+
+std::vector<UsageRecord> readJsonlRecords(const std::string& path, simdjson::dom::parser& parser,
+                                          const LineRecordReader& readLine) {
+    std::vector<UsageRecord> records;
+    const auto bytes = readWholeFile(path);
+    if (!bytes) {
+        return records;
+    }
+    const std::string_view text(bytes->data.get(), bytes->size);
+    // The parser validates the UTF-8 of every line it accepts, and only line breaks lie
+    // outside lines; so the whole file needs its own check only when some line was refused.
+    bool anyLineRefused = false;
+    for (std::size_t start = 0; start < text.size();) {
+        const auto [end, next] = lineEnd(text, start);
+        if (end > start) {
+            // The file buffer is padded at its end, so a line inside it can be parsed in place.
+            simdjson::dom::object line;
+            if (parser.parse(text.data() + start, end - start, false).get_object().get(line) ==
+                simdjson::SUCCESS) {
+                if (auto record = readLine(line)) {
+                    records.push_back(std::move(*record));
+                }
+            } else {
+                anyLineRefused = true;
+            }
+        }
+        start = next;
+    }
+    if (anyLineRefused && !utf8::isValid(text)) {
+        return {};
+    }
+    collapseStreamedCopies(records);
+    return records;
+}
+
+void collapseStreamedCopies(std::vector<UsageRecord>& records) {
+    std::unordered_map<std::string_view, std::size_t> firstIndex;
+    std::vector<bool> superseded(records.size(), false);
+    bool anyCopy = false;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].messageId.empty()) {
+            continue;
+        }
+        const auto [it, inserted] = firstIndex.emplace(records[i].messageId, i);
+        if (inserted) {
+            continue;
+        }
+        anyCopy = true;
+        superseded[i] = true;
+        UsageRecord& kept = records[it->second];
+        // Counted sums never overflow: lines whose counts overflow are refused when read.
+        if (countedTokens(records[i]).value_or(0) >= countedTokens(kept).value_or(0)) {
+            // Both objects outlive the map, so its key (the id text) stays readable after the swap.
+            std::swap(kept, records[i]);
+        }
+    }
+    if (!anyCopy) {
+        return;
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!superseded[i]) {
+            if (out != i) {
+                records[out] = std::move(records[i]);
+            }
+            ++out;
+        }
+    }
+    records.resize(out);
+}
+
+std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::element> value) {
+    simdjson::dom::element element;
+    if (value.get(element) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    switch (element.type()) {
+    case simdjson::dom::element_type::INT64:
+        return element.get_int64().value_unsafe();
+    case simdjson::dom::element_type::DOUBLE: {
+        // 2.0 is a count written as a float; 2.5 is not a count. 2^63 itself does not fit.
+        const double number = element.get_double().value_unsafe();
+        if (std::trunc(number) == number && number >= -9223372036854775808.0 &&
+            number < 9223372036854775808.0) {
+            return static_cast<std::int64_t>(number);
+        }
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> countedTokens(const UsageRecord& record) {
+    std::int64_t sum = 0;
+    for (const std::int64_t count : {record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
+                                     record.cacheReadInputTokens}) {
+        if (__builtin_add_overflow(sum, count, &sum)) {
+            return std::nullopt;
+        }
+    }
+    return sum;
+}
+
+double timestampOrNow(std::string_view text) {
+    if (const auto parsed = isodate::parseInternetDateTime(text)) {
+        return *parsed;
+    }
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace fernhollow

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace fernhollow {
+
+struct FoundLogFile {
+    std::string path;              // full path as found below the root
+    std::string_view relativePath; // the part of `path` below the root
+    double mtime = 0.0;            // content modification time, seconds since 1970; 0.0 when unreadable
+    std::uint64_t size = 0;
+};
+
+// Visits every "*.jsonl" regular file below `root` at any depth, in name order within each
+// folder. Hidden files and folders are skipped; symbolic links are followed, but no folder
+// is entered twice, so a link loop ends the descent. Returns false when `root` cannot be
+// listed as a folder at all.
+bool walkJsonlFiles(const std::filesystem::path& root, const std::function<void(const FoundLogFile&)>& visit);
+
+// The file's name without its final extension, as text (ill-formed UTF-8 replaced).
+std::string sessionIdOf(std::string_view path);
+
+} // namespace fernhollow
