@@ -1,0 +1,161 @@
+#include "cli/UsageReport.h"
+
+#include "model/JsonWriter.h"
+#include "model/ModelPricing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <map>
+
+namespace fernhollow {
+namespace {
+
+// Totals of hostile logs may exceed 64 bits; pin them rather than wrap into nonsense.
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+    }
+    return sum;
+}
+
+std::string localDate(double timestamp) {
+    const auto seconds = static_cast<std::time_t>(std::floor(timestamp));
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) {
+        return "unknown";
+    }
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &local);
+    return buffer;
+}
+
+std::vector<UsageReport::Row> rowsOf(std::map<std::string, TokenTotals>&& groups) {
+    std::vector<UsageReport::Row> rows;
+    rows.reserve(groups.size());
+    for (auto& [label, totals] : groups) {
+        rows.push_back({label, totals});
+    }
+    return rows;
+}
+
+void appendTotalsJson(std::string& out, const TokenTotals& totals) {
+    const std::pair<std::string_view, std::int64_t> counts[] = {
+        {"inputTokens", totals.inputTokens},
+        {"outputTokens", totals.outputTokens},
+        {"cacheCreationInputTokens", totals.cacheCreationInputTokens},
+        {"cacheCreation1hTokens", totals.cacheCreation1hTokens},
+        {"cacheReadInputTokens", totals.cacheReadInputTokens},
+    };
+    for (const auto& [key, value] : counts) {
+        out += ",\"";
+        out += key;
+        out += "\":";
+        json::appendInteger(out, value);
+    }
+    out += ",\"usd\":";
+    json::appendNumber(out, totals.usd);
+}
+
+void appendRowsJson(std::string& out, std::string_view name, std::string_view labelKey,
+                    const std::vector<UsageReport::Row>& rows) {
+    out += ",\"";
+    out += name;
+    out += "\":[";
+    for (const auto& row : rows) {
+        if (&row != &rows.front()) {
+            out.push_back(',');
+        }
+        out += "{\"";
+        out += labelKey;
+        out += "\":";
+        json::appendString(out, row.label);
+        appendTotalsJson(out, row.totals);
+        out.push_back('}');
+    }
+    out.push_back(']');
+}
+
+void appendTableRow(std::string& out, std::string_view label, const TokenTotals& totals) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "  %-30.*s %14lld %14lld %14lld %14lld %16lld %12.2f\n",
+                  static_cast<int>(std::min<std::size_t>(label.size(), 30)), label.data(),
+                  static_cast<long long>(totals.inputTokens), static_cast<long long>(totals.outputTokens),
+                  static_cast<long long>(totals.cacheCreationInputTokens),
+                  static_cast<long long>(totals.cacheCreation1hTokens),
+                  static_cast<long long>(totals.cacheReadInputTokens), totals.usd);
+    out += buffer;
+}
+
+void appendTableSection(std::string& out, std::string_view title, const std::vector<UsageReport::Row>& rows) {
+    char header[256];
+    std::snprintf(header, sizeof header, "  %-30s %14s %14s %14s %14s %16s %12s\n",
+                  std::string(title).c_str(), "Input", "Output", "Cache write", "of which 1h", "Cache read",
+                  "USD");
+    out += header;
+    for (const auto& row : rows) {
+        appendTableRow(out, row.label, row.totals);
+    }
+}
+
+} // namespace
+
+void TokenTotals::add(const UsageRecord& record, double cost) {
+    inputTokens = addSaturating(inputTokens, record.inputTokens);
+    outputTokens = addSaturating(outputTokens, record.outputTokens);
+    cacheCreationInputTokens = addSaturating(cacheCreationInputTokens, record.cacheCreationInputTokens);
+    cacheCreation1hTokens = addSaturating(cacheCreation1hTokens, record.cacheCreation1hTokens);
+    cacheReadInputTokens = addSaturating(cacheReadInputTokens, record.cacheReadInputTokens);
+    usd += cost;
+}
+
+UsageReport buildUsageReport(const std::vector<UsageRecord>& records) {
+    const ModelPricing::Pricer pricer;
+    std::map<std::string, TokenTotals> byModel;
+    std::map<std::string, TokenTotals> byDay;
+    UsageReport report;
+    report.records = records.size();
+    for (const UsageRecord& record : records) {
+        const double cost = pricer.cost(record);
+        byModel[record.model].add(record, cost);
+        byDay[localDate(record.timestamp)].add(record, cost);
+        report.total.add(record, cost);
+    }
+    report.byModel = rowsOf(std::move(byModel));
+    std::stable_sort(report.byModel.begin(), report.byModel.end(),
+                     [](const auto& a, const auto& b) { return a.totals.usd > b.totals.usd; });
+    report.byDay = rowsOf(std::move(byDay));
+    return report;
+}
+
+std::string formatReportJson(const UsageReport& report) {
+    std::string out = "{\"records\":";
+    json::appendInteger(out, static_cast<std::int64_t>(report.records));
+    appendRowsJson(out, "byModel", "model", report.byModel);
+    appendRowsJson(out, "byDay", "date", report.byDay);
+    out += "}\n";
+    return out;
+}
+
+std::string formatReportTable(const UsageReport& report) {
+    std::string out;
+    char line[128];
+    std::snprintf(line, sizeof line, "%zu usage records, API-equivalent total $%.2f\n", report.records,
+                  report.total.usd);
+    out += line;
+    if (report.records == 0) {
+        return out;
+    }
+    out += "\n";
+    appendTableSection(out, "By model", report.byModel);
+    out += "\n";
+    appendTableSection(out, "By day", report.byDay);
+    out += "\n";
+    appendTableRow(out, "Total", report.total);
+    return out;
+}
+
+} // namespace fernhollow

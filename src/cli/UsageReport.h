@@ -1,0 +1,39 @@
+#pragma once
+
+#include "model/UsageRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fernhollow {
+
+struct TokenTotals {
+    std::int64_t inputTokens = 0;
+    std::int64_t outputTokens = 0;
+    std::int64_t cacheCreationInputTokens = 0;
+    std::int64_t cacheCreation1hTokens = 0;
+    std::int64_t cacheReadInputTokens = 0;
+    double usd = 0.0;
+
+    void add(const UsageRecord& record, double cost);
+};
+
+struct UsageReport {
+    struct Row {
+        std::string label; // model id as stored, or a local date YYYY-MM-DD
+        TokenTotals totals;
+    };
+    std::size_t records = 0;
+    std::vector<Row> byModel; // most expensive first
+    std::vector<Row> byDay;   // oldest first, by the local calendar day of each record
+    TokenTotals total;
+};
+
+// Groups and prices records with the current rate tables; days follow the process's time zone.
+UsageReport buildUsageReport(const std::vector<UsageRecord>& records);
+
+std::string formatReportJson(const UsageReport& report);
+std::string formatReportTable(const UsageReport& report);
+
+} // namespace fernhollow
