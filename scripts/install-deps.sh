@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-declarative-dev qtkeychain-qt6-dev qcoro-qt6-dev
-    libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev
+    libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev tzdata
 )
 
 missing=()

@@ -160,7 +160,7 @@ std::string formatUtcWholeSeconds(double secondsSinceEpoch) {
     const auto dayStart = floor<days>(instant);
     const year_month_day date{dayStart};
     const hh_mm_ss<seconds> time{instant - dayStart};
-    char buffer[32];
+    char buffer[96];
     std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ",
                   static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
                   static_cast<unsigned>(date.day()), static_cast<long long>(time.hours().count()),

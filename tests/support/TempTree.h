@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include <stdlib.h>
+
+namespace fernhollow::test {
+
+// A scratch folder under the system temp dir, removed with everything in it at scope exit.
+class TempTree {
+public:
+    TempTree() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "fernhollow-test-XXXXXX").string();
+        root_ = ::mkdtemp(pattern.data());
+    }
+    ~TempTree() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path operator/(std::string_view relative) const { return root_ / relative; }
+
+    // Writes `content` to `relative`, creating folders on the way.
+    std::filesystem::path write(std::string_view relative, std::string_view content) const {
+        const auto path = root_ / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+        return path;
+    }
+
+    std::filesystem::path append(std::string_view relative, std::string_view content) const {
+        const auto path = root_ / relative;
+        std::ofstream(path, std::ios::binary | std::ios::app) << content;
+        return path;
+    }
+
+    // Moves the file's modification time by `delta` so a rescan sees it as changed or not,
+    // without waiting for the clock.
+    static void shiftMtime(const std::filesystem::path& path, std::chrono::seconds delta) {
+        std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + delta);
+    }
+
+private:
+    std::filesystem::path root_;
+};
+
+} // namespace fernhollow::test
