@@ -1,7 +1,9 @@
 #include "cli/ReportCommand.h"
 
 #include "cli/UsageReport.h"
+#include "model/PricingConfig.h"
 #include "sources/CCUsageParser.h"
+#include "store/PersistenceStore.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -66,8 +68,15 @@ int runReportCommand(std::span<const std::string> args, std::ostream& out, std::
         return 2;
     }
     const std::filesystem::path root = options->claudeDir.value_or(homeFolder() / ".claude" / "projects");
-    const auto scan = CCUsageParser::parseChanged(root, {}, {});
+    // The same start as the app's: prices first, then the cache, so the dollars and the
+    // records match what the app shows, and an unchanged tree opens no log file.
+    PricingConfig::loadUserOverrides();
+    PricingConfig::loadRemoteCache();
+    PersistenceStore::State cached = PersistenceStore::load().value_or(PersistenceStore::State{});
+    const PersistenceStore::SaveTicket ticket = PersistenceStore::nextSaveTicket();
+    auto scan = CCUsageParser::parseChanged(root, cached.fileMtimes, std::move(cached.records));
     const UsageReport report = buildUsageReport(scan.records);
+    PersistenceStore::save({std::move(scan.records), std::move(scan.updatedMtimes)}, ticket);
     out << (options->json ? formatReportJson(report) : formatReportTable(report));
     out.flush();
     return out.good() ? 0 : 1;

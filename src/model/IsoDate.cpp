@@ -123,14 +123,14 @@ std::optional<int> zoneOffset(Cursor& cursor) {
 
 } // namespace
 
-std::optional<double> parseInternetDateTime(std::string_view text) {
+std::optional<double> parseInternetDateTime(std::string_view text, FractionalSeconds fractionRule) {
     Cursor cursor(text);
     const auto whole = dateAndTime(cursor);
     if (!whole) {
         return std::nullopt;
     }
     double fraction = 0.0;
-    if (cursor.literal('.')) {
+    if (fractionRule == FractionalSeconds::allowed && cursor.literal('.')) {
         const auto parsed = cursor.fraction();
         if (!parsed) {
             return std::nullopt;

@@ -1,5 +1,6 @@
 #include "sources/JsonlRecordReader.h"
 
+#include "model/Clock.h"
 #include "model/IsoDate.h"
 #include "model/Utf8.h"
 
@@ -7,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -179,7 +179,7 @@ double timestampOrNow(std::string_view text) {
     if (const auto parsed = isodate::parseInternetDateTime(text)) {
         return *parsed;
     }
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return Clock::system().now();
 }
 
 } // namespace fernhollow

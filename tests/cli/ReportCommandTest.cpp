@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 
@@ -15,9 +17,14 @@ struct CommandRun {
     std::string out;
 };
 
-// Runs the real binary through the shell, as a user would.
-CommandRun runFernhollow(const std::string& arguments, const std::string& environment = "TZ=UTC") {
-    const std::string command = "env " + environment + " '" FERNHOLLOW_BINARY "' " + arguments;
+// Runs the real binary through the shell, as a user would, with its data and configuration
+// folders in `home` (a fresh scratch folder unless given).
+CommandRun runFernhollow(const std::string& arguments, const std::string& environment = "TZ=UTC",
+                         const test::TempTree& home = test::TempTree()) {
+    const std::string folders = " HOME='" + home.root().string() + "' XDG_DATA_HOME='" +
+                                (home / "data").string() + "' XDG_CONFIG_HOME='" +
+                                (home / "config").string() + "' ";
+    const std::string command = "env" + folders + environment + " '" FERNHOLLOW_BINARY "' " + arguments;
     CommandRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -76,10 +83,47 @@ TEST(ReportCommand, AMissingRootIsAnEmptyReport) {
     // Without --claude-dir the projects folder is found in the home folder.
     home.write(".claude/projects/p/s.jsonl", R"({"message":{"usage":{"input_tokens":1000000}}})"
                                              "\n");
-    const CommandRun run = runFernhollow("report --json", "TZ=UTC HOME='" + home.root().string() + "'");
+    const CommandRun run = runFernhollow("report --json", "TZ=UTC", home);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find(R"("records":1,)"), std::string::npos);
     EXPECT_NE(run.out.find(R"("usd":3})"), std::string::npos);
+}
+
+TEST(ReportCommand, ASecondRunOverAnUnchangedTreeAnswersFromTheCache) {
+    test::TempTree home;
+    const auto log =
+        home.write("projects/p/s.jsonl", R"({"message":{"id":"a","usage":{"input_tokens":1000000}}})"
+                                         "\n");
+    const std::string arguments = "report --json --claude-dir '" + (home / "projects").string() + "'";
+    const CommandRun first = runFernhollow(arguments, "TZ=UTC", home);
+    EXPECT_NE(first.out.find(R"("records":1,)"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow/state.json"));
+
+    // Other content behind the same modification time: only a read of the log would see it.
+    const auto mtime = std::filesystem::last_write_time(log);
+    home.write("projects/p/s.jsonl", "");
+    std::filesystem::last_write_time(log, mtime);
+    EXPECT_EQ(runFernhollow(arguments, "TZ=UTC", home).out, first.out);
+
+    test::TempTree::shiftMtime(log, std::chrono::seconds(5));
+    EXPECT_NE(runFernhollow(arguments, "TZ=UTC", home).out.find(R"("records":0,)"), std::string::npos);
+}
+
+TEST(ReportCommand, PricesWithTheUsersOverridesAndTheCachedCatalogue) {
+    test::TempTree home;
+    home.write("projects/p/s.jsonl",
+               R"({"message":{"model":"house-model","usage":{"input_tokens":1000000}}})"
+               "\n"
+               R"({"message":{"model":"synced-model","usage":{"input_tokens":1000000}}})"
+               "\n");
+    home.write("data/Fernhollow/pricing_overrides.json", R"({"house-model":{"input":7,"output":1}})");
+    home.write("data/Fernhollow/pricing_remote_cache.json",
+               R"({"synced-model":{"input":0.5,"output":1,"cacheWrite":1,"cacheWrite1h":1,"cacheRead":1}})");
+    const CommandRun run =
+        runFernhollow("report --json --claude-dir '" + (home / "projects").string() + "'", "TZ=UTC", home);
+    EXPECT_NE(run.out.find(R"("model":"house-model","inputTokens":1000000,)"), std::string::npos);
+    EXPECT_NE(run.out.find(R"("cacheReadInputTokens":0,"usd":7})"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"("cacheReadInputTokens":0,"usd":0.5})"), std::string::npos) << run.out;
 }
 
 TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {

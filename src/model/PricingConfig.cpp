@@ -1,0 +1,138 @@
+#include "model/PricingConfig.h"
+
+#include "model/ModelPricing.h"
+#include "model/PricingFiles.h"
+#include "platform/Folders.h"
+
+#include <QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace fernhollow::PricingConfig {
+namespace {
+
+constexpr auto catalogueHost = "https://raw.githubusercontent.com";
+constexpr auto cataloguePath = "/BerriAI/litellm/main/model_prices_and_context_window.json";
+constexpr int syncTimeoutMs = 20'000;
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return std::move(bytes).str();
+}
+
+bool isLoopback(const QString& host) {
+    return host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") ||
+           host == QLatin1String("::1");
+}
+
+} // namespace
+
+std::filesystem::path dir() {
+    return Folders::data();
+}
+
+std::filesystem::path overridesURL() {
+    return dir() / "pricing_overrides.json";
+}
+
+std::filesystem::path exampleURL() {
+    return dir() / "pricing_overrides.example.json";
+}
+
+std::filesystem::path remoteCacheURL() {
+    return dir() / "pricing_remote_cache.json";
+}
+
+QUrl litellmURL() {
+    const char* override = std::getenv("FERNHOLLOW_LITELLM_BASE_URL");
+    QUrl url(QString::fromUtf8(override != nullptr ? override : catalogueHost));
+    const bool allowed = url.scheme() == QLatin1String("https") ||
+                         (url.scheme() == QLatin1String("http") && isLoopback(url.host()));
+    if (!url.isValid() || !allowed) {
+        return {};
+    }
+    url.setPath(url.path().chopped(url.path().endsWith('/') ? 1 : 0) + QLatin1String(cataloguePath));
+    return url;
+}
+
+std::string loadUserOverrides() {
+    std::error_code ignored;
+    if (!std::filesystem::exists(exampleURL(), ignored)) {
+        std::ofstream(exampleURL(), std::ios::binary) << PricingFiles::exampleText;
+    }
+    const auto bytes = readWholeFile(overridesURL());
+    if (!bytes || bytes->empty()) {
+        ModelPricing::setUserOverrides({});
+        return "No overrides file";
+    }
+    auto decoded = PricingFiles::decodeRateTable(*bytes);
+    if (auto* error = std::get_if<PricingFiles::DecodeError>(&decoded)) {
+        return "\xE2\x9A\xA0\xEF\xB8\x8F overrides parse error: " + error->description;
+    }
+    auto& rates = std::get<ModelPricing::RateTable>(decoded);
+    const std::size_t count = rates.size();
+    ModelPricing::setUserOverrides(std::move(rates));
+    if (count == 0) {
+        return "Overrides file empty";
+    }
+    return std::to_string(count) + " override(s) loaded";
+}
+
+QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
+    const QUrl url = litellmURL();
+    if (url.isEmpty()) {
+        co_return std::nullopt;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(syncTimeoutMs);
+    // A redirect is not the catalogue: only a direct 200 counts.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    std::unique_ptr<QNetworkReply> reply(co_await network.get(request));
+    if (reply->error() != QNetworkReply::NoError ||
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+        co_return std::nullopt;
+    }
+    const QByteArray body = reply->readAll();
+    ModelPricing::RateTable rates =
+        PricingFiles::parseLiteLLM(std::string_view(body.constData(), body.size()));
+    if (rates.empty()) {
+        co_return std::nullopt;
+    }
+    const int count = static_cast<int>(rates.size());
+    const std::string cache = PricingFiles::encodeRateTable(rates);
+    ModelPricing::setRemoteRates(std::move(rates));
+    QSaveFile file(QString::fromStdString(remoteCacheURL().string()));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(cache.data(), static_cast<qint64>(cache.size()));
+        file.commit();
+    }
+    co_return count;
+}
+
+void loadRemoteCache() {
+    const auto bytes = readWholeFile(remoteCacheURL());
+    if (!bytes) {
+        return;
+    }
+    auto decoded = PricingFiles::decodeRateTable(*bytes);
+    if (auto* rates = std::get_if<ModelPricing::RateTable>(&decoded)) {
+        ModelPricing::setRemoteRates(std::move(*rates));
+    }
+}
+
+} // namespace fernhollow::PricingConfig
