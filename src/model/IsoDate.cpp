@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 
 namespace fernhollow::isodate {
 namespace {
@@ -154,19 +153,41 @@ std::optional<double> parseUtcWholeSeconds(std::string_view text) {
 }
 
 std::string formatUtcWholeSeconds(double secondsSinceEpoch) {
+    std::string text;
+    appendUtcWholeSeconds(text, secondsSinceEpoch);
+    return text;
+}
+
+void appendUtcWholeSeconds(std::string& out, double secondsSinceEpoch) {
     using namespace std::chrono;
     const auto total = static_cast<long long>(std::floor(secondsSinceEpoch));
     const sys_seconds instant{seconds{total}};
     const auto dayStart = floor<days>(instant);
     const year_month_day date{dayStart};
-    const hh_mm_ss<seconds> time{instant - dayStart};
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<long long>(time.hours().count()),
-                  static_cast<long long>(time.minutes().count()),
-                  static_cast<long long>(time.seconds().count()));
-    return buffer;
+    const long long secondOfDay = (instant - dayStart).count();
+    const int year = static_cast<int>(date.year());
+    if (year < 0 || year > 9999) {
+        // Outside the four-digit years of the format; only a corrupt clock gets here.
+        out += "0000-01-01T00:00:00Z";
+        return;
+    }
+    const auto two = [&out](long long value) {
+        out.push_back(static_cast<char>('0' + value / 10));
+        out.push_back(static_cast<char>('0' + value % 10));
+    };
+    two(year / 100);
+    two(year % 100);
+    out.push_back('-');
+    two(static_cast<unsigned>(date.month()));
+    out.push_back('-');
+    two(static_cast<unsigned>(date.day()));
+    out.push_back('T');
+    two(secondOfDay / 3600);
+    out.push_back(':');
+    two(secondOfDay / 60 % 60);
+    out.push_back(':');
+    two(secondOfDay % 60);
+    out.push_back('Z');
 }
 
 } // namespace fernhollow::isodate

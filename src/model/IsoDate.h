@@ -19,5 +19,6 @@ std::optional<double> parseUtcWholeSeconds(std::string_view text);
 
 // Formats in that stricter form; a fractional second is dropped (rounded down).
 std::string formatUtcWholeSeconds(double secondsSinceEpoch);
+void appendUtcWholeSeconds(std::string& out, double secondsSinceEpoch);
 
 } // namespace fernhollow::isodate

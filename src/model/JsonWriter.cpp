@@ -1,49 +1,72 @@
 #include "model/JsonWriter.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
 namespace fernhollow::json {
 
-void appendString(std::string& out, std::string_view text, Slash slash) {
+namespace {
+
+// Bytes that cannot stand as they are inside a JSON string (the slash only by choice).
+constexpr auto needsEscape = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) {
+        table[c] = true;
+    }
+    table['"'] = true;
+    table['\\'] = true;
+    table['/'] = true;
+    return table;
+}();
+
+void appendEscaped(std::string& out, char c, Slash slash) {
     static constexpr char hex[] = "0123456789abcdef";
+    switch (c) {
+    case '"':
+        out += "\\\"";
+        break;
+    case '\\':
+        out += "\\\\";
+        break;
+    case '/':
+        out += slash == Slash::escaped ? "\\/" : "/";
+        break;
+    case '\b':
+        out += "\\b";
+        break;
+    case '\f':
+        out += "\\f";
+        break;
+    case '\n':
+        out += "\\n";
+        break;
+    case '\r':
+        out += "\\r";
+        break;
+    case '\t':
+        out += "\\t";
+        break;
+    default:
+        out += "\\u00";
+        out.push_back(hex[(c >> 4) & 0xF]);
+        out.push_back(hex[c & 0xF]);
+    }
+}
+
+} // namespace
+
+void appendString(std::string& out, std::string_view text, Slash slash) {
     out.push_back('"');
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '/':
-            out += slash == Slash::escaped ? "\\/" : "/";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                out += "\\u00";
-                out.push_back(hex[(c >> 4) & 0xF]);
-                out.push_back(hex[c & 0xF]);
-            } else {
-                out.push_back(c);
-            }
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (needsEscape[static_cast<unsigned char>(text[i])]) {
+            out.append(text.substr(runStart, i - runStart));
+            appendEscaped(out, text[i], slash);
+            runStart = i + 1;
         }
     }
+    out.append(text.substr(runStart));
     out.push_back('"');
 }
 

@@ -6,24 +6,6 @@
 namespace fernhollow {
 namespace {
 
-std::optional<std::string_view> stringMember(simdjson::dom::object object, std::string_view key) {
-    std::string_view value;
-    if (object[key].get_string().get(value) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// Only a JSON integer literal that fits in 64 signed bits; "1.0" or "1e3" are refused.
-std::optional<std::int64_t> integerMember(simdjson::dom::object object, std::string_view key) {
-    simdjson::dom::element element;
-    if (object[key].get(element) != simdjson::SUCCESS ||
-        element.type() != simdjson::dom::element_type::INT64) {
-        return std::nullopt;
-    }
-    return element.get_int64().value_unsafe();
-}
-
 void appendKey(std::string& out, std::string_view key) {
     out.push_back('"');
     out += key;
@@ -39,12 +21,12 @@ void combine(std::size_t& seed, std::size_t value) {
 void appendJson(std::string& out, const UsageRecord& record) {
     using json::Slash;
     out += "{\"id\":\"";
-    out += record.id.toString();
+    record.id.appendTo(out);
     out += "\",";
     appendKey(out, "messageId");
     json::appendString(out, record.messageId, Slash::escaped);
     out += ",\"timestamp\":\"";
-    out += isodate::formatUtcWholeSeconds(record.timestamp);
+    isodate::appendUtcWholeSeconds(out, record.timestamp);
     out += "\",";
     appendKey(out, "model");
     json::appendString(out, record.model, Slash::escaped);
@@ -70,41 +52,99 @@ void appendJson(std::string& out, const UsageRecord& record) {
 }
 
 std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element) {
+    enum Member : unsigned {
+        id = 1 << 0,
+        messageId = 1 << 1,
+        timestamp = 1 << 2,
+        model = 1 << 3,
+        input = 1 << 4,
+        output = 1 << 5,
+        cacheCreation = 1 << 6,
+        cacheCreation1h = 1 << 7,
+        cacheRead = 1 << 8,
+        projectPath = 1 << 9,
+        sessionId = 1 << 10,
+        all = (1 << 11) - 1,
+    };
     simdjson::dom::object object;
     if (element.get_object().get(object) != simdjson::SUCCESS) {
         return std::nullopt;
     }
-    const auto idText = stringMember(object, "id");
-    const auto messageId = stringMember(object, "messageId");
-    const auto timestampText = stringMember(object, "timestamp");
-    const auto model = stringMember(object, "model");
-    const auto input = integerMember(object, "inputTokens");
-    const auto output = integerMember(object, "outputTokens");
-    const auto cacheCreation = integerMember(object, "cacheCreationInputTokens");
-    const auto cacheCreation1h = integerMember(object, "cacheCreation1hTokens");
-    const auto cacheRead = integerMember(object, "cacheReadInputTokens");
-    const auto projectPath = stringMember(object, "projectPath");
-    const auto sessionId = stringMember(object, "sessionId");
-    if (!idText || !messageId || !timestampText || !model || !input || !output || !cacheCreation ||
-        !cacheCreation1h || !cacheRead || !projectPath || !sessionId) {
+    UsageRecord record;
+    unsigned found = 0;
+    const auto text = [&](simdjson::dom::element member, std::string& out, Member which) {
+        std::string_view view;
+        if (member.get_string().get(view) != simdjson::SUCCESS) {
+            return false;
+        }
+        out.assign(view);
+        found |= which;
+        return true;
+    };
+    // Only an integer literal that fits: "1.0", "1e3" or a string are not token counts.
+    const auto integer = [&](simdjson::dom::element member, std::int64_t& out, Member which) {
+        if (member.type() != simdjson::dom::element_type::INT64) {
+            return false;
+        }
+        out = member.get_int64().value_unsafe();
+        found |= which;
+        return true;
+    };
+    // One pass over the members in document order: millions of records are read this way.
+    for (const auto [key, member] : object) {
+        bool ok = true;
+        if (key == "id") {
+            std::string_view idText;
+            const auto uuid = member.get_string().get(idText) == simdjson::SUCCESS
+                                  ? Uuid::fromCanonicalString(idText)
+                                  : std::nullopt;
+            ok = uuid.has_value();
+            record.id = uuid.value_or(Uuid{});
+            found |= id;
+        } else if (key == "timestamp") {
+            std::string_view timeText;
+            const auto time = member.get_string().get(timeText) == simdjson::SUCCESS
+                                  ? isodate::parseUtcWholeSeconds(timeText)
+                                  : std::nullopt;
+            ok = time.has_value();
+            record.timestamp = time.value_or(0.0);
+            found |= timestamp;
+        } else if (key == "messageId") {
+            ok = text(member, record.messageId, messageId);
+        } else if (key == "model") {
+            ok = text(member, record.model, model);
+        } else if (key == "projectPath") {
+            ok = text(member, record.projectPath, projectPath);
+        } else if (key == "sessionId") {
+            ok = text(member, record.sessionId, sessionId);
+        } else if (key == "inputTokens") {
+            ok = integer(member, record.inputTokens, input);
+        } else if (key == "outputTokens") {
+            ok = integer(member, record.outputTokens, output);
+        } else if (key == "cacheCreationInputTokens") {
+            ok = integer(member, record.cacheCreationInputTokens, cacheCreation);
+        } else if (key == "cacheCreation1hTokens") {
+            ok = integer(member, record.cacheCreation1hTokens, cacheCreation1h);
+        } else if (key == "cacheReadInputTokens") {
+            ok = integer(member, record.cacheReadInputTokens, cacheRead);
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    if (found != all) {
         return std::nullopt;
     }
-    const auto id = Uuid::fromCanonicalString(*idText);
-    const auto timestamp = isodate::parseUtcWholeSeconds(*timestampText);
-    if (!id || !timestamp) {
+    return record;
+}
+
+std::optional<UsageRecord> usageRecordFromJson(std::string_view json) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element element;
+    if (parser.parse(json.data(), json.size()).get(element) != simdjson::SUCCESS) {
         return std::nullopt;
     }
-    return UsageRecord{*id,
-                       std::string(*messageId),
-                       *timestamp,
-                       std::string(*model),
-                       *input,
-                       *output,
-                       *cacheCreation,
-                       *cacheCreation1h,
-                       *cacheRead,
-                       std::string(*projectPath),
-                       std::string(*sessionId)};
+    return usageRecordFromJson(element);
 }
 
 } // namespace fernhollow

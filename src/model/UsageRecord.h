@@ -33,8 +33,9 @@ struct UsageRecord {
 void appendJson(std::string& out, const UsageRecord& record);
 
 // Strict inverse of appendJson: every key required, exact JSON types, canonical UUID text
-// and a whole-second UTC timestamp. Any deviation fails the record.
+// and a whole-second UTC timestamp. Any deviation fails the record. Unknown keys are skipped.
 std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element);
+std::optional<UsageRecord> usageRecordFromJson(std::string_view json);
 
 } // namespace fernhollow
 

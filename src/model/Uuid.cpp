@@ -35,27 +35,30 @@ private:
 };
 
 constexpr char hexDigits[] = "0123456789ABCDEF";
-constexpr std::array<int, 4> hyphenPositions{8, 13, 18, 23};
 constexpr std::size_t canonicalLength = 36;
 
-bool isHyphenPosition(std::size_t i) {
-    for (int position : hyphenPositions) {
-        if (static_cast<std::size_t>(position) == i) {
-            return true;
+// Where each of the 32 digits sits in the canonical 8-4-4-4-12 text.
+constexpr std::array<std::uint8_t, 32> digitPositions = [] {
+    std::array<std::uint8_t, 32> positions{};
+    std::uint8_t position = 0;
+    for (std::size_t digit = 0; digit < positions.size(); ++digit) {
+        if (position == 8 || position == 13 || position == 18 || position == 23) {
+            ++position;
         }
+        positions[digit] = position++;
     }
-    return false;
-}
+    return positions;
+}();
 
-int upperHexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+// Upper-case hexadecimal digits only; -1 for anything else.
+constexpr std::array<std::int8_t, 256> digitValues = [] {
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 16; ++i) {
+        values[static_cast<unsigned char>(hexDigits[i])] = static_cast<std::int8_t>(i);
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+    return values;
+}();
 
 } // namespace
 
@@ -68,42 +71,38 @@ Uuid Uuid::random() {
 }
 
 std::optional<Uuid> Uuid::fromCanonicalString(std::string_view text) {
-    if (text.size() != canonicalLength) {
+    if (text.size() != canonicalLength || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
+        text[23] != '-') {
         return std::nullopt;
     }
     Uuid uuid;
-    int digitIndex = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (isHyphenPosition(i)) {
-            if (text[i] != '-') {
-                return std::nullopt;
-            }
-            continue;
-        }
-        const int value = upperHexValue(text[i]);
-        if (value < 0) {
-            return std::nullopt;
-        }
-        std::uint64_t& half = digitIndex < 16 ? uuid.high : uuid.low;
-        half = (half << 4) | static_cast<std::uint64_t>(value);
-        ++digitIndex;
+    int invalid = 0;
+    for (std::size_t digit = 0; digit < 32; ++digit) {
+        const int value = digitValues[static_cast<unsigned char>(text[digitPositions[digit]])];
+        invalid |= value;
+        std::uint64_t& half = digit < 16 ? uuid.high : uuid.low;
+        half = (half << 4) | static_cast<std::uint64_t>(value & 0xF);
+    }
+    if (invalid < 0) {
+        return std::nullopt;
     }
     return uuid;
 }
 
 std::string Uuid::toString() const {
-    std::string text(canonicalLength, '-');
-    int digitIndex = 0;
-    for (std::size_t i = 0; i < canonicalLength; ++i) {
-        if (isHyphenPosition(i)) {
-            continue;
-        }
-        const std::uint64_t half = digitIndex < 16 ? high : low;
-        const int shift = 60 - 4 * (digitIndex % 16);
-        text[i] = hexDigits[(half >> shift) & 0xF];
-        ++digitIndex;
-    }
+    std::string text;
+    appendTo(text);
     return text;
+}
+
+void Uuid::appendTo(std::string& out) const {
+    const std::size_t start = out.size();
+    out.resize(start + canonicalLength, '-');
+    char* text = out.data() + start;
+    for (std::size_t digit = 0; digit < 32; ++digit) {
+        const std::uint64_t half = digit < 16 ? high : low;
+        text[digitPositions[digit]] = hexDigits[(half >> (60 - 4 * (digit % 16))) & 0xF];
+    }
 }
 
 } // namespace fernhollow

@@ -17,6 +17,8 @@ struct Uuid {
     // Accepts only the canonical form: 8-4-4-4-12 upper-case hexadecimal digits.
     static std::optional<Uuid> fromCanonicalString(std::string_view text);
     std::string toString() const;
+    // Appends the canonical text without a temporary string: state files hold millions.
+    void appendTo(std::string& out) const;
 
     friend bool operator==(const Uuid&, const Uuid&) = default;
 };

@@ -1,9 +1,9 @@
 #include "sources/IncrementalScan.h"
 
+#include "common/Parallel.h"
+
 #include <algorithm>
-#include <atomic>
 #include <numeric>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -49,20 +49,10 @@ std::vector<std::vector<UsageRecord>> readInParallel(const std::vector<const Log
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return files[a]->size > files[b]->size; });
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        simdjson::dom::parser parser;
-        for (std::size_t k = next++; k < order.size(); k = next++) {
-            results[order[k]] = read(*files[order[k]], parser);
-        }
-    };
-    const std::size_t threadCount =
-        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), files.size());
-    std::vector<std::jthread> helpers;
-    for (std::size_t i = 1; i < threadCount; ++i) {
-        helpers.emplace_back(work);
-    }
-    work();
+    parallelFor<simdjson::dom::parser>(order.size(), threadsFor(order.size(), 1),
+                                       [&](simdjson::dom::parser& parser, std::size_t k) {
+                                           results[order[k]] = read(*files[order[k]], parser);
+                                       });
     return results;
 }
 

@@ -1,64 +1,15 @@
 #include "sources/JsonlRecordReader.h"
 
+#include "common/PaddedFile.h"
 #include "model/Clock.h"
 #include "model/IsoDate.h"
 #include "model/Utf8.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <unordered_map>
 
 namespace fernhollow {
 namespace {
-
-// The whole file plus the zeroed tail simdjson may read past a line's end.
-struct FileBytes {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-};
-
-std::optional<FileBytes> readWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    // The agent may append while we read: keep reading to the end, growing as needed.
-    std::size_t capacity = static_cast<std::size_t>(info.st_size) + 4096;
-    FileBytes bytes{std::make_unique<char[]>(capacity + simdjson::SIMDJSON_PADDING), 0};
-    for (;;) {
-        if (bytes.size == capacity) {
-            capacity *= 2;
-            auto larger = std::make_unique<char[]>(capacity + simdjson::SIMDJSON_PADDING);
-            std::memcpy(larger.get(), bytes.data.get(), bytes.size);
-            bytes.data = std::move(larger);
-        }
-        const ssize_t got = ::read(fd, bytes.data.get() + bytes.size, capacity - bytes.size);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes.size += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-    std::memset(bytes.data.get() + bytes.size, 0, simdjson::SIMDJSON_PADDING);
-    return bytes;
-}
 
 // Next line break: LF, CR or CR LF. Returns the line's end and where the next line starts.
 std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start) {
@@ -75,11 +26,11 @@ std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t s
 std::vector<UsageRecord> readJsonlRecords(const std::string& path, simdjson::dom::parser& parser,
                                           const LineRecordReader& readLine) {
     std::vector<UsageRecord> records;
-    const auto bytes = readWholeFile(path);
-    if (!bytes) {
+    const auto file = PaddedFile::read(path);
+    if (!file) {
         return records;
     }
-    const std::string_view text(bytes->data.get(), bytes->size);
+    const std::string_view text = file->bytes();
     // The parser validates the UTF-8 of every line it accepts, and only line breaks lie
     // outside lines; so the whole file needs its own check only when some line was refused.
     bool anyLineRefused = false;

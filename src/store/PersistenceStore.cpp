@@ -1,6 +1,7 @@
 #include "store/PersistenceStore.h"
 
 #include "platform/Folders.h"
+#include "store/AtomicFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +27,14 @@ SaveTicket nextSaveTicket() {
 }
 
 void save(const State& state, SaveTicket ticket) {
-    const std::string bytes = encodeState(state);
+    const std::vector<std::string> pieces = encodeStatePieces(state);
     // Held across the write: a save of this process never overtakes another of this process,
-    // and the file lock in saveStateFile keeps other processes out.
+    // and the file lock keeps other processes out.
     const std::lock_guard guard(newestWrittenMutex);
     if (ticket < newestWritten) {
         return;
     }
-    if (saveStateFile(stateURL(), bytes) != SaveOutcome::failed) {
+    if (replaceFileAtomically(stateURL(), pieces) != SaveOutcome::failed) {
         newestWritten = ticket;
     }
 }

@@ -1,111 +1,26 @@
 #include "store/StateFile.h"
 
+#include "common/MappedFile.h"
+#include "common/Parallel.h"
 #include "model/JsonWriter.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <algorithm>
+#include <atomic>
+#include <numeric>
 
 namespace fernhollow {
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+constexpr std::string_view recordsOpening = R"({"records":[)";
+constexpr std::string_view recordsClosing = R"(],"fileMtimes":{)";
+// Where one record of our own layout ends and the next begins. In valid JSON this sequence
+// cannot lie inside a string: its unescaped quote after "{" would end the string and
+// leave `id":` behind it, which JSON does not allow.
+constexpr std::string_view recordSeam = R"(},{"id":")";
+constexpr std::size_t chunkBytes = 4 << 20;
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports failure: a failing close can be the first sign of a failed write.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
-bool fileHoldsExactly(const std::filesystem::path& path, std::string_view bytes) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || static_cast<std::uint64_t>(info.st_size) != bytes.size()) {
-        return false;
-    }
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
-        return false;
-    }
-    std::array<char, 1 << 16> chunk{};
-    std::size_t offset = 0;
-    for (;;) {
-        const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return got == 0 && offset == bytes.size();
-        }
-        const auto count = static_cast<std::size_t>(got);
-        if (offset + count > bytes.size() || std::memcmp(chunk.data(), bytes.data() + offset, count) != 0) {
-            return false;
-        }
-        offset += count;
-    }
-}
-
-// After a rename, the directory entry itself must reach the disk for the new file to survive
-// a power loss.
-void syncFolder(const std::filesystem::path& folder) {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) {
-        ::fsync(dir.get());
-    }
-}
-
-std::filesystem::path withSuffix(const std::filesystem::path& path, std::string_view suffix) {
-    return path.string() + std::string(suffix);
-}
-
-} // namespace
-
-std::string encodeState(const PersistedState& state) {
-    std::string out;
-    out.reserve(64 + state.records.size() * 360 + state.fileMtimes.size() * 160);
-    out += "{\"records\":[";
-    for (std::size_t i = 0; i < state.records.size(); ++i) {
-        if (i > 0) {
-            out.push_back(',');
-        }
-        appendJson(out, state.records[i]);
-    }
-    out += "],\"fileMtimes\":{";
+std::string encodeTail(const PersistedState& state) {
+    std::string out = "],\"fileMtimes\":{";
     bool first = true;
     for (const auto& [path, mtime] : state.fileMtimes) {
         if (!first) {
@@ -122,84 +37,180 @@ std::string encodeState(const PersistedState& state) {
     return out;
 }
 
-std::optional<PersistedState> decodeState(std::string_view bytes) {
+bool decodeFileTimes(simdjson::dom::object object, FileTimes& times) {
+    times.reserve(object.size());
+    for (const auto [path, value] : object) {
+        double mtime = 0.0;
+        if (value.get_double().get(mtime) != simdjson::SUCCESS) {
+            return false;
+        }
+        times[std::string(path)] = mtime;
+    }
+    return true;
+}
+
+bool decodeRecords(simdjson::dom::array array, std::vector<UsageRecord>& records) {
+    for (const simdjson::dom::element element : array) {
+        auto record = usageRecordFromJson(element);
+        if (!record) {
+            return false;
+        }
+        records.push_back(std::move(*record));
+    }
+    return true;
+}
+
+bool decodeVersion(simdjson::dom::element element, std::int64_t& version) {
+    if (element.type() != simdjson::dom::element_type::INT64) {
+        return false;
+    }
+    version = element.get_int64().value_unsafe();
+    return true;
+}
+
+// The general reading: one parse of the whole document, members in any order.
+std::optional<PersistedState> decodeWhole(std::string_view bytes) {
+    const simdjson::padded_string padded(bytes);
     simdjson::dom::parser parser;
     simdjson::dom::object root;
-    if (parser.parse(bytes.data(), bytes.size()).get_object().get(root) != simdjson::SUCCESS) {
+    if (parser.parse(padded).get_object().get(root) != simdjson::SUCCESS) {
         return std::nullopt;
     }
     simdjson::dom::array records;
     simdjson::dom::object mtimes;
     simdjson::dom::element version;
+    PersistedState state;
     if (root["records"].get_array().get(records) != simdjson::SUCCESS ||
         root["fileMtimes"].get_object().get(mtimes) != simdjson::SUCCESS ||
         root["schemaVersion"].get(version) != simdjson::SUCCESS ||
-        version.type() != simdjson::dom::element_type::INT64) {
+        !decodeVersion(version, state.schemaVersion) || !decodeRecords(records, state.records) ||
+        !decodeFileTimes(mtimes, state.fileMtimes)) {
         return std::nullopt;
-    }
-    PersistedState state;
-    state.schemaVersion = version.get_int64().value_unsafe();
-    state.records.reserve(records.size());
-    for (const simdjson::dom::element element : records) {
-        auto record = usageRecordFromJson(element);
-        if (!record) {
-            return std::nullopt;
-        }
-        state.records.push_back(std::move(*record));
-    }
-    state.fileMtimes.reserve(mtimes.size());
-    for (const auto field : mtimes) {
-        double mtime = 0.0;
-        if (field.value.get_double().get(mtime) != simdjson::SUCCESS) {
-            return std::nullopt;
-        }
-        state.fileMtimes[std::string(field.key)] = mtime;
     }
     return state;
 }
 
-std::optional<PersistedState> loadStateFile(const std::filesystem::path& path) {
-    simdjson::padded_string bytes;
-    if (simdjson::padded_string::load(path.string()).get(bytes) != simdjson::SUCCESS) {
+// The fast reading of the layout we write: the records array is cut at record seams into
+// chunks of a few megabytes, each parsed on its own as "[chunk]" by reused parsers on every
+// core. If every piece parses, the pieces are a partition of one valid document, so the
+// result is exactly that of the general reading. Anything unexpected returns nothing and
+// leaves the judgement to the general reading.
+std::optional<PersistedState> decodeOwnLayout(std::string_view bytes) {
+    const std::size_t closing = bytes.rfind(recordsClosing);
+    if (!bytes.starts_with(recordsOpening) || closing == std::string_view::npos ||
+        closing < recordsOpening.size()) {
         return std::nullopt;
     }
-    auto state = decodeState(bytes);
+    const std::string_view body = bytes.substr(recordsOpening.size(), closing - recordsOpening.size());
+    std::vector<std::string_view> chunks;
+    for (std::size_t start = 0; start < body.size();) {
+        std::size_t seam =
+            start + chunkBytes < body.size() ? body.find(recordSeam, start + chunkBytes) : body.npos;
+        const std::size_t end = seam == std::string_view::npos ? body.size() : seam + 1; // keep the "}"
+        chunks.push_back(body.substr(start, end - start));
+        start = seam == std::string_view::npos ? body.size() : seam + 2; // skip the ","
+    }
+
+    std::vector<std::vector<UsageRecord>> parts(chunks.size());
+    std::atomic<bool> failed{false};
+    struct ChunkParser {
+        simdjson::dom::parser parser;
+        std::string framed;
+    };
+    parallelFor<ChunkParser>(
+        chunks.size(), threadsFor(body.size(), chunkBytes), [&](ChunkParser& context, std::size_t part) {
+            auto& [parser, framed] = context;
+            framed.assign("[").append(chunks[part]).append("]").append(simdjson::SIMDJSON_PADDING, '\0');
+            simdjson::dom::array array;
+            if (failed ||
+                parser.parse(framed.data(), framed.size() - simdjson::SIMDJSON_PADDING, false)
+                        .get_array()
+                        .get(array) != simdjson::SUCCESS ||
+                !decodeRecords(array, parts[part])) {
+                failed = true;
+            }
+        });
+    if (failed) {
+        return std::nullopt;
+    }
+
+    const std::string tail = "{" + std::string(bytes.substr(closing + 2));
+    simdjson::dom::parser parser;
+    simdjson::dom::object root;
+    simdjson::dom::object mtimes;
+    simdjson::dom::element version;
+    PersistedState state;
+    if (parser.parse(tail).get_object().get(root) != simdjson::SUCCESS ||
+        root["records"].error() == simdjson::SUCCESS ||
+        root["fileMtimes"].get_object().get(mtimes) != simdjson::SUCCESS ||
+        root["schemaVersion"].get(version) != simdjson::SUCCESS ||
+        !decodeVersion(version, state.schemaVersion) || !decodeFileTimes(mtimes, state.fileMtimes)) {
+        return std::nullopt;
+    }
+    const std::size_t total =
+        std::accumulate(parts.begin(), parts.end(), std::size_t{0},
+                        [](std::size_t sum, const auto& part) { return sum + part.size(); });
+    state.records.reserve(total);
+    for (auto& part : parts) {
+        std::move(part.begin(), part.end(), std::back_inserter(state.records));
+    }
+    return state;
+}
+
+} // namespace
+
+std::vector<std::string> encodeStatePieces(const PersistedState& state) {
+    constexpr std::size_t recordsPerPiece = 50'000;
+    const std::size_t pieceCount = (state.records.size() + recordsPerPiece - 1) / recordsPerPiece;
+    std::vector<std::string> pieces(pieceCount + 2);
+    pieces.front() = recordsOpening;
+    struct NoContext {};
+    parallelFor<NoContext>(pieceCount, threadsFor(pieceCount, 1), [&](NoContext&, std::size_t part) {
+        const std::size_t begin = part * recordsPerPiece;
+        const std::size_t end = std::min(begin + recordsPerPiece, state.records.size());
+        std::string& out = pieces[part + 1];
+        out.reserve((end - begin) * 420);
+        for (std::size_t i = begin; i < end; ++i) {
+            if (i > 0) {
+                out.push_back(',');
+            }
+            appendJson(out, state.records[i]);
+        }
+    });
+    pieces.back() = encodeTail(state);
+    return pieces;
+}
+
+std::string encodeState(const PersistedState& state) {
+    const auto pieces = encodeStatePieces(state);
+    std::string out;
+    out.reserve(std::accumulate(pieces.begin(), pieces.end(), std::size_t{0},
+                                [](std::size_t sum, const auto& piece) { return sum + piece.size(); }));
+    for (const auto& piece : pieces) {
+        out += piece;
+    }
+    return out;
+}
+
+std::optional<PersistedState> decodeState(std::string_view bytes) {
+    if (auto state = decodeOwnLayout(bytes)) {
+        return state;
+    }
+    return decodeWhole(bytes);
+}
+
+std::optional<PersistedState> loadStateFile(const std::filesystem::path& path) {
+    // Mapped, not read: the usual layout is parsed in small copied chunks, so a heavy
+    // user's cache of hundreds of megabytes is never copied whole.
+    const auto file = MappedFile::open(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    auto state = decodeState(file->bytes());
     if (!state || state->schemaVersion != PersistedState::currentSchemaVersion) {
         return std::nullopt;
     }
     return state;
-}
-
-SaveOutcome saveStateFile(const std::filesystem::path& path, std::string_view bytes) {
-    FileDescriptor lock(::open(withSuffix(path, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!lock.valid()) {
-        return SaveOutcome::failed;
-    }
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return SaveOutcome::failed;
-        }
-    }
-    // Saving every minute, most saves would rewrite hundreds of megabytes unchanged.
-    if (fileHoldsExactly(path, bytes)) {
-        return SaveOutcome::unchanged;
-    }
-    const std::filesystem::path temporary = withSuffix(path, ".tmp");
-    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!file.valid()) {
-        return SaveOutcome::failed;
-    }
-    if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0 || !file.close()) {
-        ::unlink(temporary.c_str());
-        return SaveOutcome::failed;
-    }
-    // One rename replaces the old file: no moment exists at which neither file is whole.
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return SaveOutcome::failed;
-    }
-    syncFolder(path.parent_path());
-    return SaveOutcome::written;
 }
 
 } // namespace fernhollow

@@ -23,7 +23,9 @@ struct PersistedState {
     friend bool operator==(const PersistedState&, const PersistedState&) = default;
 };
 
-// Compact JSON with "\/" for every slash, the form earlier versions wrote.
+// Compact JSON with "\/" for every slash, the form earlier versions wrote. The text comes in
+// consecutive pieces (encoded in parallel); their concatenation is the document.
+std::vector<std::string> encodeStatePieces(const PersistedState& state);
 std::string encodeState(const PersistedState& state);
 
 // Strict: all three members, every record whole, whole-second "Z" dates. Any fault fails
@@ -33,13 +35,5 @@ std::optional<PersistedState> decodeState(std::string_view bytes);
 // Reads and decodes `path`; nothing when it is missing, unreadable, undecodable or of
 // another schema version. Never changes the file.
 std::optional<PersistedState> loadStateFile(const std::filesystem::path& path);
-
-enum class SaveOutcome { written, unchanged, failed };
-
-// Replaces `path` with `bytes` so that a crash at any moment leaves either the old or the
-// new file whole: the bytes go to "<path>.tmp", are flushed, and are renamed over `path`.
-// Saves from any number of threads or processes are serialised by an advisory lock on
-// "<path>.lock". Bytes equal to the file already there are not written again.
-SaveOutcome saveStateFile(const std::filesystem::path& path, std::string_view bytes);
 
 } // namespace fernhollow

@@ -1,4 +1,5 @@
 #include "store/PersistenceStore.h"
+#include "store/AtomicFile.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ TEST_F(PersistenceStoreTest, ASaveThatFinishesLateNeverReplacesANewerSnapshot) {
 TEST_F(PersistenceStoreTest, AnOldSchemaIsIgnoredAndReplacedByTheNextSave) {
     auto old = stateWith(1);
     old.schemaVersion = 2;
-    ASSERT_EQ(saveStateFile(PersistenceStore::stateURL(), encodeState(old)), SaveOutcome::written);
+    ASSERT_EQ(replaceFileAtomically(PersistenceStore::stateURL(), encodeState(old)), SaveOutcome::written);
     EXPECT_FALSE(PersistenceStore::load());
     PersistenceStore::save(stateWith(1));
     EXPECT_EQ(PersistenceStore::load()->schemaVersion, 3);

@@ -1,4 +1,5 @@
 #include "store/StateFile.h"
+#include "store/AtomicFile.h"
 
 #include "support/TempTree.h"
 
@@ -73,6 +74,28 @@ TEST(StateFileFormat, ReadsSlashesEscapedOrNot) {
     EXPECT_EQ(state->fileMtimes.at("/x/z.jsonl"), 2.5);
 }
 
+TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
+    // Large enough to be read in several chunks; some strings look like record seams.
+    PersistedState state = snapshot(30'000, 7);
+    state.records[100].messageId = R"(},{"id":"x)";
+    state.records[20'000].projectPath = "},{\"id\":\"";
+    state.records[29'999].sessionId = "tail ],\"fileMtimes\":{";
+    const std::string bytes = encodeState(state);
+    ASSERT_GT(bytes.size(), 8u << 20);
+    EXPECT_EQ(decodeState(bytes), state);
+}
+
+TEST(StateFileFormat, ReadsMembersInAnyOrder) {
+    const PersistedState state = snapshot(2, 1);
+    const std::string bytes = encodeState(state);
+    const std::size_t tail = bytes.find(R"(],"fileMtimes")");
+    const std::string records = bytes.substr(std::string_view(R"({"records":)").size(),
+                                             tail + 1 - std::string_view(R"({"records":)").size());
+    const std::string reordered =
+        "{" + bytes.substr(tail + 2, bytes.size() - tail - 3) + ",\"records\":" + records + "}";
+    EXPECT_EQ(decodeState(reordered), state);
+}
+
 TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
     const std::string good = encodeState(snapshot(2, 1));
     ASSERT_TRUE(decodeState(good));
@@ -90,6 +113,7 @@ TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
     EXPECT_FALSE(decodeState(replaced(":1762351407.25", ":\"1762351407.25\"")));
     EXPECT_FALSE(decodeState(good.substr(0, good.size() - 1)));
     EXPECT_FALSE(decodeState(good + "x"));
+    EXPECT_FALSE(decodeState(replaced(R"(},{"id":")", R"(},,{"id":")")));
     EXPECT_FALSE(decodeState(""));
 }
 
@@ -112,10 +136,10 @@ TEST(StateFileSaving, ReplacesTheFileAndLeavesNoTemporaryBehind) {
     TempTree tree;
     const auto path = tree / "state.json";
     const std::string first = encodeState(snapshot(2, 1));
-    EXPECT_EQ(saveStateFile(path, first), SaveOutcome::written);
+    EXPECT_EQ(replaceFileAtomically(path, first), SaveOutcome::written);
     EXPECT_EQ(readFile(path), first);
     const std::string second = encodeState(snapshot(3, 2));
-    EXPECT_EQ(saveStateFile(path, second), SaveOutcome::written);
+    EXPECT_EQ(replaceFileAtomically(path, second), SaveOutcome::written);
     EXPECT_EQ(readFile(path), second);
     EXPECT_FALSE(std::filesystem::exists(tree / "state.json.tmp"));
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
@@ -126,27 +150,27 @@ TEST(StateFileSaving, SkipsBytesEqualToTheFileOnDisk) {
     TempTree tree;
     const auto path = tree / "state.json";
     const std::string bytes = encodeState(snapshot(2, 1));
-    ASSERT_EQ(saveStateFile(path, bytes), SaveOutcome::written);
+    ASSERT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
     TempTree::shiftMtime(path, std::chrono::seconds(-10));
     const auto aged = std::filesystem::last_write_time(path);
-    EXPECT_EQ(saveStateFile(path, bytes), SaveOutcome::unchanged);
+    EXPECT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::unchanged);
     EXPECT_EQ(std::filesystem::last_write_time(path), aged);
     std::string sameSize = bytes;
     sameSize[sameSize.size() - 2] = '4';
-    EXPECT_EQ(saveStateFile(path, sameSize), SaveOutcome::written);
+    EXPECT_EQ(replaceFileAtomically(path, sameSize), SaveOutcome::written);
 }
 
 TEST(StateFileSaving, AFailedSaveLeavesThePreviousFileWhole) {
     TempTree tree;
     const auto path = tree / "state.json";
     const std::string bytes = encodeState(snapshot(2, 1));
-    ASSERT_EQ(saveStateFile(path, bytes), SaveOutcome::written);
+    ASSERT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
     // A directory where the temporary file must go makes the write fail.
     std::filesystem::create_directory(tree / "state.json.tmp");
     std::filesystem::create_directory(tree / "state.json.tmp/x");
-    EXPECT_EQ(saveStateFile(path, encodeState(snapshot(3, 2))), SaveOutcome::failed);
+    EXPECT_EQ(replaceFileAtomically(path, encodeState(snapshot(3, 2))), SaveOutcome::failed);
     EXPECT_EQ(readFile(path), bytes);
-    EXPECT_EQ(saveStateFile(tree / "missing/state.json", bytes), SaveOutcome::failed);
+    EXPECT_EQ(replaceFileAtomically(tree / "missing/state.json", bytes), SaveOutcome::failed);
 }
 
 TEST(StateFileSaving, ConcurrentSavesAlwaysLeaveOneWholeSnapshot) {
@@ -160,7 +184,7 @@ TEST(StateFileSaving, ConcurrentSavesAlwaysLeaveOneWholeSnapshot) {
     for (int t = 0; t < 4; ++t) {
         savers.emplace_back([&, t] {
             for (int round = 0; round < 25; ++round) {
-                saveStateFile(path, snapshots[(t + round) % snapshots.size()]);
+                replaceFileAtomically(path, snapshots[(t + round) % snapshots.size()]);
             }
         });
     }
@@ -174,7 +198,7 @@ TEST(StateFileSaving, AKilledSaverNeverLeavesAPartialFile) {
     const auto path = tree / "state.json";
     const std::string older = encodeState(snapshot(3000, 1));
     const std::string newer = encodeState(snapshot(3001, 2));
-    ASSERT_EQ(saveStateFile(path, older), SaveOutcome::written);
+    ASSERT_EQ(replaceFileAtomically(path, older), SaveOutcome::written);
     std::mt19937 random(20261206);
     std::uniform_int_distribution<int> delayMicros(0, 20'000);
     for (int attempt = 0; attempt < 150; ++attempt) {
@@ -182,7 +206,7 @@ TEST(StateFileSaving, AKilledSaverNeverLeavesAPartialFile) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (int round = 0;; ++round) {
-                saveStateFile(path, round % 2 == 0 ? newer : older);
+                replaceFileAtomically(path, round % 2 == 0 ? newer : older);
             }
         }
         ::usleep(static_cast<useconds_t>(delayMicros(random)));

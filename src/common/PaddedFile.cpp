@@ -1,0 +1,52 @@
+#include "common/PaddedFile.h"
+
+#include <simdjson.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace fernhollow {
+
+std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::size_t capacity = static_cast<std::size_t>(info.st_size) + 4096;
+    PaddedFile file;
+    file.data_ = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
+    for (;;) {
+        if (file.size_ == capacity) {
+            capacity *= 2;
+            auto larger = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
+            std::memcpy(larger.get(), file.data_.get(), file.size_);
+            file.data_ = std::move(larger);
+        }
+        const ssize_t got = ::read(fd, file.data_.get() + file.size_, capacity - file.size_);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        file.size_ += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    std::memset(file.data_.get() + file.size_, 0, simdjson::SIMDJSON_PADDING);
+    return file;
+}
+
+} // namespace fernhollow
