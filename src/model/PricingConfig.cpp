@@ -3,6 +3,7 @@
 #include "model/ModelPricing.h"
 #include "model/PricingFiles.h"
 #include "platform/Folders.h"
+#include "platform/HttpEndpoints.h"
 
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
@@ -10,7 +11,6 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -35,11 +35,6 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
     return std::move(bytes).str();
 }
 
-bool isLoopback(const QString& host) {
-    return host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") ||
-           host == QLatin1String("::1");
-}
-
 } // namespace
 
 std::filesystem::path dir() {
@@ -59,14 +54,10 @@ std::filesystem::path remoteCacheURL() {
 }
 
 QUrl litellmURL() {
-    const char* override = std::getenv("FERNHOLLOW_LITELLM_BASE_URL");
-    QUrl url(QString::fromUtf8(override != nullptr ? override : catalogueHost));
-    const bool allowed = url.scheme() == QLatin1String("https") ||
-                         (url.scheme() == QLatin1String("http") && isLoopback(url.host()));
-    if (!url.isValid() || !allowed) {
-        return {};
+    QUrl url = HttpEndpoints::baseUrl("FERNHOLLOW_LITELLM_BASE_URL", catalogueHost);
+    if (!url.isEmpty()) {
+        url.setPath(QLatin1String(cataloguePath));
     }
-    url.setPath(url.path().chopped(url.path().endsWith('/') ? 1 : 0) + QLatin1String(cataloguePath));
     return url;
 }
 
@@ -99,7 +90,7 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
         co_return std::nullopt;
     }
     QNetworkRequest request(url);
-    request.setTransferTimeout(syncTimeoutMs);
+    request.setTransferTimeout(HttpEndpoints::timeoutMs(syncTimeoutMs));
     // A redirect is not the catalogue: only a direct 200 counts.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     std::unique_ptr<QNetworkReply> reply(co_await network.get(request));

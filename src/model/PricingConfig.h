@@ -19,9 +19,8 @@ std::filesystem::path overridesURL();
 std::filesystem::path exampleURL();
 std::filesystem::path remoteCacheURL();
 
-// The catalogue's address. FERNHOLLOW_LITELLM_BASE_URL replaces the scheme and host for tests;
-// plain http is honoured only for a loopback host, and any other override yields an empty
-// (unusable) address.
+// The catalogue's address. FERNHOLLOW_LITELLM_BASE_URL replaces the scheme and host for tests
+// (see HttpEndpoints::baseUrl); an override it refuses yields an empty address.
 QUrl litellmURL();
 
 // Loads pricing_overrides.json into the override table (writing the example file first if

@@ -2,6 +2,8 @@
 
 #include "model/JsonWriter.h"
 
+#include <cmath>
+
 namespace fernhollow::PricingFiles {
 namespace {
 
@@ -118,6 +120,12 @@ ModelPricing::RateTable parseLiteLLM(std::string_view bytes) {
             field.key.find("claude") != std::string_view::npos ? rate.input * 2 : rate.cacheWrite;
         const auto cacheReadCost = optionalPrice(entry, "cache_read_input_token_cost");
         rate.cacheRead = cacheReadCost ? *cacheReadCost * 1'000'000 : rate.input * 0.1;
+        // An absurd price overflows to infinity, which no JSON file can hold: keeping it would
+        // make the cache written after this sync unreadable at the next start.
+        if (!std::isfinite(rate.input) || !std::isfinite(rate.output) || !std::isfinite(rate.cacheWrite) ||
+            !std::isfinite(rate.cacheWrite1h) || !std::isfinite(rate.cacheRead)) {
+            continue;
+        }
         rates.insert_or_assign(ModelPricing::canonicalize(model), rate);
     }
     return rates;

@@ -42,14 +42,23 @@ public:
             ::closedir(dir);
             return true;
         }
-        // Name order makes "first copy wins" reproducible from one scan to the next.
         std::vector<std::pair<std::string, unsigned char>> entries;
         while (const dirent* entry = ::readdir(dir)) {
             if (entry->d_name[0] != '.') {
                 entries.emplace_back(entry->d_name, entry->d_type);
             }
         }
-        std::sort(entries.begin(), entries.end());
+        // A fixed order makes "first copy wins" the same from one scan to the next. Names
+        // compare without their ".jsonl", so a session's log comes before the copies named
+        // after it ("<session>.checkpoint.<id>.jsonl") and keeps the usage they repeat.
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            const auto stem = [](std::string_view name) {
+                return name.ends_with(extension) ? name.substr(0, name.size() - extension.size()) : name;
+            };
+            const auto stemA = stem(a.first);
+            const auto stemB = stem(b.first);
+            return stemA != stemB ? stemA < stemB : a.first < b.first;
+        });
         for (const auto& [name, type] : entries) {
             visitEntry(dir, folder, name, type);
         }

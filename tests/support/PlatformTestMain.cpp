@@ -18,6 +18,11 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    // Loopback test servers must be reached directly, whatever proxy the machine is set up with.
+    for (const char* proxy :
+         {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+        ::unsetenv(proxy);
+    }
 
     QCoreApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "model/UsageRecord.h"
+#include "sources/IncrementalScan.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Reads the session logs of the OpenClaw agent: <root>/<agent>/sessions/**/<session>.jsonl.
+namespace fernhollow::OpenClawParser {
+
+using ParseResult = ScanResult;
+
+// ~/.openclaw/agents when something exists there.
+std::optional<std::filesystem::path> defaultAgentsRoot();
+bool isInstalled();
+
+// The records of one log file of `agent`, in line order.
+std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std::string& agent);
+
+// Scans the default agents root incrementally; without one, returns the inputs unchanged.
+ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> priorRecords);
+
+// The same below another agents root (tests, `fernhollow report --openclaw-dir`).
+ParseResult parseChanged(const std::filesystem::path& agentsRoot, const FileTimes& knownMtimes,
+                         std::vector<UsageRecord> priorRecords);
+
+} // namespace fernhollow::OpenClawParser

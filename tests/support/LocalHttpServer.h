@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpServer>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace fernhollow::test {
+
+// An HTTP/1.1 server on 127.0.0.1 that answers every request with one canned response. It
+// lives on the thread that creates it and serves from that thread's event loop, so a test
+// that blocks in a nested loop (QCoro::waitFor) is served while it waits.
+class LocalHttpServer {
+public:
+    struct Response {
+        int status = 200;
+        QByteArray reason = "OK";
+        std::vector<std::pair<QByteArray, QByteArray>> headers{};
+        QByteArray body{};
+        // Reads the request and then stays silent with the connection open.
+        bool neverAnswer = false;
+        // Announces the whole body's length but closes the connection after this many body
+        // bytes, so the client sees a transfer cut short.
+        std::optional<qsizetype> closeAfterBodyBytes{};
+    };
+
+    explicit LocalHttpServer(Response response);
+    LocalHttpServer(const LocalHttpServer&) = delete;
+    LocalHttpServer& operator=(const LocalHttpServer&) = delete;
+
+    bool isListening() const { return server_.isListening(); }
+    // "http://127.0.0.1:PORT", without a trailing slash.
+    QString baseUrl() const;
+    // The target of every request line received so far, in order of arrival.
+    const std::vector<QByteArray>& requestPaths() const { return requestPaths_; }
+
+private:
+    void accept();
+
+    Response response_;
+    std::vector<QByteArray> requestPaths_;
+    // Last, so the connections it owns close before the state their handlers touch is gone.
+    QTcpServer server_;
+};
+
+} // namespace fernhollow::test
