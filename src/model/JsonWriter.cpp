@@ -85,6 +85,12 @@ void appendNumber(std::string& out, double value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
+    // A whole number beyond 64 bits written without a fraction reads back as an integer that
+    // does not fit, which parsers refuse; the fraction marks it as the double it is.
+    const bool beyond64Bits = value >= 9223372036854775808.0 || value < -9223372036854775808.0;
+    if (beyond64Bits && std::string_view(buffer, result.ptr).find_first_of(".e") == std::string_view::npos) {
+        out += ".0";
+    }
 }
 
 } // namespace fernhollow::json
