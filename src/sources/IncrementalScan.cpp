@@ -69,24 +69,31 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes&
                              std::vector<UsageRecord> priorRecords, const LogFileReader& read) {
     ScanResult result;
     result.updatedMtimes.reserve(files.size());
-    const PriorGroups prior = groupByKey(priorRecords);
+    std::vector<bool> changed(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const LogFile& file = files[i];
+        result.updatedMtimes[file.path] = file.mtime;
+        const auto known = knownMtimes.find(file.path);
+        changed[i] = known != knownMtimes.end() ? file.mtime > known->second : file.mtime > 0.0;
+    }
+    // With no file changed, reading again the files that gave no records (summaries only,
+    // or replies all counted from another file) would give nothing again: their content and
+    // the ids that hid them are as they were. So an idle scan opens no file at all.
+    if (std::find(changed.begin(), changed.end(), true) == changed.end()) {
+        result.records = std::move(priorRecords);
+        return result;
+    }
 
+    const PriorGroups prior = groupByKey(priorRecords);
     std::vector<std::string> keys;
     keys.reserve(files.size());
     std::unordered_set<std::string_view> rereadKeys;
-    for (const LogFile& file : files) {
-        result.updatedMtimes[file.path] = file.mtime;
-        const std::string& key = keys.emplace_back(fileKey(file.projectPath, file.sessionId));
-        const auto known = knownMtimes.find(file.path);
-        const bool unchanged = known != knownMtimes.end() ? file.mtime <= known->second : file.mtime <= 0.0;
-        // A file whose earlier read gave no records has no group, so it is read again.
-        if (!unchanged || !prior.ranges.contains(key)) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& key = keys.emplace_back(fileKey(files[i].projectPath, files[i].sessionId));
+        // A file whose earlier read gave no records has no group: its copies may count now.
+        if (changed[i] || !prior.ranges.contains(key)) {
             rereadKeys.insert(key);
         }
-    }
-    if (rereadKeys.empty()) {
-        result.records = std::move(priorRecords);
-        return result;
     }
 
     std::vector<std::size_t> toRead;

@@ -36,10 +36,11 @@ using LogFileReader =
     std::function<std::vector<UsageRecord>(const LogFile& file, simdjson::dom::parser& parser)>;
 
 // The incremental scan shared by the log sources. `files` is the walk, in walk order.
-// Files whose time did not advance keep their prior records unread; the rest are read in
-// parallel, then filtered in walk order against the message ids already counted, so the
-// first copy of a message in walk order wins. Files sharing a key (same name at different
-// depths) form one group, re-read together whenever one of them changed.
+// Files whose time did not advance keep their prior records unread; the rest, and, when
+// anything changed, the files that gave no records, are read in parallel, then filtered in
+// walk order against the message ids already counted, so the first copy of a message in
+// walk order wins. Files sharing a key (same name at different depths) form one group,
+// re-read together whenever one of them is.
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
                              std::vector<UsageRecord> priorRecords, const LogFileReader& read);
 

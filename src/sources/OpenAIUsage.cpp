@@ -77,7 +77,8 @@ std::variant<std::vector<UsageRecord>, DecodeFailure> decodeUsage(std::string_vi
     }
     std::vector<UsageRecord> records;
     std::size_t bucketIndex = 0;
-    for (const element bucketElement : std::get<element>(data).get_array().value_unsafe()) {
+    const simdjson::dom::array buckets = std::get<element>(data).get_array().value_unsafe();
+    for (const element bucketElement : buckets) {
         const std::string bucketPath = "data[" + std::to_string(bucketIndex++) + "]";
         simdjson::dom::object bucket;
         if (bucketElement.get_object().get(bucket) != simdjson::SUCCESS) {
@@ -94,7 +95,8 @@ std::variant<std::vector<UsageRecord>, DecodeFailure> decodeUsage(std::string_vi
         }
         const std::int64_t startTime = std::get<element>(start).get_int64().value_unsafe();
         std::size_t resultIndex = 0;
-        for (const element resultElement : std::get<element>(results).get_array().value_unsafe()) {
+        const simdjson::dom::array resultList = std::get<element>(results).get_array().value_unsafe();
+        for (const element resultElement : resultList) {
             const std::string resultPath = bucketPath + ".results[" + std::to_string(resultIndex++) + "]";
             simdjson::dom::object result;
             if (resultElement.get_object().get(result) != simdjson::SUCCESS) {

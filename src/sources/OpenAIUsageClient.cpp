@@ -43,7 +43,8 @@ std::string bodyExcerpt(const QByteArray& body) {
 }
 
 qint64 startTime(int days, const Clock& clock, const QTimeZone& zone) {
-    const auto now = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::trunc(clock.now() * 1000)), zone);
+    const auto now =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::trunc(clock.now() * 1000)), zone);
     const QDateTime start = now.addDays(-days);
     return (start.isValid() ? start : now).toSecsSinceEpoch();
 }
@@ -110,7 +111,8 @@ QCoro::Task<FetchResult> fetchRecent(QNetworkAccessManager& network, int days, s
         // A 200 whose body was cut short.
         co_return ClientError{ClientError::Kind::transport, 0, reply->errorString().toStdString()};
     }
-    auto decoded = OpenAIUsage::decodeUsage(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    auto decoded =
+        OpenAIUsage::decodeUsage(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
     if (auto* failure = std::get_if<OpenAIUsage::DecodeFailure>(&decoded)) {
         co_return ClientError{ClientError::Kind::decode, 0, std::move(failure->message)};
     }

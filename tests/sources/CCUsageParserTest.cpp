@@ -495,16 +495,31 @@ TEST(ClaudeScan, AnUnreadableFileYieldsNothingButIsTimed) {
     EXPECT_EQ(scanWithoutPrivileges(tree), (std::pair<std::size_t, std::size_t>{1, 2}));
 }
 
-TEST(ClaudeScan, AFileThatGaveNoRecordsIsReadAgainEveryScan) {
+TEST(ClaudeScan, AnIdleScanOpensNoFileEvenWhereAFileGaveNoRecords) {
     TempTree tree;
     const auto file = tree.write("p/s.jsonl", userLine());
     const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
     EXPECT_TRUE(first.records.empty());
     const auto mtime = std::filesystem::last_write_time(file);
-    tree.write("p/s.jsonl", Line{.id = "late"}.json());
+    tree.write("p/s.jsonl", Line{.id = "hidden"}.json());
     std::filesystem::last_write_time(file, mtime);
     const auto second = CCUsageParser::parseChanged(tree.root(), first.updatedMtimes, first.records);
-    ASSERT_EQ(second.records.size(), 1u);
+    EXPECT_TRUE(second.records.empty());
+}
+
+TEST(ClaudeScan, CopiesCountedElsewhereCountOnceTheirFirstCopyIsGone) {
+    TempTree tree;
+    const auto first = tree.write("p/a.jsonl", Line{.id = "m", .model = "from-a"}.json());
+    tree.write("p/b.jsonl", Line{.id = "m", .model = "from-b"}.json());
+    const auto before = CCUsageParser::parseChanged(tree.root(), {}, {});
+    ASSERT_EQ(before.records.size(), 1u);
+    EXPECT_EQ(before.records[0].model, "from-a");
+
+    tree.write("p/a.jsonl", userLine());
+    TempTree::shiftMtime(first, 5s);
+    const auto after = CCUsageParser::parseChanged(tree.root(), before.updatedMtimes, before.records);
+    ASSERT_EQ(after.records.size(), 1u);
+    EXPECT_EQ(after.records[0].model, "from-b");
 }
 
 TEST(ClaudeScan, FilesSharingAKeyKeepBothFilesRecordsWithoutCountingTwice) {
