@@ -6,6 +6,32 @@
 #include <memory>
 
 namespace fernhollow::test {
+namespace {
+
+LocalHttpServer::Request parseHead(const QByteArray& head) {
+    const QList<QByteArray> lines = head.split('\n');
+    const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
+    LocalHttpServer::Request request{
+        requestLine.front(), requestLine.size() > 1 ? requestLine[1] : QByteArray(), {}};
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0) {
+            request.headers.emplace_back(lines[i].left(colon), lines[i].mid(colon + 1).trimmed());
+        }
+    }
+    return request;
+}
+
+} // namespace
+
+std::optional<QByteArray> LocalHttpServer::Request::header(const QByteArray& name) const {
+    for (const auto& [key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
 
 LocalHttpServer::LocalHttpServer(Response response) : response_(std::move(response)) {
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { accept(); });
@@ -14,6 +40,14 @@ LocalHttpServer::LocalHttpServer(Response response) : response_(std::move(respon
 
 QString LocalHttpServer::baseUrl() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort());
+}
+
+std::vector<QByteArray> LocalHttpServer::requestPaths() const {
+    std::vector<QByteArray> paths;
+    for (const Request& request : requests_) {
+        paths.push_back(request.target);
+    }
+    return paths;
 }
 
 void LocalHttpServer::accept() {
@@ -26,8 +60,7 @@ void LocalHttpServer::accept() {
             if (headEnd < 0) {
                 return;
             }
-            const QList<QByteArray> requestLine = received->left(received->indexOf("\r\n")).split(' ');
-            requestPaths_.push_back(requestLine.size() > 1 ? requestLine[1] : QByteArray());
+            requests_.push_back(parseHead(received->left(headEnd)));
             received->clear();
             if (response_.neverAnswer) {
                 return;

@@ -27,6 +27,17 @@ public:
         std::optional<qsizetype> closeAfterBodyBytes{};
     };
 
+    // The head of one request as it arrived.
+    struct Request {
+        QByteArray method;
+        QByteArray target;
+        std::vector<std::pair<QByteArray, QByteArray>> headers;
+
+        // The value of the first header with this name, compared without regard to case as
+        // HTTP does.
+        std::optional<QByteArray> header(const QByteArray& name) const;
+    };
+
     explicit LocalHttpServer(Response response);
     LocalHttpServer(const LocalHttpServer&) = delete;
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;
@@ -35,13 +46,15 @@ public:
     // "http://127.0.0.1:PORT", without a trailing slash.
     QString baseUrl() const;
     // The target of every request line received so far, in order of arrival.
-    const std::vector<QByteArray>& requestPaths() const { return requestPaths_; }
+    std::vector<QByteArray> requestPaths() const;
+    // Every request received so far, in order of arrival.
+    const std::vector<Request>& requests() const { return requests_; }
 
 private:
     void accept();
 
     Response response_;
-    std::vector<QByteArray> requestPaths_;
+    std::vector<Request> requests_;
     // Last, so the connections it owns close before the state their handlers touch is gone.
     QTcpServer server_;
 };
