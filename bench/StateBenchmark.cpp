@@ -30,7 +30,7 @@ PersistedState heavyUserState() {
             "-home-user-src-project" + std::to_string(session % 40),
             "0a1b2c3d-1111-4111-8111-" + std::to_string(100000000000 + session)});
         state.fileMtimes["/home/user/.claude/projects/-home-user-src-project" + std::to_string(session % 40) +
-                         "/" + state.records.back().sessionId + ".jsonl"] = 1.76e9 + i;
+                         "/" + state.records.back().sessionId.str() + ".jsonl"] = 1.76e9 + i;
     }
     return state;
 }

@@ -171,23 +171,19 @@ void appendUtcWholeSeconds(std::string& out, double secondsSinceEpoch) {
         out += "0000-01-01T00:00:00Z";
         return;
     }
-    const auto two = [&out](long long value) {
-        out.push_back(static_cast<char>('0' + value / 10));
-        out.push_back(static_cast<char>('0' + value % 10));
+    char text[] = "0000-00-00T00:00:00Z";
+    const auto two = [&text](std::size_t at, long long value) {
+        text[at] = static_cast<char>('0' + value / 10);
+        text[at + 1] = static_cast<char>('0' + value % 10);
     };
-    two(year / 100);
-    two(year % 100);
-    out.push_back('-');
-    two(static_cast<unsigned>(date.month()));
-    out.push_back('-');
-    two(static_cast<unsigned>(date.day()));
-    out.push_back('T');
-    two(secondOfDay / 3600);
-    out.push_back(':');
-    two(secondOfDay / 60 % 60);
-    out.push_back(':');
-    two(secondOfDay % 60);
-    out.push_back('Z');
+    two(0, year / 100);
+    two(2, year % 100);
+    two(5, static_cast<unsigned>(date.month()));
+    two(8, static_cast<unsigned>(date.day()));
+    two(11, secondOfDay / 3600);
+    two(14, secondOfDay / 60 % 60);
+    two(17, secondOfDay % 60);
+    out.append(text, sizeof text - 1);
 }
 
 } // namespace fernhollow::isodate

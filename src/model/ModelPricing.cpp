@@ -208,9 +208,6 @@ std::string canonicalize(std::string_view model) {
 Pricer::Pricer() : overrides_(userOverrides()), remote_(remoteRates()) {}
 
 const Rate* Pricer::effectiveRate(std::string_view model) const {
-    if (hasLast_ && model == lastModel_) {
-        return lastRate_;
-    }
     const std::string_view key = canonicalize(model, scratch_);
     const Rate* rate = find(*overrides_, key);
     if (rate == nullptr) {
@@ -219,14 +216,20 @@ const Rate* Pricer::effectiveRate(std::string_view model) const {
     if (rate == nullptr) {
         rate = find(*remote_, key);
     }
-    lastModel_.assign(model);
-    lastRate_ = rate;
-    hasLast_ = true;
     return rate;
 }
 
+const Rate* Pricer::recordRate(const InternedString& model) const {
+    if (!hasLast_ || model != lastModel_) {
+        lastRate_ = effectiveRate(std::string_view(model));
+        lastModel_ = model;
+        hasLast_ = true;
+    }
+    return lastRate_;
+}
+
 double Pricer::cost(const UsageRecord& record) const {
-    const Rate* rate = effectiveRate(record.model);
+    const Rate* rate = recordRate(record.model);
     return costAt(record, rate != nullptr ? *rate : fallbackRate());
 }
 

@@ -68,11 +68,14 @@ public:
     double cost(const UsageRecord& record) const;
 
 private:
+    const Rate* recordRate(const InternedString& model) const;
+
     std::shared_ptr<const RateTable> overrides_;
     std::shared_ptr<const RateTable> remote_;
     mutable std::string scratch_;
-    // Records arrive in long runs of one model; remembering the last answer skips the lookup.
-    mutable std::string lastModel_;
+    // Records arrive in long runs of one model; remembering the last answer, by the model's
+    // shared identity, skips the lookup without even reading the name.
+    mutable InternedString lastModel_;
     mutable const Rate* lastRate_ = nullptr;
     mutable bool hasLast_ = false;
 };

@@ -6,49 +6,49 @@
 namespace fernhollow {
 namespace {
 
-void appendKey(std::string& out, std::string_view key) {
-    out.push_back('"');
-    out += key;
-    out += "\":";
-}
-
 void combine(std::size_t& seed, std::size_t value) {
     seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
 
 } // namespace
 
-void appendJson(std::string& out, const UsageRecord& record) {
+void UsageRecordJsonWriter::append(std::string& out, const UsageRecord& record) {
     using json::Slash;
     out += "{\"id\":\"";
     record.id.appendTo(out);
-    out += "\",";
-    appendKey(out, "messageId");
+    out += "\",\"messageId\":";
     json::appendString(out, record.messageId, Slash::escaped);
     out += ",\"timestamp\":\"";
     isodate::appendUtcWholeSeconds(out, record.timestamp);
-    out += "\",";
-    appendKey(out, "model");
-    json::appendString(out, record.model, Slash::escaped);
-    const std::pair<std::string_view, std::int64_t> counts[] = {
-        {"inputTokens", record.inputTokens},
-        {"outputTokens", record.outputTokens},
-        {"cacheCreationInputTokens", record.cacheCreationInputTokens},
-        {"cacheCreation1hTokens", record.cacheCreation1hTokens},
-        {"cacheReadInputTokens", record.cacheReadInputTokens},
-    };
-    for (const auto& [key, value] : counts) {
-        out.push_back(',');
-        appendKey(out, key);
-        json::appendInteger(out, value);
-    }
-    out.push_back(',');
-    appendKey(out, "projectPath");
-    json::appendString(out, record.projectPath, Slash::escaped);
-    out.push_back(',');
-    appendKey(out, "sessionId");
-    json::appendString(out, record.sessionId, Slash::escaped);
+    out += "\",\"model\":";
+    out += escaped(record.model);
+    out += ",\"inputTokens\":";
+    json::appendInteger(out, record.inputTokens);
+    out += ",\"outputTokens\":";
+    json::appendInteger(out, record.outputTokens);
+    out += ",\"cacheCreationInputTokens\":";
+    json::appendInteger(out, record.cacheCreationInputTokens);
+    out += ",\"cacheCreation1hTokens\":";
+    json::appendInteger(out, record.cacheCreation1hTokens);
+    out += ",\"cacheReadInputTokens\":";
+    json::appendInteger(out, record.cacheReadInputTokens);
+    out += ",\"projectPath\":";
+    out += escaped(record.projectPath);
+    out += ",\"sessionId\":";
+    out += escaped(record.sessionId);
     out.push_back('}');
+}
+
+const std::string& UsageRecordJsonWriter::escaped(const InternedString& text) {
+    auto [it, inserted] = escaped_.try_emplace(text.identity());
+    if (inserted) {
+        json::appendString(it->second, text, json::Slash::escaped);
+    }
+    return it->second;
+}
+
+void appendJson(std::string& out, const UsageRecord& record) {
+    UsageRecordJsonWriter().append(out, record);
 }
 
 std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element) {
@@ -72,12 +72,12 @@ std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element) {
     }
     UsageRecord record;
     unsigned found = 0;
-    const auto text = [&](simdjson::dom::element member, std::string& out, Member which) {
+    const auto text = [&](simdjson::dom::element member, auto& out, Member which) {
         std::string_view view;
         if (member.get_string().get(view) != simdjson::SUCCESS) {
             return false;
         }
-        out.assign(view);
+        out = view;
         found |= which;
         return true;
     };

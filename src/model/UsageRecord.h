@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/InternedString.h"
 #include "model/Uuid.h"
 
 #include <simdjson.h>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace fernhollow {
 
@@ -17,20 +19,30 @@ struct UsageRecord {
     Uuid id;
     std::string messageId;
     double timestamp = 0.0; // seconds since 1970-01-01T00:00:00Z
-    std::string model;
+    InternedString model;
     std::int64_t inputTokens = 0;
     std::int64_t outputTokens = 0;
     std::int64_t cacheCreationInputTokens = 0; // all cache writes, 5-minute and 1-hour together
     std::int64_t cacheCreation1hTokens = 0;    // the 1-hour part of the line above, not in addition to it
     std::int64_t cacheReadInputTokens = 0;
-    std::string projectPath;
-    std::string sessionId;
+    InternedString projectPath;
+    InternedString sessionId;
 
     friend bool operator==(const UsageRecord&, const UsageRecord&) = default;
 };
 
 // Appends the record as a JSON object with all eleven keys; the timestamp in UTC whole seconds.
 void appendJson(std::string& out, const UsageRecord& record);
+
+// The same for many records: the shared names are escaped once, not once per record.
+class UsageRecordJsonWriter {
+public:
+    void append(std::string& out, const UsageRecord& record);
+
+private:
+    const std::string& escaped(const InternedString& text);
+    std::unordered_map<const void*, std::string> escaped_;
+};
 
 // Strict inverse of appendJson: every key required, exact JSON types, canonical UUID text
 // and a whole-second UTC timestamp. Any deviation fails the record. Unknown keys are skipped.

@@ -164,19 +164,19 @@ std::vector<std::string> encodeStatePieces(const PersistedState& state) {
     const std::size_t pieceCount = (state.records.size() + recordsPerPiece - 1) / recordsPerPiece;
     std::vector<std::string> pieces(pieceCount + 2);
     pieces.front() = recordsOpening;
-    struct NoContext {};
-    parallelFor<NoContext>(pieceCount, threadsFor(pieceCount, 1), [&](NoContext&, std::size_t part) {
-        const std::size_t begin = part * recordsPerPiece;
-        const std::size_t end = std::min(begin + recordsPerPiece, state.records.size());
-        std::string& out = pieces[part + 1];
-        out.reserve((end - begin) * 420);
-        for (std::size_t i = begin; i < end; ++i) {
-            if (i > 0) {
-                out.push_back(',');
+    parallelFor<UsageRecordJsonWriter>(
+        pieceCount, threadsFor(pieceCount, 1), [&](UsageRecordJsonWriter& writer, std::size_t part) {
+            const std::size_t begin = part * recordsPerPiece;
+            const std::size_t end = std::min(begin + recordsPerPiece, state.records.size());
+            std::string& out = pieces[part + 1];
+            out.reserve((end - begin) * 420);
+            for (std::size_t i = begin; i < end; ++i) {
+                if (i > 0) {
+                    out.push_back(',');
+                }
+                writer.append(out, state.records[i]);
             }
-            appendJson(out, state.records[i]);
-        }
-    });
+        });
     pieces.back() = encodeTail(state);
     return pieces;
 }

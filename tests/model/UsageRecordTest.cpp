@@ -396,8 +396,8 @@ TEST(UsageRecordHash, EveryFieldContributes) {
         {"cacheCreationInputTokens", [](UsageRecord& r) { ++r.cacheCreationInputTokens; }},
         {"cacheCreation1hTokens", [](UsageRecord& r) { ++r.cacheCreation1hTokens; }},
         {"cacheReadInputTokens", [](UsageRecord& r) { ++r.cacheReadInputTokens; }},
-        {"projectPath", [](UsageRecord& r) { r.projectPath += "/sub"; }},
-        {"sessionId", [](UsageRecord& r) { r.sessionId.clear(); }},
+        {"projectPath", [](UsageRecord& r) { r.projectPath = r.projectPath.str() + "/sub"; }},
+        {"sessionId", [](UsageRecord& r) { r.sessionId = ""; }},
         {"input and output swapped", [](UsageRecord& r) { std::swap(r.inputTokens, r.outputTokens); }},
         {"projectPath and sessionId swapped", [](UsageRecord& r) { std::swap(r.projectPath, r.sessionId); }},
     };

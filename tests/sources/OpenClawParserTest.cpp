@@ -104,7 +104,7 @@ TEST(OpenClawScan, CountsACheckpointCopyOnceUnderItsSession) {
     const auto result = OpenClawParser::parseChanged(fixtureRoot, {}, {});
     std::map<std::string, std::int64_t> inputBySession;
     for (const auto& record : result.records) {
-        inputBySession[record.projectPath + " " + record.sessionId] += record.inputTokens;
+        inputBySession[record.projectPath.str() + " " + record.sessionId.str()] += record.inputTokens;
     }
     EXPECT_EQ(inputBySession, (std::map<std::string, std::int64_t>{
                                   {"openclaw/coder old-session", 1000000},
