@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QCoroTask>
+
 #include <iosfwd>
 #include <span>
 #include <string>
 
+class QNetworkAccessManager;
+
 namespace fernhollow {
 
-// `fernhollow report [--json] [--claude-dir DIR]`: scans the logs and prints what they cost.
-// Returns the process exit code: 0, or 2 for arguments it cannot use.
-int runReportCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+// `fernhollow report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--no-openai]`: scans the
+// logs (and fetches OpenAI usage when a key is stored) and prints what it all costs.
+// Gives the process exit code: 0, or 2 for arguments it cannot use.
+QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+                                  QNetworkAccessManager& network);
 
 } // namespace fernhollow

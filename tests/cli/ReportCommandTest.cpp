@@ -1,13 +1,17 @@
+#include "sources/Keychain.h"
+#include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
+
+#include <QCoreApplication>
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 namespace fernhollow {
 namespace {
@@ -15,34 +19,49 @@ namespace {
 struct CommandRun {
     int exitCode = -1;
     std::string out;
+    std::string err;
 };
 
-// Runs the real binary through the shell, as a user would, with its data and configuration
-// folders in `home` (a fresh scratch folder unless given).
-CommandRun runFernhollow(const std::string& arguments, const std::string& environment = "TZ=UTC",
+// Runs the real binary as a user would, with its data and configuration folders in `home`
+// (a fresh scratch folder unless given). The event loop keeps turning while it runs, so
+// servers of this test process answer it.
+CommandRun runFernhollow(const QStringList& arguments,
+                         const QStringList& environment = {QStringLiteral("TZ=UTC")},
                          const test::TempTree& home = test::TempTree()) {
-    const std::string folders = " HOME='" + home.root().string() + "' XDG_DATA_HOME='" +
-                                (home / "data").string() + "' XDG_CONFIG_HOME='" +
-                                (home / "config").string() + "' ";
-    const std::string command = "env" + folders + environment + " '" FERNHOLLOW_BINARY "' " + arguments;
-    CommandRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
+    variables.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((home / "data").string()));
+    variables.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
+    for (const QString& assignment : environment) {
+        variables.insert(assignment.section(QLatin1Char('='), 0, 0), assignment.section(QLatin1Char('='), 1));
     }
-    std::array<char, 4096> buffer{};
-    while (const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-        run.out.append(buffer.data(), got);
+    QProcess process;
+    process.setProcessEnvironment(variables);
+    process.start(QStringLiteral(FERNHOLLOW_BINARY), arguments);
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(10) && clock.elapsed() < 60'000) {
+        QCoreApplication::processEvents();
     }
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+QStringList args(std::initializer_list<std::string> list) {
+    QStringList result;
+    for (const auto& item : list) {
+        result << QString::fromStdString(item);
+    }
+    return result;
 }
 
 const std::string fixtureRoot = std::string(FERNHOLLOW_TEST_DATA_DIR) + "/claude-projects";
+const std::string openClawFixture = std::string(FERNHOLLOW_TEST_DATA_DIR) + "/openclaw-agents";
+const QString openAIAccount = QString::fromLatin1(Keychain::openAIAccount);
 
 TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
-    const CommandRun run = runFernhollow("report --json --claude-dir '" + fixtureRoot + "'");
+    const CommandRun run =
+        runFernhollow(args({"report", "--json", "--no-openai", "--claude-dir", fixtureRoot}));
     ASSERT_EQ(run.exitCode, 0);
     // Streamed copies count once at their final output; the resumed session's repeat of a
     // reply counts once; the half-written line, hidden files and the capitalised extension
@@ -62,14 +81,16 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
 
 TEST(ReportCommand, GroupsDaysInTheUsersTimeZone) {
     // 2025-11-06T23:30Z is already the 7th in Tokyo; 2025-11-05T10:00Z is still the 5th.
-    const CommandRun run = runFernhollow("report --json --claude-dir '" + fixtureRoot + "'", "TZ=Asia/Tokyo");
+    const CommandRun run =
+        runFernhollow(args({"report", "--json", "--no-openai", "--claude-dir", fixtureRoot}),
+                      {QStringLiteral("TZ=Asia/Tokyo")});
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find(R"("date":"2025-11-05")"), std::string::npos);
     EXPECT_NE(run.out.find(R"({"date":"2025-11-07","inputTokens":1000,)"), std::string::npos);
 }
 
 TEST(ReportCommand, PrintsAReadableTable) {
-    const CommandRun run = runFernhollow("report --claude-dir '" + fixtureRoot + "'");
+    const CommandRun run = runFernhollow(args({"report", "--no-openai", "--claude-dir", fixtureRoot}));
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "5 usage records, API-equivalent total $0.10");
     EXPECT_NE(run.out.find("claude-opus-4-1-20250805"), std::string::npos);
@@ -78,12 +99,12 @@ TEST(ReportCommand, PrintsAReadableTable) {
 
 TEST(ReportCommand, AMissingRootIsAnEmptyReport) {
     test::TempTree home;
-    EXPECT_EQ(runFernhollow("report --json --claude-dir '" + (home / "nothing").string() + "'").out,
+    EXPECT_EQ(runFernhollow(args({"report", "--json", "--claude-dir", (home / "nothing").string()})).out,
               "{\"records\":0,\"byModel\":[],\"byDay\":[]}\n");
     // Without --claude-dir the projects folder is found in the home folder.
     home.write(".claude/projects/p/s.jsonl", R"({"message":{"usage":{"input_tokens":1000000}}})"
                                              "\n");
-    const CommandRun run = runFernhollow("report --json", "TZ=UTC", home);
+    const CommandRun run = runFernhollow(args({"report", "--json"}), {QStringLiteral("TZ=UTC")}, home);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find(R"("records":1,)"), std::string::npos);
     EXPECT_NE(run.out.find(R"("usd":3})"), std::string::npos);
@@ -94,8 +115,8 @@ TEST(ReportCommand, ASecondRunOverAnUnchangedTreeAnswersFromTheCache) {
     const auto log =
         home.write("projects/p/s.jsonl", R"({"message":{"id":"a","usage":{"input_tokens":1000000}}})"
                                          "\n");
-    const std::string arguments = "report --json --claude-dir '" + (home / "projects").string() + "'";
-    const CommandRun first = runFernhollow(arguments, "TZ=UTC", home);
+    const QStringList arguments = args({"report", "--json", "--claude-dir", (home / "projects").string()});
+    const CommandRun first = runFernhollow(arguments, {}, home);
     EXPECT_NE(first.out.find(R"("records":1,)"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow/state.json"));
 
@@ -103,10 +124,10 @@ TEST(ReportCommand, ASecondRunOverAnUnchangedTreeAnswersFromTheCache) {
     const auto mtime = std::filesystem::last_write_time(log);
     home.write("projects/p/s.jsonl", "");
     std::filesystem::last_write_time(log, mtime);
-    EXPECT_EQ(runFernhollow(arguments, "TZ=UTC", home).out, first.out);
+    EXPECT_EQ(runFernhollow(arguments, {}, home).out, first.out);
 
     test::TempTree::shiftMtime(log, std::chrono::seconds(5));
-    EXPECT_NE(runFernhollow(arguments, "TZ=UTC", home).out.find(R"("records":0,)"), std::string::npos);
+    EXPECT_NE(runFernhollow(arguments, {}, home).out.find(R"("records":0,)"), std::string::npos);
 }
 
 TEST(ReportCommand, PricesWithTheUsersOverridesAndTheCachedCatalogue) {
@@ -120,18 +141,91 @@ TEST(ReportCommand, PricesWithTheUsersOverridesAndTheCachedCatalogue) {
     home.write("data/Fernhollow/pricing_remote_cache.json",
                R"({"synced-model":{"input":0.5,"output":1,"cacheWrite":1,"cacheWrite1h":1,"cacheRead":1}})");
     const CommandRun run =
-        runFernhollow("report --json --claude-dir '" + (home / "projects").string() + "'", "TZ=UTC", home);
+        runFernhollow(args({"report", "--json", "--claude-dir", (home / "projects").string()}), {}, home);
     EXPECT_NE(run.out.find(R"("model":"house-model","inputTokens":1000000,)"), std::string::npos);
     EXPECT_NE(run.out.find(R"("cacheReadInputTokens":0,"usd":7})"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(R"("cacheReadInputTokens":0,"usd":0.5})"), std::string::npos) << run.out;
 }
 
+TEST(ReportCommand, AddsOpenClawSessions) {
+    test::TempTree home;
+    const CommandRun run = runFernhollow(args({"report", "--json", "--claude-dir", (home / "none").string(),
+                                               "--openclaw-dir", openClawFixture}),
+                                         {}, home);
+    ASSERT_EQ(run.exitCode, 0);
+    // The checkpoint copy of the main session counts once.
+    EXPECT_NE(run.out.find(R"("records":3,)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"({"model":"deepseek-chat","inputTokens":1200,"outputTokens":300,)"),
+              std::string::npos);
+    EXPECT_NE(run.out.find(R"({"model":"gpt-4.1","inputTokens":1000000,"outputTokens":1000,)"),
+              std::string::npos);
+}
+
+class ReportWithOpenAIKey : public testing::Test {
+protected:
+    static constexpr auto key = "sk-admin-test-4f1e9b7c";
+    void SetUp() override {
+        ASSERT_TRUE(QCoro::waitFor(Keychain::set(QString::fromLatin1(key), openAIAccount)));
+    }
+    void TearDown() override { QCoro::waitFor(Keychain::remove(openAIAccount)); }
+
+    static CommandRun report(const test::LocalHttpServer& server, const QStringList& extra = {}) {
+        test::TempTree home;
+        return runFernhollow(
+            args({"report", "--json", "--claude-dir", (home / "none").string(), "--openclaw-dir",
+                  (home / "none").string()}) +
+                extra,
+            {QStringLiteral("TZ=UTC"), QStringLiteral("FERNHOLLOW_OPENAI_BASE_URL=") + server.baseUrl()},
+            home);
+    }
+};
+
+TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsage) {
+    const test::LocalHttpServer server({.body =
+                                            R"({"object":"page","data":[{"start_time":1730419200,"results":[)"
+                                            R"({"model":"gpt-4o","input_tokens":1000000,"output_tokens":0,)"
+                                            R"("input_cached_tokens":0}]}],"has_more":false})"});
+    const CommandRun run = report(server);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(R"({"model":"gpt-4o","inputTokens":1000000,)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"({"date":"2024-11-01",)"), std::string::npos) << run.out;
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer ") + key);
+    EXPECT_EQ(run.out.find(key), std::string::npos);
+    EXPECT_EQ(run.err.find(key), std::string::npos);
+}
+
+TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFails) {
+    const test::LocalHttpServer server(
+        {.status = 401, .reason = "Unauthorized", .body = R"({"error":{"message":"Invalid admin key"}})"});
+    const CommandRun run = report(server);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "{\"records\":0,\"byModel\":[],\"byDay\":[]}\n");
+    EXPECT_EQ(run.err,
+              "fernhollow report: OpenAI HTTP 401: {\"error\":{\"message\":\"Invalid admin key\"}}\n");
+}
+
+TEST_F(ReportWithOpenAIKey, SkipsTheFetchWhenAskedTo) {
+    const test::LocalHttpServer server({});
+    const CommandRun run = report(server, {QStringLiteral("--no-openai")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(server.requests().empty());
+}
+
 TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
-    for (const std::string arguments :
-         {"report --bogus", "report --claude-dir", "report extra", "", "frobnicate"}) {
-        const CommandRun run = runFernhollow(arguments + " 2>&1");
-        EXPECT_EQ(run.exitCode, 2) << arguments;
-        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << arguments << ": " << run.out;
+    const std::vector<QStringList> refused = {
+        args({"report", "--bogus"}),
+        args({"report", "--claude-dir"}),
+        args({"report", "--openclaw-dir="}),
+        args({"report", "extra"}),
+        args({}),
+        args({"frobnicate"}),
+    };
+    for (const QStringList& arguments : refused) {
+        const CommandRun run = runFernhollow(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 
