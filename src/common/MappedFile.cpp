@@ -1,8 +1,8 @@
 #include "common/MappedFile.h"
 
-#include <fcntl.h>
+#include "common/RegularFile.h"
+
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -10,16 +10,12 @@
 namespace fernhollow {
 
 std::optional<MappedFile> MappedFile::open(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const auto file = RegularFile::open(path);
+    if (!file) {
         return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const auto size = static_cast<std::size_t>(info.st_size);
+    const int fd = file->descriptor;
+    const std::size_t size = file->size;
     if (size == 0) {
         ::close(fd);
         return MappedFile(nullptr, 0);

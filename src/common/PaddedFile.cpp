@@ -1,9 +1,9 @@
 #include "common/PaddedFile.h"
 
+#include "common/RegularFile.h"
+
 #include <simdjson.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,16 +12,12 @@
 namespace fernhollow {
 
 std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const auto opened = RegularFile::open(path);
+    if (!opened) {
         return std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::size_t capacity = static_cast<std::size_t>(info.st_size) + 4096;
+    const int fd = opened->descriptor;
+    std::size_t capacity = opened->size + 4096;
     PaddedFile file;
     file.data_ = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
     for (;;) {

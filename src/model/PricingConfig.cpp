@@ -98,7 +98,7 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
         co_return std::nullopt;
     }
-    const QByteArray body = reply->readAll();
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     ModelPricing::RateTable rates =
         PricingFiles::parseLiteLLM(std::string_view(body.constData(), body.size()));
     if (rates.empty()) {

@@ -9,7 +9,7 @@ namespace {
 
 using simdjson::dom::object;
 
-std::optional<UsageRecord> recordFromLine(object line, const LogFile& file) {
+std::optional<LineUsage> recordFromLine(object line) {
     object message;
     const bool hasMessage = line["message"].get_object().get(message) == simdjson::SUCCESS;
     object usage;
@@ -43,15 +43,11 @@ std::optional<UsageRecord> recordFromLine(object line, const LogFile& file) {
     if (line["timestamp"].get_string().get(text) != simdjson::SUCCESS) {
         text = {};
     }
-    record.timestamp = timestampOrNow(text);
-    record.id = Uuid::random();
-    record.projectPath = file.projectPath;
-    record.sessionId = file.sessionId;
-    return record;
+    return LineUsage{std::move(record), text};
 }
 
 std::vector<UsageRecord> readLog(const LogFile& file, simdjson::dom::parser& parser) {
-    return readJsonlRecords(file.path, parser, [&](object line) { return recordFromLine(line, file); });
+    return readJsonlRecords(file, parser, recordFromLine);
 }
 
 std::string projectOf(std::string_view relativePath) {

@@ -29,16 +29,24 @@ std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t s
     return {end, lf != nullptr ? end + 1 : end};
 }
 
+// An internet date-time, or the current time when the text is not one.
+double timestampOrNow(std::string_view text) {
+    if (const auto parsed = isodate::parseInternetDateTime(text)) {
+        return *parsed;
+    }
+    return Clock::system().now();
+}
+
 } // namespace
 
-std::vector<UsageRecord> readJsonlRecords(const std::string& path, simdjson::dom::parser& parser,
+std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
                                           const LineRecordReader& readLine) {
     std::vector<UsageRecord> records;
-    const auto file = PaddedFile::read(path);
-    if (!file) {
+    const auto bytes = PaddedFile::read(file.path);
+    if (!bytes) {
         return records;
     }
-    const std::string_view text = file->bytes();
+    const std::string_view text = bytes->bytes();
     // The parser validates the UTF-8 of every line it accepts, and only line breaks lie
     // outside lines; so the whole file needs its own check only when some line was refused.
     bool anyLineRefused = false;
@@ -49,8 +57,12 @@ std::vector<UsageRecord> readJsonlRecords(const std::string& path, simdjson::dom
             simdjson::dom::object line;
             if (parser.parse(text.data() + start, end - start, false).get_object().get(line) ==
                 simdjson::SUCCESS) {
-                if (auto record = readLine(line)) {
-                    records.push_back(std::move(*record));
+                if (auto usage = readLine(line)) {
+                    UsageRecord& record = records.emplace_back(std::move(usage->record));
+                    record.id = Uuid::random();
+                    record.timestamp = timestampOrNow(usage->timestamp);
+                    record.projectPath = file.projectPath;
+                    record.sessionId = file.sessionId;
                 }
             } else {
                 anyLineRefused = true;
@@ -135,13 +147,6 @@ std::optional<std::int64_t> countedTokens(const UsageRecord& record) {
         }
     }
     return sum;
-}
-
-double timestampOrNow(std::string_view text) {
-    if (const auto parsed = isodate::parseInternetDateTime(text)) {
-        return *parsed;
-    }
-    return Clock::system().now();
 }
 
 } // namespace fernhollow

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/UsageRecord.h"
+#include "sources/IncrementalScan.h"
 
 #include <simdjson.h>
 
@@ -13,14 +14,21 @@
 
 namespace fernhollow {
 
-// Turns one parsed log line into a record, or nothing.
-using LineRecordReader = std::function<std::optional<UsageRecord>(simdjson::dom::object line)>;
+// What a source's line reader takes from one log line: the counts, model and message id in
+// `record`, and the line's time as written. The shared reader adds a fresh id, the time and
+// the file's project and session.
+struct LineUsage {
+    UsageRecord record;
+    std::string_view timestamp;
+};
+
+using LineRecordReader = std::function<std::optional<LineUsage>(simdjson::dom::object line)>;
 
 // Reads a JSON Lines log whole and gives the records of its lines in line order.
 // A file that cannot be read, or is not valid UTF-8 throughout, gives nothing. Lines split at
 // LF, CR and CR LF only; a line that is not one complete JSON object (a half-written last
 // line, say) gives nothing. Streamed copies of one message collapse to one record.
-std::vector<UsageRecord> readJsonlRecords(const std::string& path, simdjson::dom::parser& parser,
+std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
                                           const LineRecordReader& readLine);
 
 // Agents stream one reply as several lines sharing a message id, and only the last carries
@@ -33,8 +41,5 @@ std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::
 
 // input + output + cache write + cache read, or nothing when the sum overflows 64 bits.
 std::optional<std::int64_t> countedTokens(const UsageRecord& record);
-
-// An internet date-time, or the current time when the text is not one.
-double timestampOrNow(std::string_view text);
 
 } // namespace fernhollow

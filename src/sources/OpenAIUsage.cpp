@@ -17,8 +17,9 @@ const char* kindName(element_type type) {
     case element_type::OBJECT:
         return "an object";
     case element_type::INT64:
-    case element_type::UINT64:
         return "an integer";
+    case element_type::UINT64:
+        return "an integer beyond 64 signed bits";
     case element_type::DOUBLE:
         return "a number with a fraction";
     case element_type::STRING:

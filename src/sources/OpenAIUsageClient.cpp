@@ -99,7 +99,8 @@ QCoro::Task<FetchResult> fetchRecent(QNetworkAccessManager& network, int days, s
     std::unique_ptr<QNetworkReply> reply(co_await network.get(request));
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QByteArray body = reply->readAll();
+    // An aborted transfer (a time-out) leaves the reply closed, with nothing to read.
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (!status.isValid()) {
         // No HTTP answer at all: the transport's own message says why.
         co_return ClientError{ClientError::Kind::transport, 0, reply->errorString().toStdString()};

@@ -31,7 +31,7 @@ std::int64_t count(object usage, std::string_view first, std::string_view second
     return tokenCount(usage[second]).value_or(0);
 }
 
-std::optional<UsageRecord> recordFromLine(object line, const LogFile& file) {
+std::optional<LineUsage> recordFromLine(object line) {
     object message;
     const bool hasMessage = line["message"].get_object().get(message) == simdjson::SUCCESS;
     auto role = hasMessage ? stringAt(message["role"]) : std::nullopt;
@@ -66,15 +66,11 @@ std::optional<UsageRecord> recordFromLine(object line, const LogFile& file) {
         // tells a repeated line from a new one. The prefix keeps it apart from real ids.
         record.messageId = "event:" + std::string(*eventId) + "@" + std::string(timestamp);
     }
-    record.timestamp = timestampOrNow(timestamp);
-    record.id = Uuid::random();
-    record.projectPath = file.projectPath;
-    record.sessionId = file.sessionId;
-    return record;
+    return LineUsage{std::move(record), timestamp};
 }
 
 std::vector<UsageRecord> readLog(const LogFile& file, simdjson::dom::parser& parser) {
-    return readJsonlRecords(file.path, parser, [&](object line) { return recordFromLine(line, file); });
+    return readJsonlRecords(file, parser, recordFromLine);
 }
 
 // The folders directly inside the root, in name order; nothing when it cannot be listed.

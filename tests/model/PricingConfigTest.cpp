@@ -36,6 +36,7 @@ using namespace fernhollow;
 using ModelPricing::Rate;
 using ModelPricing::RateTable;
 using test::LocalHttpServer;
+using test::readFile;
 using test::TempTree;
 
 constexpr auto baseUrlVariable = "FERNHOLLOW_LITELLM_BASE_URL";
@@ -44,16 +45,6 @@ constexpr std::string_view cataloguePath = "/BerriAI/litellm/main/model_prices_a
 constexpr std::string_view warningPrefix = "\xE2\x9A\xA0\xEF\xB8\x8F overrides parse error: ";
 
 constexpr Rate markerRate{0.123, 0.456, 0.789, 1.234, 0.0567};
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
-    }
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return std::move(bytes).str();
-}
 
 void writeFile(const std::filesystem::path& path, std::string_view content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;

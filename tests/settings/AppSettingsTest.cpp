@@ -152,10 +152,7 @@ TEST(AppSettingsMarkers, IgnoreTextThatIsNotAnInternetDateTime) {
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+    return test::readFile(path).value_or("");
 }
 
 TEST(PreferencesFile, PersistsEachChangeForTheNextInstance) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -280,6 +281,10 @@ struct StatusCase {
     const char* reason;
 };
 
+void PrintTo(const StatusCase& status, std::ostream* os) {
+    *os << status.status << ' ' << status.reason;
+}
+
 class ErrorStatus : public OpenAIUsageClientTest, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(ErrorStatus, ReportsTheStatusAndTheBody) {
@@ -400,6 +405,10 @@ struct BadBody {
     const char* body;
     const char* member;
 };
+
+void PrintTo(const BadBody& bad, std::ostream* os) {
+    *os << bad.name;
+}
 
 class DecodeError : public OpenAIUsageClientTest, public ::testing::WithParamInterface<BadBody> {};
 

@@ -35,10 +35,7 @@ PersistedState snapshot(int records, std::int64_t marker) {
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+    return test::readFile(path).value_or("");
 }
 
 TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecond) {

@@ -3,12 +3,25 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
 #include <stdlib.h>
 
 namespace fernhollow::test {
+
+// The whole content of a file, or nothing when it cannot be read.
+inline std::optional<std::string> readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return std::move(bytes).str();
+}
 
 // A scratch folder under the system temp dir, removed with everything in it at scope exit.
 class TempTree {
