@@ -12,6 +12,9 @@
 #include <QSaveFile>
 
 #include <fstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <memory>
 #include <sstream>
 
@@ -62,9 +65,15 @@ QUrl litellmURL() {
 }
 
 std::string loadUserOverrides() {
-    std::error_code ignored;
-    if (!std::filesystem::exists(exampleURL(), ignored)) {
-        std::ofstream(exampleURL(), std::ios::binary) << PricingFiles::exampleText;
+    // Created only when absent (O_EXCL): an example the user edited is never rewritten.
+    const int example = ::open(exampleURL().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (example >= 0) {
+        const bool written = ::write(example, PricingFiles::exampleText.data(), PricingFiles::exampleText.size()) ==
+                             static_cast<ssize_t>(PricingFiles::exampleText.size());
+        ::close(example);
+        if (!written) {
+            ::unlink(exampleURL().c_str());
+        }
     }
     const auto bytes = readWholeFile(overridesURL());
     if (!bytes || bytes->empty()) {
@@ -109,6 +118,7 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
     ModelPricing::setRemoteRates(std::move(rates));
     QSaveFile file(QString::fromStdString(remoteCacheURL().string()));
     if (file.open(QIODevice::WriteOnly)) {
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         file.write(cache.data(), static_cast<qint64>(cache.size()));
         file.commit();
     }
