@@ -25,8 +25,8 @@ struct LogFile {
     std::string path;
     double mtime = 0.0;
     std::uint64_t size = 0;
-    std::string projectPath;
-    std::string sessionId;
+    InternedString projectPath;
+    InternedString sessionId;
 };
 
 // The key that ties records to the file they came from: project, "/", session, ".jsonl".
