@@ -160,17 +160,20 @@ std::string formatUtcWholeSeconds(double secondsSinceEpoch) {
 
 void appendUtcWholeSeconds(std::string& out, double secondsSinceEpoch) {
     using namespace std::chrono;
+    // Years 0000 to 9999 are what the format can say; anything else (NaN included) is a
+    // corrupt clock, written as the format's first moment rather than cast undefinedly.
+    constexpr double firstSecond = -62167219200.0;
+    constexpr double lastSecond = 253402300799.0;
+    if (!(secondsSinceEpoch >= firstSecond && secondsSinceEpoch <= lastSecond)) {
+        out += "0000-01-01T00:00:00Z";
+        return;
+    }
     const auto total = static_cast<long long>(std::floor(secondsSinceEpoch));
     const sys_seconds instant{seconds{total}};
     const auto dayStart = floor<days>(instant);
     const year_month_day date{dayStart};
     const long long secondOfDay = (instant - dayStart).count();
     const int year = static_cast<int>(date.year());
-    if (year < 0 || year > 9999) {
-        // Outside the four-digit years of the format; only a corrupt clock gets here.
-        out += "0000-01-01T00:00:00Z";
-        return;
-    }
     char text[] = "0000-00-00T00:00:00Z";
     const auto two = [&text](std::size_t at, long long value) {
         text[at] = static_cast<char>('0' + value / 10);
