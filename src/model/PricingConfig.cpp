@@ -14,9 +14,9 @@
 #include <fstream>
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <memory>
 #include <sstream>
+#include <unistd.h>
 
 namespace fernhollow::PricingConfig {
 namespace {
@@ -68,8 +68,9 @@ std::string loadUserOverrides() {
     // Created only when absent (O_EXCL): an example the user edited is never rewritten.
     const int example = ::open(exampleURL().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (example >= 0) {
-        const bool written = ::write(example, PricingFiles::exampleText.data(), PricingFiles::exampleText.size()) ==
-                             static_cast<ssize_t>(PricingFiles::exampleText.size());
+        const bool written =
+            ::write(example, PricingFiles::exampleText.data(), PricingFiles::exampleText.size()) ==
+            static_cast<ssize_t>(PricingFiles::exampleText.size());
         ::close(example);
         if (!written) {
             ::unlink(exampleURL().c_str());

@@ -78,7 +78,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 }
 
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const FileTimes& knownMtimes,
-                         std::vector<UsageRecord> priorRecords) {
+                         std::vector<UsageRecord> priorRecords, ScanProgress* progress) {
     std::vector<LogFile> files;
     const bool walked = walkJsonlFiles(projectsRoot, [&](const FoundLogFile& found) {
         files.push_back(
@@ -87,7 +87,7 @@ ParseResult parseChanged(const std::filesystem::path& projectsRoot, const FileTi
     if (!walked) {
         return {std::move(priorRecords), knownMtimes};
     }
-    return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog);
+    return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog, progress);
 }
 
 } // namespace fernhollow::CCUsageParser

@@ -20,6 +20,6 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 // Scans `projectsRoot` incrementally from the previous scan's file times and records.
 // A root that cannot be listed returns the inputs unchanged.
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const FileTimes& knownMtimes,
-                         std::vector<UsageRecord> priorRecords);
+                         std::vector<UsageRecord> priorRecords, ScanProgress* progress = nullptr);
 
 } // namespace fernhollow::CCUsageParser

@@ -42,7 +42,7 @@ PriorGroups groupByKey(const std::vector<UsageRecord>& records) {
 }
 
 std::vector<std::vector<UsageRecord>> readInParallel(const std::vector<const LogFile*>& files,
-                                                     const LogFileReader& read) {
+                                                     const LogFileReader& read, ScanProgress* progress) {
     std::vector<std::vector<UsageRecord>> results(files.size());
     // Largest first, so one big file read last does not leave the other cores idle.
     std::vector<std::size_t> order(files.size());
@@ -52,6 +52,9 @@ std::vector<std::vector<UsageRecord>> readInParallel(const std::vector<const Log
     parallelFor<simdjson::dom::parser>(order.size(), threadsFor(order.size(), 1),
                                        [&](simdjson::dom::parser& parser, std::size_t k) {
                                            results[order[k]] = read(*files[order[k]], parser);
+                                           if (progress != nullptr) {
+                                               ++progress->filesRead;
+                                           }
                                        });
     return results;
 }
@@ -66,7 +69,8 @@ std::string fileKey(std::string_view projectPath, std::string_view sessionId) {
 }
 
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
-                             std::vector<UsageRecord> priorRecords, const LogFileReader& read) {
+                             std::vector<UsageRecord> priorRecords, const LogFileReader& read,
+                             ScanProgress* progress) {
     ScanResult result;
     result.updatedMtimes.reserve(files.size());
     std::vector<bool> changed(files.size());
@@ -104,7 +108,10 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes&
             filesToRead.push_back(&files[i]);
         }
     }
-    std::vector<std::vector<UsageRecord>> fresh = readInParallel(filesToRead, read);
+    if (progress != nullptr) {
+        progress->filesToRead += filesToRead.size();
+    }
+    std::vector<std::vector<UsageRecord>> fresh = readInParallel(filesToRead, read, progress);
 
     // Walk order decides which copy of a message counts. A re-read group first gives back
     // the ids it held, so its own messages are not dropped as copies of themselves.

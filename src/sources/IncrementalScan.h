@@ -4,6 +4,7 @@
 
 #include <simdjson.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,6 +33,13 @@ struct LogFile {
 // The key that ties records to the file they came from: project, "/", session, ".jsonl".
 std::string fileKey(std::string_view projectPath, std::string_view sessionId);
 
+// How far the scans in flight have come, counted in files; written by scanning threads and
+// read by whoever shows it. Several scans may share one.
+struct ScanProgress {
+    std::atomic<std::size_t> filesToRead{0};
+    std::atomic<std::size_t> filesRead{0};
+};
+
 using LogFileReader =
     std::function<std::vector<UsageRecord>(const LogFile& file, simdjson::dom::parser& parser)>;
 
@@ -42,6 +50,7 @@ using LogFileReader =
 // walk order wins. Files sharing a key (same name at different depths) form one group,
 // re-read together whenever one of them is.
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
-                             std::vector<UsageRecord> priorRecords, const LogFileReader& read);
+                             std::vector<UsageRecord> priorRecords, const LogFileReader& read,
+                             ScanProgress* progress = nullptr);
 
 } // namespace fernhollow

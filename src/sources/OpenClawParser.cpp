@@ -121,16 +121,17 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std:
     return readLog(log, parser);
 }
 
-ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> priorRecords) {
+ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> priorRecords,
+                         ScanProgress* progress) {
     const auto root = defaultAgentsRoot();
     if (!root) {
         return {std::move(priorRecords), knownMtimes};
     }
-    return parseChanged(*root, knownMtimes, std::move(priorRecords));
+    return parseChanged(*root, knownMtimes, std::move(priorRecords), progress);
 }
 
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const FileTimes& knownMtimes,
-                         std::vector<UsageRecord> priorRecords) {
+                         std::vector<UsageRecord> priorRecords, ScanProgress* progress) {
     const auto agents = agentFolders(agentsRoot);
     if (!agents) {
         return {std::move(priorRecords), knownMtimes};
@@ -142,7 +143,7 @@ ParseResult parseChanged(const std::filesystem::path& agentsRoot, const FileTime
             files.push_back({found.path, found.mtime, found.size, project, sessionIdOf(found.path)});
         });
     }
-    return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog);
+    return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog, progress);
 }
 
 } // namespace fernhollow::OpenClawParser

@@ -21,10 +21,11 @@ bool isInstalled();
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std::string& agent);
 
 // Scans the default agents root incrementally; without one, returns the inputs unchanged.
-ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> priorRecords);
+ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> priorRecords,
+                         ScanProgress* progress = nullptr);
 
 // The same below another agents root (tests, `fernhollow report --openclaw-dir`).
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const FileTimes& knownMtimes,
-                         std::vector<UsageRecord> priorRecords);
+                         std::vector<UsageRecord> priorRecords, ScanProgress* progress = nullptr);
 
 } // namespace fernhollow::OpenClawParser

@@ -1,0 +1,63 @@
+#include "store/AlertTexts.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace fernhollow::AlertTexts {
+namespace {
+
+// Long enough for any double in fixed notation: 309 integer digits, sign, point and decimals.
+using NumberBuffer = std::array<char, 320>;
+
+// std::to_chars rounds exactly as printf does but never looks at the locale, where Qt's
+// start-up would otherwise have printf write the user's decimal comma.
+std::string fixed(double value, int decimals) {
+    NumberBuffer buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::fixed, decimals);
+    return std::string(buffer.data(), result.ptr);
+}
+
+std::string dollars(double amount) {
+    return "$" + fixed(amount, 2);
+}
+
+// A ratio such as 0.29 is stored just below itself, so 0.29 × 100 lands a hair under 29 and
+// a bare cut would show 28 %. The nudge, far above that rounding error and far below a cent
+// of any real budget, restores the whole number without ever rounding 73.99 up.
+std::string wholePercent(double pct) {
+    constexpr double representationSlack = 1e-12;
+    return fixed(std::trunc(pct * 100.0 * (1.0 + representationSlack)), 0);
+}
+
+// U+FE0F asks for the colour emoji form of the warning sign (U+26A0), which would otherwise
+// often be drawn as a plain text symbol; the police light and the fire are emoji already.
+constexpr auto warnPrefix = "\u26A0\uFE0F Fernhollow \u2014 ";
+constexpr auto criticalPrefix = "\U0001F6A8 Fernhollow \u2014 ";
+constexpr auto emergencyPrefix = "\U0001F525 Fernhollow \u2014 ";
+
+} // namespace
+
+AlertText warn(double spent, double budget, double pct) {
+    return {warnPrefix + wholePercent(pct) + "% of monthly budget used",
+            "You've burned " + dollars(spent) + " of " + dollars(budget) + " this month.", false};
+}
+
+AlertText critical(double spent, double budget, double pct) {
+    return {criticalPrefix + wholePercent(pct) + "% of monthly budget",
+            dollars(spent) + " / " + dollars(budget) + ". Burn slowly for the rest of the month.", true};
+}
+
+AlertText emergency(double spent, double budget) {
+    return {std::string(emergencyPrefix) + "Monthly budget BLOWN",
+            dollars(spent - budget) + " over budget (" + dollars(spent) + " / " + dollars(budget) +
+                "). Switch to Haiku, or lift the cap in Settings.",
+            true};
+}
+
+AlertText test() {
+    return {"Fernhollow \u2014 Test", "Notifications are working.", false};
+}
+
+} // namespace fernhollow::AlertTexts

@@ -1,0 +1,260 @@
+#include "store/UsageStore.h"
+
+#include "model/IsoDate.h"
+#include "model/PricingConfig.h"
+#include "settings/AppSettings.h"
+#include "sources/CCUsageParser.h"
+#include "sources/Keychain.h"
+#include "sources/OpenAIUsageClient.h"
+#include "sources/OpenClawParser.h"
+#include "store/Notifications.h"
+#include "store/PersistenceStore.h"
+
+#include <QCoroFuture>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace fernhollow {
+namespace {
+
+constexpr int openAIDays = 30;
+constexpr int progressIntervalMs = 100;
+
+void sortByTime(std::vector<UsageRecord>& records) {
+    std::stable_sort(records.begin(), records.end(),
+                     [](const UsageRecord& a, const UsageRecord& b) { return a.timestamp < b.timestamp; });
+}
+
+// Runs a pass (or an alert decision) that nobody awaits; the store is its context, so nothing
+// is called back once the store is gone.
+void detach(QCoro::Task<> task, QObject* context) {
+    QCoro::connect(std::move(task), context, [] {});
+}
+
+} // namespace
+
+std::filesystem::path UsageStore::defaultClaudeProjectsRoot() {
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : "") / ".claude" / "projects";
+}
+
+UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
+                       Options options, const Clock& clock, QObject* parent)
+    : QObject(parent), settings_(settings), network_(network), calendar_(calendar), clock_(clock),
+      options_(std::move(options)) {
+    PricingConfig::loadUserOverrides();
+    PricingConfig::loadRemoteCache();
+    if (auto state = PersistenceStore::load()) {
+        records_ = std::move(state->records);
+        sortByTime(records_);
+        fileMtimes_ = std::move(state->fileMtimes);
+        publishRecords();
+        recomputeStatus();
+    } else {
+        publishRecords();
+    }
+    // Saves are a background chore: one at a time, at low priority.
+    savePool_.setMaxThreadCount(1);
+    savePool_.setThreadPriority(QThread::LowPriority);
+    progressTimer_.setInterval(progressIntervalMs);
+    connect(&progressTimer_, &QTimer::timeout, this, &UsageStore::publishScanProgress);
+    if (options_.interactive) {
+        QTimer::singleShot(0, this, [this] { detach(refresh(), this); });
+        refreshTimer_.setInterval(options_.refreshInterval);
+        connect(&refreshTimer_, &QTimer::timeout, this, [this] { detach(refresh(), this); });
+        refreshTimer_.start();
+    }
+}
+
+UsageStore::~UsageStore() {
+    savePool_.waitForDone();
+}
+
+QCoro::Task<> UsageStore::refresh() {
+    const QPointer<UsageStore> alive(this);
+    setRefreshing(true);
+    if (settings_.syncRemotePricing() && !didSyncRemoteThisLaunch_) {
+        // Set before the sync: a failed sync waits for the next start, not the next pass.
+        didSyncRemoteThisLaunch_ = true;
+        co_await PricingConfig::syncRemote(network_);
+        if (!alive) {
+            co_return;
+        }
+    }
+
+    if (scansRunning_++ == 0) {
+        progressTimer_.start();
+    }
+    const std::shared_ptr<ScanProgress> progress = scanProgress_;
+    auto claudeScan = QtConcurrent::run(
+        [root = options_.claudeProjectsRoot, known = fileMtimes_, prior = records_, progress]() mutable {
+            auto result = CCUsageParser::parseChanged(root, known, std::move(prior), progress.get());
+            sortByTime(result.records);
+            return result;
+        });
+    auto openClawScan = QtConcurrent::run([root = options_.openClawAgentsRoot, known = openclawMtimes_,
+                                           prior = openclawRecords_, progress]() mutable {
+        auto result = root ? OpenClawParser::parseChanged(*root, known, std::move(prior), progress.get())
+                           : OpenClawParser::parseChanged(known, std::move(prior), progress.get());
+        sortByTime(result.records);
+        return result;
+    });
+    ScanResult claude = co_await claudeScan;
+    ScanResult openClaw = co_await openClawScan;
+    if (!alive) {
+        co_return;
+    }
+    if (--scansRunning_ == 0) {
+        progressTimer_.stop();
+        scanProgress_ = std::make_shared<ScanProgress>();
+        publishScanProgress();
+    }
+
+    records_ = std::move(claude.records);
+    fileMtimes_ = std::move(claude.updatedMtimes);
+    openclawRecords_ = std::move(openClaw.records);
+    openclawMtimes_ = std::move(openClaw.updatedMtimes);
+    lastRefresh_ = clock_.now();
+    emit lastRefreshChanged();
+    publishRecords();
+
+    // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
+    savePool_.start([state = PersistenceStore::State{records_, fileMtimes_},
+                     ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+
+    const auto key = co_await Keychain::get(QString::fromLatin1(Keychain::openAIAccount));
+    if (!alive) {
+        co_return;
+    }
+    if (key && !key->isEmpty()) {
+        auto result =
+            co_await OpenAIUsageClient::fetchRecent(network_, openAIDays, key->toStdString(), clock_);
+        if (!alive) {
+            co_return;
+        }
+        if (auto* records = std::get_if<std::vector<UsageRecord>>(&result)) {
+            openaiRecords_ = std::move(*records);
+            setOpenAIError(std::nullopt);
+            publishRecords();
+        } else {
+            // The figures keep showing the usage of the last fetch that worked.
+            setOpenAIError(std::get<OpenAIUsageClient::ClientError>(result).description());
+        }
+    } else {
+        const bool hadRecords = !openaiRecords_.empty();
+        openaiRecords_.clear();
+        setOpenAIError(std::nullopt);
+        if (hadRecords) {
+            publishRecords();
+        }
+    }
+    recomputeStatusAndMaybeNotify();
+    setRefreshing(false);
+}
+
+QCoro::Task<> UsageStore::forceFullRescan() {
+    PersistenceStore::clear();
+    records_.clear();
+    openclawRecords_.clear();
+    fileMtimes_.clear();
+    openclawMtimes_.clear();
+    publishRecords();
+    co_await refresh();
+}
+
+void UsageStore::recomputeStatus() {
+    const double spent = UsageAggregates::monthUSD(lists(), clock_, calendar_);
+    setStatus(budgetStatus(spent, settings_.monthlyBudgetUSD(), settings_.warnThresholdPct(),
+                           settings_.criticalThresholdPct()));
+}
+
+void UsageStore::recomputeStatusAndMaybeNotify() {
+    const double spent = UsageAggregates::monthUSD(lists(), clock_, calendar_);
+    const double budget = settings_.monthlyBudgetUSD();
+    if (!(budget > 0.0)) {
+        setStatus(BudgetStatus::ok);
+        return;
+    }
+    const BudgetStatus before = status_;
+    const BudgetStatus after =
+        budgetStatus(spent, budget, settings_.warnThresholdPct(), settings_.criticalThresholdPct());
+    setStatus(after);
+    if (options_.interactive) {
+        detach(decideAlert(before, after, spent, budget, spent / budget), this);
+    }
+}
+
+QCoro::Task<> UsageStore::decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
+                                      double ratio) {
+    const auto kind = alertForRise(before, after);
+    if (!kind || settings_.hasFiredToday(*kind)) {
+        co_return;
+    }
+    const QPointer<UsageStore> alive(this);
+    switch (*kind) {
+    case ThresholdKind::warn:
+        co_await Notifications::fireWarn(spent, budget, ratio);
+        break;
+    case ThresholdKind::critical:
+        co_await Notifications::fireCritical(spent, budget, ratio);
+        break;
+    case ThresholdKind::emergency:
+        co_await Notifications::fireEmergency(spent, budget);
+        break;
+    }
+    // Written whether or not the desktop showed it: the level stays quiet for the rest of the day.
+    if (alive) {
+        settings_.setLastFiredISO(*kind,
+                                  QString::fromStdString(isodate::formatUtcWholeSeconds(clock_.now())));
+    }
+}
+
+QString UsageStore::statusRawValue() const {
+    const std::string_view raw = rawValue(status_);
+    return QString::fromLatin1(raw.data(), static_cast<qsizetype>(raw.size()));
+}
+
+QString UsageStore::openaiErrorText() const {
+    return openaiError_ ? QString::fromStdString(*openaiError_) : QString();
+}
+
+void UsageStore::setRefreshing(bool refreshing) {
+    if (isRefreshing_ != refreshing) {
+        isRefreshing_ = refreshing;
+        emit isRefreshingChanged();
+    }
+}
+
+void UsageStore::setStatus(BudgetStatus status) {
+    if (status_ != status) {
+        status_ = status;
+        emit statusChanged();
+    }
+}
+
+void UsageStore::setOpenAIError(std::optional<std::string> error) {
+    if (openaiError_ != error) {
+        openaiError_ = std::move(error);
+        emit openaiErrorChanged();
+    }
+}
+
+void UsageStore::publishRecords() {
+    snapshot_ = UsageAggregates::computeSnapshot(lists(), clock_, calendar_);
+    emit recordsChanged();
+}
+
+void UsageStore::publishScanProgress() {
+    const int read = static_cast<int>(scanProgress_->filesRead.load());
+    const int toRead = static_cast<int>(scanProgress_->filesToRead.load());
+    if (read != scanFilesRead_ || toRead != scanFilesToRead_) {
+        scanFilesRead_ = read;
+        scanFilesToRead_ = toRead;
+        emit scanProgressChanged();
+    }
+}
+
+} // namespace fernhollow

@@ -1,0 +1,283 @@
+#include "store/UsageStore.h"
+
+#include "model/IsoDate.h"
+#include "model/ModelPricing.h"
+#include "platform/QtLocalCalendar.h"
+#include "settings/AppSettings.h"
+#include "sources/CCUsageParser.h"
+#include "sources/Keychain.h"
+#include "store/PersistenceStore.h"
+#include "support/FakeNotificationServer.h"
+#include "support/LocalHttpServer.h"
+#include "support/TempTree.h"
+
+#include <QCoroTask>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace fernhollow {
+namespace {
+
+using test::TempTree;
+
+class ManualClock final : public Clock {
+public:
+    double now() const override { return seconds; }
+    double seconds = *isodate::parseInternetDateTime("2026-03-10T12:00:00Z");
+};
+
+class MemoryPreferences final : public PreferencesStore {
+public:
+    std::optional<QJsonValue> value(const QString& key) const override {
+        const auto it = values.find(key);
+        return it == values.end() ? std::nullopt : std::optional<QJsonValue>(it->second);
+    }
+    void setValue(const QString& key, const QJsonValue& value) override { values[key] = value; }
+    std::map<QString, QJsonValue> values;
+};
+
+// One assistant reply worth `input` million Sonnet input tokens, i.e. 3 dollars a million.
+std::string reply(std::string_view id, std::int64_t input, std::string_view timestamp) {
+    return R"({"type":"assistant","timestamp":")" + std::string(timestamp) + R"(","message":{"id":")" +
+           std::string(id) + R"(","model":"claude-sonnet-4-5","usage":{"input_tokens":)" +
+           std::to_string(input) + "}}}\n";
+}
+
+std::string usagePage(std::int64_t input) {
+    return R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":)" +
+           std::to_string(input) + "}]}]}";
+}
+
+class UsageStoreTest : public testing::Test {
+protected:
+    void SetUp() override {
+        PersistenceStore::clear();
+        QCoro::waitFor(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)));
+    }
+    void TearDown() override {
+        QCoro::waitFor(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)));
+        qunsetenv("FERNHOLLOW_OPENAI_BASE_URL");
+        qunsetenv("FERNHOLLOW_LITELLM_BASE_URL");
+        ModelPricing::setRemoteRates({});
+        PersistenceStore::clear();
+    }
+
+    std::unique_ptr<UsageStore> makeStore(bool interactive = false) {
+        UsageStore::Options options;
+        options.claudeProjectsRoot = tree / "claude";
+        options.openClawAgentsRoot = tree / "openclaw";
+        options.interactive = interactive;
+        options.refreshInterval = std::chrono::milliseconds(50);
+        return std::make_unique<UsageStore>(settings, network, calendar, options, clock);
+    }
+
+    static void storeKey(const char* key) {
+        ASSERT_TRUE(QCoro::waitFor(
+            Keychain::set(QString::fromLatin1(key), QString::fromLatin1(Keychain::openAIAccount))));
+    }
+
+    TempTree tree;
+    ManualClock clock;
+    QtLocalCalendar calendar{QTimeZone::utc()};
+    MemoryPreferences preferences;
+    AppSettings settings{preferences, clock, QTimeZone::utc()};
+    QNetworkAccessManager network;
+};
+
+TEST_F(UsageStoreTest, AFirstPassWithNothingToReadLeavesAnEmptySettledStore) {
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_TRUE(store->records().empty());
+    EXPECT_TRUE(store->openclawRecords().empty());
+    EXPECT_TRUE(store->openaiRecords().empty());
+    EXPECT_EQ(store->lastRefresh(), clock.seconds);
+    EXPECT_EQ(store->openaiError(), std::nullopt);
+    EXPECT_FALSE(store->isRefreshing());
+    EXPECT_EQ(store->status(), BudgetStatus::ok);
+}
+
+TEST_F(UsageStoreTest, ReadsBothLogSourcesSortedAndCachesTheClaudeCodePart) {
+    tree.write("claude/p/s.jsonl",
+               reply("b", 1000, "2026-03-10T10:00:00Z") + reply("a", 2000, "2026-03-10T09:00:00Z"));
+    tree.write(
+        "openclaw/main/sessions/t.jsonl",
+        R"({"id":"e1","timestamp":"2026-03-10T08:00:00Z","message":{"role":"assistant","model":"gpt-4.1","usage":{"input":5}}})"
+        "\n");
+    {
+        const auto store = makeStore();
+        QSignalSpy changes(store.get(), &UsageStore::recordsChanged);
+        QCoro::waitFor(store->refresh());
+        ASSERT_EQ(store->records().size(), 2u);
+        EXPECT_EQ(store->records()[0].messageId, "a");
+        EXPECT_EQ(store->openclawRecords().size(), 1u);
+        EXPECT_GE(changes.count(), 1);
+        EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.009 + 5 * 2.0 / 1e6);
+    } // the store waits for its background save when it goes
+    const auto cached = PersistenceStore::load();
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->records.size(), 2u);
+
+    // A new store starts from the cache, before any pass.
+    const auto restarted = makeStore();
+    EXPECT_EQ(restarted->records().size(), 2u);
+    EXPECT_TRUE(restarted->openclawRecords().empty());
+}
+
+TEST_F(UsageStoreTest, KeepsTheLastOpenAIUsageWhileAFetchFailsAndDropsItWithTheKey) {
+    storeKey("sk-admin-store-test");
+    const test::LocalHttpServer good({.body = QByteArray::fromStdString(usagePage(1000))});
+    const test::LocalHttpServer bad({.status = 500, .reason = "Server Error", .body = "down"});
+    const auto store = makeStore();
+
+    qputenv("FERNHOLLOW_OPENAI_BASE_URL", good.baseUrl().toUtf8());
+    QCoro::waitFor(store->refresh());
+    ASSERT_EQ(store->openaiRecords().size(), 1u);
+    EXPECT_EQ(store->openaiError(), std::nullopt);
+
+    qputenv("FERNHOLLOW_OPENAI_BASE_URL", bad.baseUrl().toUtf8());
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->openaiRecords().size(), 1u);
+    EXPECT_EQ(store->openaiError(), "OpenAI HTTP 500: down");
+
+    qputenv("FERNHOLLOW_OPENAI_BASE_URL", good.baseUrl().toUtf8());
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->openaiError(), std::nullopt);
+
+    QCoro::waitFor(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)));
+    QCoro::waitFor(store->refresh());
+    EXPECT_TRUE(store->openaiRecords().empty());
+    EXPECT_EQ(good.requests().size(), 2u);
+}
+
+TEST_F(UsageStoreTest, AnEmptyStoredKeyCountsAsNone) {
+    storeKey("");
+    const test::LocalHttpServer server({.body = QByteArray::fromStdString(usagePage(1000))});
+    qputenv("FERNHOLLOW_OPENAI_BASE_URL", server.baseUrl().toUtf8());
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(store->openaiError(), std::nullopt);
+}
+
+TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
+    const test::LocalHttpServer catalogue({.status = 500, .reason = "Server Error"});
+    qputenv("FERNHOLLOW_LITELLM_BASE_URL", catalogue.baseUrl().toUtf8());
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_TRUE(catalogue.requests().empty()); // the setting is off
+    settings.setSyncRemotePricing(true);
+    QCoro::waitFor(store->refresh());
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(catalogue.requests().size(), 1u);
+}
+
+TEST_F(UsageStoreTest, ARescanDropsTheCacheAndReadsEverythingAgain) {
+    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    {
+        const auto store = makeStore();
+        QCoro::waitFor(store->refresh());
+    }
+    ASSERT_TRUE(PersistenceStore::load());
+    // The same modification time: only a rescan sees the new content.
+    const auto mtime = std::filesystem::last_write_time(log);
+    tree.write("claude/p/s.jsonl",
+               reply("a", 1000, "2026-03-10T09:00:00Z") + reply("b", 1, "2026-03-10T09:01:00Z"));
+    std::filesystem::last_write_time(log, mtime);
+
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->records().size(), 1u);
+    QCoro::waitFor(store->forceFullRescan());
+    EXPECT_EQ(store->records().size(), 2u);
+}
+
+TEST_F(UsageStoreTest, AlertsOncePerLocalDayOnARiseIntoALevel) {
+    test::FakeNotificationServer notifications;
+    ASSERT_TRUE(notifications.isRegistered());
+    // 150 dollars of this month's spend against a 200-dollar budget: warn (75 %).
+    tree.write("claude/p/s.jsonl", reply("a", 50'000'000, "2026-03-10T09:00:00Z"));
+    clock.seconds = *isodate::parseInternetDateTime("2026-03-10T23:50:00Z");
+    const auto store = makeStore(true);
+    const auto settle = [&] {
+        QCoro::waitFor(store->refresh());
+        QTest::qWait(100);
+    };
+    settle();
+    ASSERT_EQ(store->status(), BudgetStatus::warn);
+    ASSERT_EQ(notifications.received().size(), 1u);
+    EXPECT_EQ(notifications.received()[0].summary,
+              QStringLiteral("⚠️ Fernhollow — 75% of monthly budget used"));
+    EXPECT_EQ(settings.lastWarnFiredISO(), QStringLiteral("2026-03-10T23:50:00Z"));
+
+    settings.setMonthlyBudgetUSD(1000); // a fall ...
+    settle();
+    EXPECT_EQ(store->status(), BudgetStatus::ok);
+    settings.setMonthlyBudgetUSD(200); // ... and a rise again the same day: no second alert
+    clock.seconds = *isodate::parseInternetDateTime("2026-03-10T23:55:00Z");
+    settle();
+    EXPECT_EQ(store->status(), BudgetStatus::warn);
+    EXPECT_EQ(notifications.received().size(), 1u);
+
+    settings.setMonthlyBudgetUSD(1000);
+    settle();
+    settings.setMonthlyBudgetUSD(200);
+    clock.seconds = *isodate::parseInternetDateTime("2026-03-11T00:05:00Z");
+    settle();
+    EXPECT_EQ(notifications.received().size(), 2u);
+
+    settings.setMonthlyBudgetUSD(100); // warn straight to over: only the over-budget alert
+    settle();
+    ASSERT_EQ(notifications.received().size(), 3u);
+    EXPECT_EQ(notifications.received()[2].summary, QStringLiteral("🔥 Fernhollow — Monthly budget BLOWN"));
+}
+
+TEST_F(UsageStoreTest, AHeadlessStoreNeverAlerts) {
+    test::FakeNotificationServer notifications;
+    tree.write("claude/p/s.jsonl", reply("a", 100'000'000, "2026-03-10T09:00:00Z"));
+    const auto store = makeStore(false);
+    QCoro::waitFor(store->refresh());
+    QTest::qWait(100);
+    EXPECT_EQ(store->status(), BudgetStatus::over);
+    EXPECT_TRUE(notifications.received().empty());
+    EXPECT_TRUE(settings.lastEmergencyFiredISO().isEmpty());
+}
+
+TEST_F(UsageStoreTest, OverlappingPassesEachApplyAWholeResult) {
+    storeKey("sk-admin-store-test");
+    test::LocalHttpServer slow({.neverAnswer = true});
+    qputenv("FERNHOLLOW_OPENAI_BASE_URL", slow.baseUrl().toUtf8());
+    qputenv("FERNHOLLOW_HTTP_TIMEOUT_MS", "400");
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    const auto store = makeStore();
+    auto first = store->refresh();
+    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
+    test::TempTree::shiftMtime(tree / "claude/p/s.jsonl", std::chrono::seconds(5));
+    auto second = store->refresh();
+    QCoro::waitFor(std::move(first));
+    QCoro::waitFor(std::move(second));
+    qunsetenv("FERNHOLLOW_HTTP_TIMEOUT_MS");
+    // Whichever pass applied its scan last, the store holds that one whole result.
+    const auto path = (tree / "claude/p/s.jsonl").string();
+    const double newerTime = CCUsageParser::parseChanged(tree / "claude", {}, {}).updatedMtimes.at(path);
+    const bool newerScanWon = store->fileMtimes().at(path) == newerTime;
+    EXPECT_EQ(store->records().size(), newerScanWon ? 2u : 1u);
+    EXPECT_FALSE(store->isRefreshing());
+    EXPECT_TRUE(store->openaiError().has_value());
+}
+
+TEST_F(UsageStoreTest, RefreshesOnItsOwnOnceCreated) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    const auto store = makeStore(true);
+    QSignalSpy passes(store.get(), &UsageStore::lastRefreshChanged);
+    EXPECT_TRUE(passes.wait(5000));
+    EXPECT_TRUE(passes.wait(5000)); // and again on the timer
+    EXPECT_EQ(store->records().size(), 1u);
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Shows Fernhollow's test notification to a real notification daemon: dunst on a virtual X
+# display, on a private session bus, in a scratch home. The command given must post the test
+# notification; afterwards dunst is asked what it received. Exits 0 when dunst got it.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
+    "$here/with-private-bus.sh" sh -c '
+    dunst >"$HOME/dunst.log" 2>&1 &
+    dunst=$!
+    fail() {
+        echo "$1" >&2
+        cat "$HOME/dunst.log" >&2
+        kill "$dunst" 2>/dev/null || true
+        wait "$dunst" 2>/dev/null || true
+        exit 1
+    }
+    served() {
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null | grep -q true
+    }
+    tries=0
+    until served; do
+        tries=$((tries + 1))
+        [ "$tries" -le 100 ] || fail "dunst did not come up"
+        sleep 0.1
+    done
+
+    "$@" || fail "the command that posts the notification failed"
+
+    # Shown, waiting to be shown, or already in the history: any of them means it arrived.
+    tries=0
+    until [ $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) )) -ge 1 ]; do
+        tries=$((tries + 1))
+        [ "$tries" -le 50 ] || fail "dunst counts no notification"
+        sleep 0.1
+    done
+    # Closing moves it into the history, where dunst tells what it showed.
+    dunstctl close-all
+    history=$(dbus-send --session --print-reply --dest=org.freedesktop.Notifications \
+        /org/freedesktop/Notifications org.dunstproject.cmd0.NotificationListHistory)
+    for text in Fernhollow "Fernhollow — Test" "Notifications are working."; do
+        printf "%s" "$history" | grep -qF "\"$text\"" || fail "dunst did not show \"$text\""
+    done
+
+    kill "$dunst"
+    wait "$dunst" || true
+' sh "$@"
