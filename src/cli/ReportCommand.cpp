@@ -1,17 +1,22 @@
 #include "cli/ReportCommand.h"
 
 #include "cli/UsageReport.h"
-#include "model/PricingConfig.h"
+#include "common/FixedDecimal.h"
+#include "model/IsoDate.h"
+#include "model/JsonWriter.h"
+#include "platform/QtLocalCalendar.h"
+#include "settings/AppSettings.h"
+#include "settings/JsonPreferencesFile.h"
 #include "sources/CCUsageParser.h"
-#include "sources/Keychain.h"
-#include "sources/OpenAIUsageClient.h"
-#include "sources/OpenClawParser.h"
-#include "store/PersistenceStore.h"
+#include "store/PanelTexts.h"
+#include "store/UsageStore.h"
+
+#include <QDateTime>
 
 #include <pwd.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -23,7 +28,6 @@ namespace {
 
 constexpr std::string_view usage =
     "usage: fernhollow report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--no-openai]";
-constexpr int openAIDays = 30;
 
 struct ReportOptions {
     bool json = false;
@@ -85,33 +89,137 @@ std::optional<ReportOptions> parseOptions(std::span<const std::string> args, std
     return options;
 }
 
-// The Claude Code records, read as the app reads them: from the cache, re-reading only the
-// logs that changed, and saving the cache again, so an unchanged tree opens no log file.
-std::vector<UsageRecord> claudeRecords(const std::filesystem::path& root) {
-    PersistenceStore::State cached = PersistenceStore::load().value_or(PersistenceStore::State{});
-    const PersistenceStore::SaveTicket ticket = PersistenceStore::nextSaveTicket();
-    auto scan = CCUsageParser::parseChanged(root, cached.fileMtimes, std::move(cached.records));
-    PersistenceStore::save({scan.records, std::move(scan.updatedMtimes)}, ticket);
-    return std::move(scan.records);
+std::string localDate(double t) {
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::floor(t)))
+        .toString(QStringLiteral("yyyy-MM-dd"))
+        .toStdString();
 }
 
-std::vector<UsageRecord> openClawRecords(const std::optional<std::filesystem::path>& root) {
-    return (root ? OpenClawParser::parseChanged(*root, {}, {}) : OpenClawParser::parseChanged({}, {}))
-        .records;
+// Everything the panel shows, after the report's own earlier keys.
+void appendStoreFigures(std::string& out, const UsageStore& store, double budgetUSD) {
+    const auto& figures = store.snapshot();
+    const auto money = [&out](std::string_view key, double value) {
+        out += ",\"";
+        out += key;
+        out += "\":";
+        json::appendNumber(out, value);
+    };
+    money("todayUSD", figures.todayUSD);
+    money("weekUSD", figures.weekUSD);
+    money("monthUSD", figures.monthUSD);
+    money("last30DaysUSD", figures.last30DaysUSD);
+    money("avg7dPriorDaily", figures.avg7dPriorDaily);
+    out += ",\"todayDelta\":";
+    json::appendString(out, PanelTexts::todayDelta(figures.todayUSD, figures.avg7dPriorDaily));
+    out += ",\"status\":";
+    json::appendString(out, rawValue(store.status()));
+    money("monthlyBudgetUSD", budgetUSD);
+    out += ",\"dailySeries\":[";
+    for (const auto& day : figures.dailySeries) {
+        out += &day == &figures.dailySeries.front() ? "{\"date\":" : ",{\"date\":";
+        json::appendString(out, localDate(day.date));
+        out += ",\"usd\":";
+        json::appendNumber(out, day.usd);
+        out += "}";
+    }
+    out += "],\"liveSessions\":[";
+    for (const auto& session : figures.liveSessions) {
+        out += &session == &figures.liveSessions.front() ? "{\"id\":" : ",{\"id\":";
+        json::appendString(out, session.id);
+        out += ",\"projectShortName\":";
+        json::appendString(out, session.projectShortName);
+        money("totalUSD", session.totalUSD);
+        out += ",\"totalTokens\":";
+        json::appendInteger(out, session.totalTokens);
+        out += ",\"lastActivity\":";
+        json::appendString(out, isodate::formatUtcWholeSeconds(session.lastActivity));
+        out += ",\"model\":";
+        json::appendString(out, session.model);
+        out += ",\"messageCount\":";
+        json::appendInteger(out, session.messageCount);
+        out += "}";
+    }
+    out += "],\"monthByModel\":[";
+    for (const auto& row : figures.monthByModel) {
+        out += &row == &figures.monthByModel.front() ? "{\"model\":" : ",{\"model\":";
+        json::appendString(out, row.model);
+        money("usd", row.usd);
+        out += "}";
+    }
+    out += "],\"monthByProject\":[";
+    for (const auto& row : figures.monthByProject) {
+        out += &row == &figures.monthByProject.front() ? "{\"project\":" : ",{\"project\":";
+        json::appendString(out, row.project);
+        money("usd", row.usd);
+        out += "}";
+    }
+    out += "],\"unpricedModels\":[";
+    for (const auto& model : figures.unpricedModels) {
+        if (&model != &figures.unpricedModels.front()) {
+            out += ",";
+        }
+        json::appendString(out, model);
+    }
+    out += "],\"openaiError\":";
+    if (store.openaiError()) {
+        json::appendString(out, *store.openaiError());
+    } else {
+        out += "null";
+    }
+    out += ",\"sources\":{\"claude\":";
+    json::appendInteger(out, static_cast<std::int64_t>(store.records().size()));
+    out += ",\"openclaw\":";
+    json::appendInteger(out, static_cast<std::int64_t>(store.openclawRecords().size()));
+    out += ",\"openai\":";
+    json::appendInteger(out, static_cast<std::int64_t>(store.openaiRecords().size()));
+    out += "}";
 }
 
-// OpenAI usage when a key is stored; a failed fetch is told on `err` and adds nothing.
-QCoro::Task<std::vector<UsageRecord>> openAIRecords(QNetworkAccessManager& network, std::ostream& err) {
-    const auto key = co_await Keychain::get(QString::fromLatin1(Keychain::openAIAccount));
-    if (!key || key->isEmpty()) {
-        co_return std::vector<UsageRecord>{};
+std::string storeFiguresTable(const UsageStore& store, double budgetUSD) {
+    const auto& figures = store.snapshot();
+    const auto dollars = [](double value) { return "$" + fixedDecimal(value, 2); };
+    std::string out;
+    out += "Today " + dollars(figures.todayUSD);
+    if (const std::string delta = PanelTexts::todayDelta(figures.todayUSD, figures.avg7dPriorDaily);
+        !delta.empty()) {
+        out += " (" + delta + ")";
     }
-    auto result = co_await OpenAIUsageClient::fetchRecent(network, openAIDays, key->toStdString());
-    if (const auto* error = std::get_if<OpenAIUsageClient::ClientError>(&result)) {
-        err << "fernhollow report: " << error->description() << "\n";
-        co_return std::vector<UsageRecord>{};
+    out += "   This week " + dollars(figures.weekUSD) + "   This month " + dollars(figures.monthUSD) +
+           "   Last 30d " + dollars(figures.last30DaysUSD) + "\n";
+    out += "Monthly budget " + PanelTexts::budgetLine(figures.monthUSD, budgetUSD) + "   status " +
+           std::string(rawValue(store.status())) + "\n";
+    out += "Last 14 days:";
+    for (const auto& day : figures.dailySeries) {
+        out += " " + localDate(day.date).substr(5) + " " + dollars(day.usd);
     }
-    co_return std::move(std::get<std::vector<UsageRecord>>(result));
+    out += "\n";
+    for (const auto& session : figures.liveSessions) {
+        out += "Live: " + session.projectShortName + " " + dollars(session.totalUSD) + " " +
+               session.model.str() + " (" + std::to_string(session.messageCount) + " messages)\n";
+    }
+    if (!figures.unpricedModels.empty()) {
+        out += "Unpriced (billed as Sonnet):";
+        for (const auto& model : figures.unpricedModels) {
+            out += " " + model;
+        }
+        out += "\n";
+    }
+    return out + "\n";
+}
+
+// While a long scan runs, one line on a terminal's stderr, rewritten in place.
+void showProgressOnTerminal(const UsageStore& store, std::ostream& err) {
+    if (::isatty(STDERR_FILENO) == 0) {
+        return;
+    }
+    QObject::connect(&store, &UsageStore::scanProgressChanged, &store, [&store, &err] {
+        if (store.scanFilesToRead() > 0) {
+            err << "\rReading logs: " << store.scanFilesRead() << " of " << store.scanFilesToRead()
+                << " files" << std::flush;
+        } else {
+            err << "\r\033[K" << std::flush;
+        }
+    });
 }
 
 } // namespace
@@ -126,17 +234,35 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     if (!options) {
         co_return 2;
     }
-    // Prices first, as the app starts, so the dollars match what the app shows.
-    PricingConfig::loadUserOverrides();
-    PricingConfig::loadRemoteCache();
-    std::vector<UsageRecord> records =
-        claudeRecords(options->claudeDir.value_or(homeFolder() / ".claude" / "projects"));
-    std::ranges::move(openClawRecords(options->openClawDir), std::back_inserter(records));
-    if (options->openAI) {
-        std::ranges::move(co_await openAIRecords(network, err), std::back_inserter(records));
+    // The app's own store, run once without a timer and without alerts: the same prices,
+    // cache, scans and figures the panel shows. The user's preferences are read, never written.
+    JsonPreferencesFile preferences(JsonPreferencesFile::defaultPath());
+    AppSettings settings(preferences);
+    const QtLocalCalendar calendar;
+    UsageStore::Options storeOptions;
+    storeOptions.claudeProjectsRoot = options->claudeDir.value_or(homeFolder() / ".claude" / "projects");
+    storeOptions.openClawAgentsRoot = options->openClawDir;
+    storeOptions.interactive = false;
+    storeOptions.fetchOpenAI = options->openAI;
+    UsageStore store(settings, network, calendar, storeOptions);
+    showProgressOnTerminal(store, err);
+    co_await store.refresh();
+    if (store.openaiError()) {
+        err << "fernhollow report: " << *store.openaiError() << "\n";
     }
+
+    std::vector<UsageRecord> records = store.records();
+    records.insert(records.end(), store.openclawRecords().begin(), store.openclawRecords().end());
+    records.insert(records.end(), store.openaiRecords().begin(), store.openaiRecords().end());
     const UsageReport report = buildUsageReport(records);
-    out << (options->json ? formatReportJson(report) : formatReportTable(report));
+    if (options->json) {
+        std::string json = formatReportJson(report);
+        json.resize(json.size() - 2); // reopen the object: "}\n"
+        appendStoreFigures(json, store, settings.monthlyBudgetUSD());
+        out << json << "}\n";
+    } else {
+        out << storeFiguresTable(store, settings.monthlyBudgetUSD()) << formatReportTable(report);
+    }
     out.flush();
     co_return out.good() ? 0 : 1;
 }

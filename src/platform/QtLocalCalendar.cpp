@@ -10,6 +10,10 @@ namespace fernhollow {
 QtLocalCalendar::QtLocalCalendar(QTimeZone zone, const QLocale& locale)
     : zone_(std::move(zone)), firstDayOfWeek_(locale.firstDayOfWeek()) {}
 
+QTimeZone QtLocalCalendar::zone() const {
+    return zone_ ? *zone_ : QTimeZone::systemTimeZone();
+}
+
 std::optional<QDate> QtLocalCalendar::localDate(double t) const {
     // Far beyond any record yet well inside what QDateTime spans; also turns away NaN.
     if (!(std::abs(t) < 1e15)) {
@@ -17,7 +21,7 @@ std::optional<QDate> QtLocalCalendar::localDate(double t) const {
     }
     // Rounding down keeps a moment a fraction of a millisecond before midnight in its own day.
     const auto ms = static_cast<qint64>(std::floor(t * 1000.0));
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, zone_);
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, zone());
     if (!local.isValid()) {
         return std::nullopt;
     }
@@ -27,7 +31,7 @@ std::optional<QDate> QtLocalCalendar::localDate(double t) const {
 std::optional<double> QtLocalCalendar::start(QDate date) const {
     // Qt moves a midnight that a daylight-saving gap skips to the gap's end, and gives an
     // invalid result for a day that the zone left out altogether.
-    const QDateTime first = date.startOfDay(zone_);
+    const QDateTime first = date.startOfDay(zone());
     if (!first.isValid()) {
         return std::nullopt;
     }
@@ -49,7 +53,8 @@ std::optional<double> QtLocalCalendar::startOfWeek(double t) const {
     if (!date) {
         return std::nullopt;
     }
-    const int daysIntoWeek = (date->dayOfWeek() - firstDayOfWeek_ + 7) % 7;
+    const int firstDay = firstDayOfWeek_.value_or(QLocale::system().firstDayOfWeek());
+    const int daysIntoWeek = (date->dayOfWeek() - firstDay + 7) % 7;
     return start(date->addDays(-daysIntoWeek));
 }
 

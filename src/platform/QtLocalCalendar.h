@@ -6,15 +6,17 @@
 #include <QLocale>
 #include <QTimeZone>
 
+#include <optional>
+
 namespace fernhollow {
 
-// The local calendar of a Qt time zone with the first weekday of a locale, by default the
-// system's. Both are fixed at construction: build one per computation to follow the user's
-// current settings.
+// The local calendar over Qt's time zones, weeks beginning on a locale's first weekday.
 class QtLocalCalendar final : public LocalCalendar {
 public:
-    explicit QtLocalCalendar(QTimeZone zone = QTimeZone::systemTimeZone(),
-                             const QLocale& locale = QLocale::system());
+    // Follows the system's time zone and locale as they are at each call: a tray app runs for
+    // weeks, and a laptop travels.
+    QtLocalCalendar() = default;
+    explicit QtLocalCalendar(QTimeZone zone, const QLocale& locale = QLocale::system());
 
     std::optional<double> startOfDay(double t) const override;
     std::optional<double> addDays(double dayStart, int days) const override;
@@ -22,11 +24,12 @@ public:
     std::optional<double> startOfMonth(double t) const override;
 
 private:
+    QTimeZone zone() const;
     std::optional<QDate> localDate(double t) const;
     std::optional<double> start(QDate date) const;
 
-    QTimeZone zone_;
-    Qt::DayOfWeek firstDayOfWeek_;
+    std::optional<QTimeZone> zone_;
+    std::optional<Qt::DayOfWeek> firstDayOfWeek_;
 };
 
 } // namespace fernhollow

@@ -1,26 +1,14 @@
 #include "store/AlertTexts.h"
 
-#include <array>
-#include <charconv>
+#include "common/FixedDecimal.h"
+
 #include <cmath>
 
 namespace fernhollow::AlertTexts {
 namespace {
 
-// Long enough for any double in fixed notation: 309 integer digits, sign, point and decimals.
-using NumberBuffer = std::array<char, 320>;
-
-// std::to_chars rounds exactly as printf does but never looks at the locale, where Qt's
-// start-up would otherwise have printf write the user's decimal comma.
-std::string fixed(double value, int decimals) {
-    NumberBuffer buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::fixed, decimals);
-    return std::string(buffer.data(), result.ptr);
-}
-
 std::string dollars(double amount) {
-    return "$" + fixed(amount, 2);
+    return "$" + fixedDecimal(amount, 2);
 }
 
 // A ratio such as 0.29 is stored just below itself, so 0.29 × 100 lands a hair under 29 and
@@ -28,7 +16,7 @@ std::string dollars(double amount) {
 // of any real budget, restores the whole number without ever rounding 73.99 up.
 std::string wholePercent(double pct) {
     constexpr double representationSlack = 1e-12;
-    return fixed(std::trunc(pct * 100.0 * (1.0 + representationSlack)), 0);
+    return fixedDecimal(std::trunc(pct * 100.0 * (1.0 + representationSlack)), 0);
 }
 
 // U+FE0F asks for the colour emoji form of the warning sign (U+26A0), which would otherwise

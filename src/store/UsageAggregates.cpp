@@ -59,8 +59,11 @@ bool spentMore(double a, double b) {
 
 template <typename Row> void sortBySpend(std::vector<Row>& rows, InternedString Row::*name) {
     std::sort(rows.begin(), rows.end(), [name](const Row& a, const Row& b) {
-        if (spentMore(a.usd, b.usd) || spentMore(b.usd, a.usd)) {
-            return spentMore(a.usd, b.usd);
+        if (spentMore(a.usd, b.usd)) {
+            return true;
+        }
+        if (spentMore(b.usd, a.usd)) {
+            return false;
         }
         return a.*name < b.*name;
     });
@@ -177,8 +180,13 @@ public:
             std::min_element(models_.begin(), models_.end(), [](const auto& a, const auto& b) {
                 return a.second != b.second ? a.second > b.second : a.first < b.first;
             });
-        return {id_,   shortenProjectName(firstProject_), usd_, tokens_, lastActivity_, favourite->first,
-                count_};
+        return {.id = id_,
+                .projectShortName = shortenProjectName(firstProject_),
+                .totalUSD = usd_,
+                .totalTokens = tokens_,
+                .lastActivity = lastActivity_,
+                .model = favourite->first,
+                .messageCount = count_};
     }
 
 private:
@@ -219,9 +227,10 @@ std::vector<LiveSession> liveSessionsOf(std::span<const UsageRecord> claudeCode,
     return liveOf(sessions, cutoff);
 }
 
-// Slots of a vector, found by a name's shared identity rather than its characters. Open
-// addressing over the addresses: a node-based map's lookup would cost more than all the
-// other work on a record. Records come in runs of one name, so the last answer is tried first.
+// Slots of a vector, found by a name's shared identity rather than its characters. Most
+// records take a lookup, so it is open addressing over the addresses: one multiplication and
+// mostly one probe, where a node-based map divides and chases a node. Records come in runs
+// of one name, so the last answer is tried first.
 class SlotIndex {
 public:
     // The name's slot, and whether it is new (the caller then appends the slot).

@@ -125,7 +125,9 @@ QCoro::Task<> UsageStore::refresh() {
     savePool_.start([state = PersistenceStore::State{records_, fileMtimes_},
                      ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
 
-    const auto key = co_await Keychain::get(QString::fromLatin1(Keychain::openAIAccount));
+    const auto key = options_.fetchOpenAI
+                         ? co_await Keychain::get(QString::fromLatin1(Keychain::openAIAccount))
+                         : std::nullopt;
     if (!alive) {
         co_return;
     }

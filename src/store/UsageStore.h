@@ -48,6 +48,8 @@ public:
         // False for a headless run: no pass at creation, no timer, and no alert is ever posted
         // nor remembered; the caller drives `refresh`.
         bool interactive = true;
+        // False keeps the OpenAI usage out, whether or not a key is stored.
+        bool fetchOpenAI = true;
     };
 
     static std::filesystem::path defaultClaudeProjectsRoot();

@@ -1,3 +1,5 @@
+#include "model/Clock.h"
+#include "model/IsoDate.h"
 #include "sources/Keychain.h"
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
@@ -67,7 +69,7 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
     // reply counts once; the half-written line, hidden files and the capitalised extension
     // count nothing; an unknown model is priced as Sonnet.
     EXPECT_EQ(
-        run.out,
+        run.out.substr(0, run.out.find(R"(,"todayUSD")")),
         R"({"records":5,"byModel":[)"
         R"({"model":"claude-opus-4-1-20250805","inputTokens":100,"outputTokens":400,"cacheCreationInputTokens":0,"cacheCreation1hTokens":0,"cacheReadInputTokens":12000,"usd":0.0495},)"
         R"({"model":"claude-sonnet-4-5-20250929","inputTokens":14,"outputTokens":940,"cacheCreationInputTokens":2000,"cacheCreation1hTokens":2000,"cacheReadInputTokens":10000,"usd":0.029141999999999998},)"
@@ -75,8 +77,7 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
         R"({"model":"claude-haiku-4-5-20251001","inputTokens":50,"outputTokens":120,"cacheCreationInputTokens":1000,"cacheCreation1hTokens":0,"cacheReadInputTokens":0,"usd":0.0019}],)"
         R"("byDay":[)"
         R"({"date":"2025-11-05","inputTokens":154,"outputTokens":1370,"cacheCreationInputTokens":3000,"cacheCreation1hTokens":2000,"cacheReadInputTokens":22000,"usd":0.079162},)"
-        R"({"date":"2025-11-06","inputTokens":1010,"outputTokens":1090,"cacheCreationInputTokens":0,"cacheCreation1hTokens":0,"cacheReadInputTokens":0,"usd":0.019379999999999998}]})"
-        "\n");
+        R"({"date":"2025-11-06","inputTokens":1010,"outputTokens":1090,"cacheCreationInputTokens":0,"cacheCreation1hTokens":0,"cacheReadInputTokens":0,"usd":0.019379999999999998}])");
 }
 
 TEST(ReportCommand, GroupsDaysInTheUsersTimeZone) {
@@ -92,15 +93,16 @@ TEST(ReportCommand, GroupsDaysInTheUsersTimeZone) {
 TEST(ReportCommand, PrintsAReadableTable) {
     const CommandRun run = runFernhollow(args({"report", "--no-openai", "--claude-dir", fixtureRoot}));
     ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "5 usage records, API-equivalent total $0.10");
+    EXPECT_NE(run.out.find("\n5 usage records, API-equivalent total $0.10\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Monthly budget $0.00 / $200  (0%)   status ok"), std::string::npos);
     EXPECT_NE(run.out.find("claude-opus-4-1-20250805"), std::string::npos);
     EXPECT_NE(run.out.find("2025-11-06"), std::string::npos);
 }
 
 TEST(ReportCommand, AMissingRootIsAnEmptyReport) {
     test::TempTree home;
-    EXPECT_EQ(runFernhollow(args({"report", "--json", "--claude-dir", (home / "nothing").string()})).out,
-              "{\"records\":0,\"byModel\":[],\"byDay\":[]}\n");
+    EXPECT_TRUE(runFernhollow(args({"report", "--json", "--claude-dir", (home / "nothing").string()}))
+                    .out.starts_with(R"({"records":0,"byModel":[],"byDay":[],"todayUSD":0,)"));
     // Without --claude-dir the projects folder is found in the home folder.
     home.write(".claude/projects/p/s.jsonl", R"({"message":{"usage":{"input_tokens":1000000}}})"
                                              "\n");
@@ -200,7 +202,10 @@ TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFails) {
         {.status = 401, .reason = "Unauthorized", .body = R"({"error":{"message":"Invalid admin key"}})"});
     const CommandRun run = report(server);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "{\"records\":0,\"byModel\":[],\"byDay\":[]}\n");
+    EXPECT_TRUE(run.out.starts_with(R"({"records":0,"byModel":[],"byDay":[],)")) << run.out;
+    EXPECT_NE(
+        run.out.find(R"("openaiError":"OpenAI HTTP 401: {\"error\":{\"message\":\"Invalid admin key\"}}")"),
+        std::string::npos);
     EXPECT_EQ(run.err,
               "fernhollow report: OpenAI HTTP 401: {\"error\":{\"message\":\"Invalid admin key\"}}\n");
 }
@@ -210,6 +215,28 @@ TEST_F(ReportWithOpenAIKey, SkipsTheFetchWhenAskedTo) {
     const CommandRun run = report(server, {QStringLiteral("--no-openai")});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(ReportCommand, AddsEveryFigureThePanelShows) {
+    test::TempTree home;
+    home.write("config/Fernhollow/preferences.json", R"({"fernhollow.monthlyBudgetUSD": 0.01})");
+    const std::string stamp = isodate::formatUtcWholeSeconds(Clock::system().now());
+    home.write("projects/-home-dev-app/s1.jsonl",
+               R"({"timestamp":")" + stamp +
+                   R"(","message":{"id":"m","model":"claude-sonnet-4-5","usage":{"input_tokens":1000000}}})"
+                   "\n");
+    const CommandRun run = runFernhollow(
+        args({"report", "--json", "--no-openai", "--claude-dir", (home / "projects").string()}), {}, home);
+    ASSERT_EQ(run.exitCode, 0);
+    for (
+        const std::string expected :
+        {R"("todayUSD":3,"weekUSD":3,"monthUSD":3,"last30DaysUSD":3,"avg7dPriorDaily":0,"todayDelta":"")",
+         R"("status":"over","monthlyBudgetUSD":0.01,"dailySeries":[{"date":)",
+         R"("liveSessions":[{"id":"s1","projectShortName":"app","totalUSD":3,"totalTokens":1000000,)",
+         R"("monthByModel":[{"model":"claude-sonnet-4-5","usd":3}],"monthByProject":[{"project":"-home-dev-app","usd":3}])",
+         R"("unpricedModels":[],"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0}})"}) {
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+    }
 }
 
 TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
