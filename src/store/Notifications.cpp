@@ -60,8 +60,13 @@ QString escapeMarkup(const QString& text) {
     return escaped;
 }
 
+// Arguments and tasks live in locals: GCC 12 mishandles temporaries that live across a
+// co_await inside a larger expression.
 QCoro::Task<> fireAlert(AlertText alert) {
-    co_await fire(QString::fromStdString(alert.title), QString::fromStdString(alert.body), alert.sound);
+    const QString title = QString::fromStdString(alert.title);
+    const QString body = QString::fromStdString(alert.body);
+    auto firing = fire(title, body, alert.sound);
+    co_await std::move(firing);
 }
 
 } // namespace
@@ -72,9 +77,11 @@ QCoro::Task<> fire(QString title, QString body, bool sound) {
     if (sound) {
         hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     }
-    const QDBusPendingReply<uint> reply =
-        co_await server().Notify(QStringLiteral("Fernhollow"), shownIds().value(identifier), QString(), title,
-                                 escapeMarkup(body), QStringList(), hints, -1);
+    const QString escapedBody = escapeMarkup(body);
+    const uint replaces = shownIds().value(identifier);
+    QDBusPendingReply<uint> call = server().Notify(QStringLiteral("Fernhollow"), replaces, QString(), title,
+                                                   escapedBody, QStringList(), hints, -1);
+    const QDBusPendingReply<uint> reply = co_await call;
     if (reply.isError()) {
         qCDebug(lcNotifications) << "notification dropped:" << reply.error().name()
                                  << reply.error().message();
@@ -84,19 +91,23 @@ QCoro::Task<> fire(QString title, QString body, bool sound) {
 }
 
 QCoro::Task<> fireWarn(double spent, double budget, double pct) {
-    co_await fireAlert(AlertTexts::warn(spent, budget, pct));
+    auto firing = fireAlert(AlertTexts::warn(spent, budget, pct));
+    co_await std::move(firing);
 }
 
 QCoro::Task<> fireCritical(double spent, double budget, double pct) {
-    co_await fireAlert(AlertTexts::critical(spent, budget, pct));
+    auto firing = fireAlert(AlertTexts::critical(spent, budget, pct));
+    co_await std::move(firing);
 }
 
 QCoro::Task<> fireEmergency(double spent, double budget) {
-    co_await fireAlert(AlertTexts::emergency(spent, budget));
+    auto firing = fireAlert(AlertTexts::emergency(spent, budget));
+    co_await std::move(firing);
 }
 
 QCoro::Task<> fireTest() {
-    co_await fireAlert(AlertTexts::test());
+    auto firing = fireAlert(AlertTexts::test());
+    co_await std::move(firing);
 }
 
 } // namespace fernhollow::Notifications

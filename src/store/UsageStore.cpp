@@ -125,15 +125,20 @@ QCoro::Task<> UsageStore::refresh() {
     savePool_.start([state = PersistenceStore::State{records_, fileMtimes_},
                      ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
 
-    const auto key = options_.fetchOpenAI
-                         ? co_await Keychain::get(QString::fromLatin1(Keychain::openAIAccount))
-                         : std::nullopt;
-    if (!alive) {
-        co_return;
+    // Awaited tasks are held in locals: GCC 12 mishandles temporaries that live across a
+    // co_await inside a larger expression.
+    std::optional<QString> key;
+    if (options_.fetchOpenAI) {
+        const QString account = QString::fromLatin1(Keychain::openAIAccount);
+        auto reading = Keychain::get(account);
+        key = co_await std::move(reading);
+        if (!alive) {
+            co_return;
+        }
     }
     if (key && !key->isEmpty()) {
-        auto result =
-            co_await OpenAIUsageClient::fetchRecent(network_, openAIDays, key->toStdString(), clock_);
+        auto fetching = OpenAIUsageClient::fetchRecent(network_, openAIDays, key->toStdString(), clock_);
+        auto result = co_await std::move(fetching);
         if (!alive) {
             co_return;
         }
