@@ -88,7 +88,8 @@ TEST_F(PricingConfigTest, FilesLiveInTheFernhollowDataFolder) {
     EXPECT_EQ(PricingConfig::remoteCacheURL(), folder / "pricing_remote_cache.json");
 }
 
-// Each load replaces the table in force and writes the example file when it is missing.
+// Each load replaces the table in force and writes the example file when it is missing, but
+// never over one the user may have edited.
 TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
     struct Case {
         std::optional<std::string> file;
@@ -118,6 +119,9 @@ TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
         EXPECT_EQ(*ModelPricing::userOverrides(), loaded) << status;
         EXPECT_EQ(readFile(PricingConfig::exampleURL()), std::string(PricingFiles::exampleText)) << status;
     }
+    writeFile(PricingConfig::exampleURL(), "the user's own notes");
+    PricingConfig::loadUserOverrides();
+    EXPECT_EQ(readFile(PricingConfig::exampleURL()), "the user's own notes");
 }
 
 // A file the user is halfway through editing must not take away the prices already in force.
@@ -132,13 +136,6 @@ TEST_F(PricingConfigTest, ParseErrorKeepsThePreviousOverrides) {
         EXPECT_GT(status.size(), warningPrefix.size()) << status;
         EXPECT_EQ(ModelPricing::userOverrides(), before);
     }
-}
-
-TEST_F(PricingConfigTest, NeverRewritesAnExistingExampleFile) {
-    writeFile(PricingConfig::exampleURL(), "the user's own notes");
-    PricingConfig::loadUserOverrides();
-    PricingConfig::loadUserOverrides();
-    EXPECT_EQ(readFile(PricingConfig::exampleURL()), "the user's own notes");
 }
 
 TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {

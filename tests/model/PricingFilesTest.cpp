@@ -143,7 +143,9 @@ TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
         "string-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": "2e-6"},
         "null-input": {"input_cost_per_token": null, "output_cost_per_token": 2e-6},
         "bool-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": true},
-        "absurd": {"input_cost_per_token": 1e303, "output_cost_per_token": 2e-6},
+        "absurd-input": {"input_cost_per_token": 1e303, "output_cost_per_token": 2e-6,
+                         "cache_creation_input_token_cost": 1e-6, "cache_read_input_token_cost": 1e-6},
+        "absurd-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 1e303},
         "a-number": 3, "a-string": "x", "an-array": [1e-6, 2e-6], "a-null": null, "a-bool": false
     })");
     const double sonnet = 0.000003 * 1e6;

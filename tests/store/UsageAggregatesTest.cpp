@@ -193,6 +193,34 @@ TEST(QtLocalCalendarTest, AMidnightThatDaylightSavingSkipsStartsTheDayWhenTheGap
     EXPECT_EQ(santiago.addDays(utc(2022, 9, 12, 3), -1), utc(2022, 9, 11, 4));
 }
 
+TEST(QtLocalCalendarTest, ADayThatTheZoneLeftOutCannotBeFormed) {
+    // Samoa skipped 30 December 2011 when it moved west of the date line.
+    const auto apia = calendarIn("Pacific/Apia");
+    const double lastBefore = local("Pacific/Apia", 2011, 12, 29);
+    const double firstAfter = local("Pacific/Apia", 2011, 12, 31);
+    EXPECT_EQ(apia.addDays(lastBefore, 1), std::nullopt);
+    EXPECT_EQ(apia.addDays(lastBefore, 2), firstAfter);
+    EXPECT_EQ(apia.addDays(firstAfter, -1), std::nullopt);
+    EXPECT_EQ(firstAfter - lastBefore, 24 * hour);
+}
+
+TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
+    const QByteArray saved = qgetenv("TZ");
+    const QtLocalCalendar calendar;
+    const double t = utc(2025, 6, 11, 12);
+    qputenv("TZ", "America/New_York");
+    const auto newYork = calendar.startOfDay(t);
+    qputenv("TZ", "Asia/Tokyo");
+    const auto tokyo = calendar.startOfDay(t);
+    if (saved.isNull()) {
+        qunsetenv("TZ");
+    } else {
+        qputenv("TZ", saved);
+    }
+    EXPECT_EQ(newYork, utc(2025, 6, 11, 4));
+    EXPECT_EQ(tokyo, utc(2025, 6, 10, 15));
+}
+
 TEST(QtLocalCalendarTest, AWeekStartsOnTheFirstWeekdayOfTheLocale) {
     const auto monday = calendarIn("Europe/Berlin", germany);
     const auto sunday = calendarIn("Europe/Berlin", unitedStates);
@@ -410,6 +438,11 @@ TEST_F(UsageAggregatesTest, TokenTotalsSaturateInsteadOfOverflowing) {
     huge.inputTokens = std::numeric_limits<std::int64_t>::max();
     huge.outputTokens = 5;
     EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::max());
+    claudeCode = {huge, huge};
+    const auto live = liveSessions(lists(), ManualClock(2), 5);
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].totalTokens, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(unpricedModels(lists()), std::vector<std::string>{"mystery-huge"});
     huge.inputTokens = std::numeric_limits<std::int64_t>::min();
     huge.outputTokens = -5;
     EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::min());
