@@ -1,13 +1,8 @@
 #!/bin/sh
-# Runs a command on a private D-Bus session bus with a keyring daemon of its own, unlocked,
-# in a scratch home: the tests meet a real Secret Service and never the user's.
+# Runs a command on a private session bus (see with-private-bus.sh) that also carries a
+# keyring daemon of its own, unlocked: the tests meet a real Secret Service, never the user's.
 set -eu
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-export HOME="$scratch" XDG_DATA_HOME="$scratch/data" XDG_CONFIG_HOME="$scratch/config"
-export XDG_RUNTIME_DIR="$scratch/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-dbus-run-session -- sh -c '
+exec "$(dirname "$0")/with-private-bus.sh" sh -c '
     printf test | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
     keyring=$!
     tries=0
