@@ -7,19 +7,16 @@
 #include "platform/QtLocalCalendar.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonPreferencesFile.h"
-#include "sources/CCUsageParser.h"
 #include "store/PanelTexts.h"
 #include "store/UsageStore.h"
 
 #include <QDateTime>
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <optional>
 #include <ostream>
 
@@ -35,16 +32,6 @@ struct ReportOptions {
     std::optional<std::filesystem::path> claudeDir;
     std::optional<std::filesystem::path> openClawDir;
 };
-
-std::filesystem::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return home;
-    }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
-    }
-    return "/";
-}
 
 // Reads the folder that follows `name`, as "--name DIR" or "--name=DIR".
 bool folderOption(std::span<const std::string> args, std::size_t& i, std::string_view name,
@@ -240,7 +227,9 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     AppSettings settings(preferences);
     const QtLocalCalendar calendar;
     UsageStore::Options storeOptions;
-    storeOptions.claudeProjectsRoot = options->claudeDir.value_or(homeFolder() / ".claude" / "projects");
+    if (options->claudeDir) {
+        storeOptions.claudeProjectsRoot = *options->claudeDir;
+    }
     storeOptions.openClawAgentsRoot = options->openClawDir;
     storeOptions.interactive = false;
     storeOptions.fetchOpenAI = options->openAI;

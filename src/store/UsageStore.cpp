@@ -14,6 +14,9 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -37,8 +40,13 @@ void detach(QCoro::Task<> task, QObject* context) {
 } // namespace
 
 std::filesystem::path UsageStore::defaultClaudeProjectsRoot() {
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home != nullptr ? home : "") / ".claude" / "projects";
+    std::filesystem::path home = "/";
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && *variable != '\0') {
+        home = variable;
+    } else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        home = entry->pw_dir;
+    }
+    return home / ".claude" / "projects";
 }
 
 UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
