@@ -1,5 +1,7 @@
 #include "cli/UsageReport.h"
 
+#include "common/SaturatingAdd.h"
+
 #include "model/JsonWriter.h"
 #include "model/ModelPricing.h"
 
@@ -12,15 +14,6 @@
 
 namespace fernhollow {
 namespace {
-
-// Totals of hostile logs may exceed 64 bits; pin them rather than wrap into nonsense.
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    }
-    return sum;
-}
 
 std::string localDate(double timestamp) {
     const auto seconds = static_cast<std::time_t>(std::floor(timestamp));

@@ -52,7 +52,8 @@ std::vector<UsageRecord> readLog(const LogFile& file, simdjson::dom::parser& par
 
 std::string projectOf(std::string_view relativePath) {
     const std::size_t slash = relativePath.find('/');
-    return utf8::toValid(relativePath.substr(0, slash));
+    std::string project = utf8::toValid(relativePath.substr(0, slash));
+    return project.empty() ? "unknown" : project;
 }
 
 } // namespace
@@ -71,8 +72,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
     while (relative.starts_with('/')) {
         relative.remove_prefix(1);
     }
-    std::string project = projectOf(relative);
-    LogFile log{path, 0.0, 0, project.empty() ? "unknown" : std::move(project), sessionIdOf(path)};
+    const LogFile log{path, 0.0, 0, projectOf(relative), sessionIdOf(path)};
     simdjson::dom::parser parser;
     return readLog(log, parser);
 }

@@ -1,5 +1,7 @@
 #include "store/UsageAggregates.h"
 
+#include "common/SaturatingAdd.h"
+
 #include "model/ModelPricing.h"
 
 #include <algorithm>
@@ -20,14 +22,6 @@ constexpr double thirtyDaysSeconds = 30 * 86'400.0;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 // A window start that every comparison fails: the window the calendar cannot form selects nothing.
 constexpr double unformed = std::numeric_limits<double>::quiet_NaN();
-
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    }
-    return sum;
-}
 
 template <typename Visit> void forEachRecord(const UsageLists& lists, const Visit& visit) {
     for (const std::span<const UsageRecord> list : {lists.claudeCode, lists.openClaw, lists.openAI}) {

@@ -1,6 +1,7 @@
 #include "model/ModelPricing.h"
 #include "model/PricingMode.h"
 #include "model/UsageRecord.h"
+#include "support/RatePrinter.h"
 
 #include <gtest/gtest.h>
 #include <simdjson.h>
@@ -14,14 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace fernhollow::ModelPricing {
-// Internal linkage keeps this printer private to this file while ADL still finds it.
-static void PrintTo(const Rate& r, std::ostream* os) {
-    *os << "{" << r.input << ", " << r.output << ", " << r.cacheWrite << ", " << r.cacheWrite1h << ", "
-        << r.cacheRead << "}";
-}
-} // namespace fernhollow::ModelPricing
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include "model/ModelPricing.h"
 #include "model/PricingFiles.h"
 #include "support/LocalHttpServer.h"
+#include "support/RatePrinter.h"
 #include "support/TempTree.h"
 
 #include <QCoroTask>
@@ -20,14 +21,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-namespace fernhollow::ModelPricing {
-// Internal linkage keeps this printer private to this file while ADL still finds it.
-static void PrintTo(const Rate& r, std::ostream* os) {
-    *os << "{" << r.input << ", " << r.output << ", " << r.cacheWrite << ", " << r.cacheWrite1h << ", "
-        << r.cacheRead << "}";
-}
-} // namespace fernhollow::ModelPricing
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "model/PricingFiles.h"
 #include "model/ModelPricing.h"
+#include "support/RatePrinter.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-namespace fernhollow::ModelPricing {
-// Internal linkage keeps this printer private to this file while ADL still finds it.
-static void PrintTo(const Rate& r, std::ostream* os) {
-    *os << "{" << r.input << ", " << r.output << ", " << r.cacheWrite << ", " << r.cacheWrite1h << ", "
-        << r.cacheRead << "}";
-}
-} // namespace fernhollow::ModelPricing
 
 namespace {
 
