@@ -4,6 +4,9 @@
 #include "settings/JsonPreferencesFile.h"
 #include "support/TempTree.h"
 
+#include "support/ManualClock.h"
+#include "support/MemoryPreferences.h"
+
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -15,26 +18,8 @@
 namespace fernhollow {
 namespace {
 
-class MemoryPreferences final : public PreferencesStore {
-public:
-    std::optional<QJsonValue> value(const QString& key) const override {
-        const auto it = values.find(key);
-        return it == values.end() ? std::nullopt : std::optional<QJsonValue>(it->second);
-    }
-    void setValue(const QString& key, const QJsonValue& value) override {
-        values[key] = value;
-        ++writes;
-    }
-
-    std::map<QString, QJsonValue> values;
-    int writes = 0;
-};
-
-class ManualClock final : public Clock {
-public:
-    double now() const override { return seconds; }
-    double seconds = 0.0;
-};
+using test::ManualClock;
+using test::MemoryPreferences;
 
 double utc(const char* isoText) {
     return *isodate::parseInternetDateTime(isoText);

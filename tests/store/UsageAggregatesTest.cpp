@@ -3,6 +3,8 @@
 #include "model/ModelPricing.h"
 #include "platform/QtLocalCalendar.h"
 
+#include "support/ManualClock.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
@@ -38,20 +40,13 @@ void PrintTo(const LiveSession& session, std::ostream* out) {
 namespace fernhollow {
 namespace {
 
+using test::ManualClock;
+
 using namespace UsageAggregates;
 
 constexpr double minute = 60.0;
 constexpr double hour = 3'600.0;
 constexpr double day = 86'400.0;
-
-class ManualClock final : public Clock {
-public:
-    explicit ManualClock(double now) : now_(now) {}
-    double now() const override { return now_; }
-
-private:
-    double now_;
-};
 
 const QLocale unitedStates(QLocale::English, QLocale::UnitedStates);
 const QLocale germany(QLocale::German, QLocale::Germany);

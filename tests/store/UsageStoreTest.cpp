@@ -11,6 +11,9 @@
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
 
+#include "support/ManualClock.h"
+#include "support/MemoryPreferences.h"
+
 #include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
@@ -23,23 +26,9 @@
 namespace fernhollow {
 namespace {
 
+using test::ManualClock;
+using test::MemoryPreferences;
 using test::TempTree;
-
-class ManualClock final : public Clock {
-public:
-    double now() const override { return seconds; }
-    double seconds = *isodate::parseInternetDateTime("2026-03-10T12:00:00Z");
-};
-
-class MemoryPreferences final : public PreferencesStore {
-public:
-    std::optional<QJsonValue> value(const QString& key) const override {
-        const auto it = values.find(key);
-        return it == values.end() ? std::nullopt : std::optional<QJsonValue>(it->second);
-    }
-    void setValue(const QString& key, const QJsonValue& value) override { values[key] = value; }
-    std::map<QString, QJsonValue> values;
-};
 
 // One assistant reply worth `input` million Sonnet input tokens, i.e. 3 dollars a million.
 std::string reply(std::string_view id, std::int64_t input, std::string_view timestamp) {
@@ -82,7 +71,7 @@ protected:
     }
 
     TempTree tree;
-    ManualClock clock;
+    ManualClock clock{*isodate::parseInternetDateTime("2026-03-10T12:00:00Z")};
     QtLocalCalendar calendar{QTimeZone::utc()};
     MemoryPreferences preferences;
     AppSettings settings{preferences, clock, QTimeZone::utc()};

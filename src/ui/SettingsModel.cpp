@@ -1,0 +1,216 @@
+#include "ui/SettingsModel.h"
+
+#include "model/PricingConfig.h"
+#include "settings/AppSettings.h"
+#include "settings/SettingsTexts.h"
+#include "sources/Keychain.h"
+#include "sources/OpenClawParser.h"
+#include "store/Notifications.h"
+#include "store/PersistenceStore.h"
+#include "store/UsageStore.h"
+#include "ui/FileManager.h"
+#include "ui/LoginItem.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace fernhollow {
+namespace {
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QString loginStatusText(LoginItem::Status status) {
+    switch (status) {
+    case LoginItem::Status::notRegistered: return QStringLiteral("Off");
+    case LoginItem::Status::enabled: return QStringLiteral("On \u2014 launches automatically at login");
+    case LoginItem::Status::requiresApproval:
+        return QStringLiteral("Approve in System Settings \u2192 General \u2192 Login Items");
+    case LoginItem::Status::notFound:
+        return QStringLiteral("Unavailable (run the installed app from " FERNHOLLOW_INSTALL_BINDIR ")");
+    }
+    return QStringLiteral("Unknown");
+}
+
+// A path under the home folder as the user would type it: "~/.local/share/…".
+QString homeRelative(const std::filesystem::path& path) {
+    const QString full = QString::fromStdString(path.string());
+    const QString home = QDir::homePath();
+    return full.startsWith(home + u'/') ? u'~' + full.mid(home.size()) : full;
+}
+
+} // namespace
+
+SettingsModel::SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem,
+                             QNetworkAccessManager& network, QObject* parent)
+    : QObject(parent), settings_(settings), store_(store), loginItem_(loginItem), network_(network) {
+    connect(&store_, &UsageStore::recordsChanged, this, &SettingsModel::changed);
+    connect(&store_, &UsageStore::openaiErrorChanged, this, &SettingsModel::changed);
+}
+
+QObject* SettingsModel::settingsObject() const { return &settings_; }
+
+void SettingsModel::setBudgetText(const QString& text) {
+    if (text == budgetText_) {
+        return;
+    }
+    budgetText_ = text;
+    commitBudget();
+    emit changed();
+}
+
+// The field is never rewritten here: a rejected text stays as typed while the budget keeps its
+// last accepted value.
+void SettingsModel::commitBudget() {
+    if (const auto budget = SettingsTexts::parseBudget(budgetText_.toStdString())) {
+        settings_.setMonthlyBudgetUSD(*budget);
+    }
+}
+
+void SettingsModel::submitBudget() { commitBudget(); }
+
+void SettingsModel::applyBudgetPreset(double budgetUSD) {
+    settings_.setMonthlyBudgetUSD(budgetUSD);
+    budgetText_ = text(SettingsTexts::budgetText(budgetUSD));
+    emit changed();
+}
+
+QString SettingsModel::percentText(double fraction) const { return text(SettingsTexts::thresholdPercent(fraction)); }
+
+void SettingsModel::appear() {
+    budgetText_ = text(SettingsTexts::budgetText(settings_.monthlyBudgetUSD()));
+    keyDraft_.clear();
+    openaiKeySaved_ = false;
+    syncStatus_.clear();
+    overrideStatus_.clear();
+    readLoginItem();
+    emit changed();
+    QCoro::connect(Keychain::get(QString::fromLatin1(Keychain::openAIAccount)), this,
+                   [this](std::optional<QString> key) {
+                       keyDraft_ = key.value_or(QString());
+                       openaiKeySaved_ = !keyDraft_.isEmpty();
+                       emit changed();
+                   });
+}
+
+void SettingsModel::readLoginItem() {
+    const LoginItem::Status status = loginItem_.status();
+    launchAtLogin_ = status == LoginItem::Status::enabled;
+    loginItemStatus_ = loginStatusText(status);
+}
+
+void SettingsModel::setLaunchAtLogin(bool enabled) {
+    const std::optional<QString> failure = loginItem_.set(enabled);
+    readLoginItem();
+    if (failure) {
+        loginItemStatus_ = QStringLiteral("\u26A0\uFE0F ") + *failure;
+    }
+    emit changed();
+}
+
+void SettingsModel::testNotification() { QCoro::connect(Notifications::fireTest(), this, [] {}); }
+
+void SettingsModel::syncNow() {
+    QCoro::connect(PricingConfig::syncRemote(network_), this, [this](std::optional<int> count) {
+        syncStatus_ = count ? QStringLiteral("Synced %1 models").arg(*count) : QStringLiteral("Sync failed");
+        emit changed();
+    });
+}
+
+void SettingsModel::editOverrides() {
+    const std::filesystem::path example = PricingConfig::exampleURL();
+    QCoro::connect(FileManager::reveal(example), this, [this, example](bool shown) {
+        if (!shown) {
+            overrideStatus_ = homeRelative(example);
+            emit changed();
+        }
+    });
+}
+
+void SettingsModel::reloadOverrides() {
+    overrideStatus_ = text(PricingConfig::loadUserOverrides());
+    emit changed();
+}
+
+QString SettingsModel::unpricedText() const {
+    const auto& models = store_.snapshot().unpricedModels;
+    if (models.empty()) {
+        return {};
+    }
+    QStringList names;
+    for (std::size_t i = 0; i < std::min<std::size_t>(models.size(), 5); ++i) {
+        names.append(text(models[i]));
+    }
+    return QStringLiteral("\u26A0\uFE0F Currently unpriced (billed as Sonnet): ") + names.join(QStringLiteral(", "));
+}
+
+QString SettingsModel::claudeDetail() const {
+    return QString::number(store_.records().size()) + QStringLiteral(" records \u00B7 ~/.claude/projects");
+}
+
+bool SettingsModel::openclawInstalled() const { return OpenClawParser::isInstalled(); }
+
+QString SettingsModel::openclawDetail() const {
+    return openclawInstalled()
+               ? QString::number(store_.openclawRecords().size()) + QStringLiteral(" records \u00B7 ~/.openclaw/agents")
+               : QStringLiteral("Not installed");
+}
+
+bool SettingsModel::openaiDetailIsError() const { return store_.openaiError().has_value(); }
+
+QString SettingsModel::openaiDetail() const {
+    if (const auto& error = store_.openaiError()) {
+        return text(*error);
+    }
+    if (!openaiKeySaved_) {
+        return QStringLiteral("Not connected");
+    }
+    return QString::number(store_.openaiRecords().size()) + QStringLiteral(" records \u00B7 last 30d");
+}
+
+void SettingsModel::setKeyDraft(const QString& text) {
+    if (text != keyDraft_) {
+        keyDraft_ = text;
+        emit changed();
+    }
+}
+
+// The key is stored exactly as typed; a refresh then fetches with it.
+void SettingsModel::connectKey() {
+    QCoro::connect(Keychain::set(keyDraft_, QString::fromLatin1(Keychain::openAIAccount)), this, [this](bool stored) {
+        if (!stored) {
+            return;
+        }
+        openaiKeySaved_ = true;
+        emit changed();
+        QCoro::connect(store_.refresh(), &store_, [] {});
+    });
+}
+
+void SettingsModel::disconnectKey() {
+    QCoro::connect(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)), this, [this](bool) {
+        keyDraft_.clear();
+        openaiKeySaved_ = false;
+        emit changed();
+        QCoro::connect(store_.refresh(), &store_, [] {});
+    });
+}
+
+QString SettingsModel::cacheLocationText() const {
+    return QStringLiteral("Cache lives at ") + homeRelative(PersistenceStore::stateURL()) +
+           QStringLiteral(". Rescan if numbers look stale or wrong.");
+}
+
+QString SettingsModel::cacheSizeText() const {
+    return text(SettingsTexts::cacheSize(static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk()))));
+}
+
+QString SettingsModel::recordsLoadedText() const {
+    return QString::number(store_.records().size()) + QStringLiteral(" records loaded");
+}
+
+void SettingsModel::forceFullRescan() { QCoro::connect(store_.forceFullRescan(), &store_, [] {}); }
+
+void SettingsModel::done() { emit doneRequested(); }
+
+} // namespace fernhollow

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QNetworkAccessManager;
+
+namespace fernhollow {
+
+class AppSettings;
+class LoginItem;
+class UsageStore;
+
+// The settings window's state and actions. The window's own fields (the budget text, the key
+// draft, the result lines) start afresh at every `appear`; everything else is read live from
+// the settings, the store and the login item. Tasks a button starts outlive the window.
+class SettingsModel final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QObject* settings READ settingsObject CONSTANT)
+    Q_PROPERTY(QString budgetText READ budgetText WRITE setBudgetText NOTIFY changed)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY changed)
+    Q_PROPERTY(QString loginItemStatus READ loginItemStatus NOTIFY changed)
+    Q_PROPERTY(QString syncStatus READ syncStatus NOTIFY changed)
+    Q_PROPERTY(QString overrideStatus READ overrideStatus NOTIFY changed)
+    Q_PROPERTY(QString unpricedText READ unpricedText NOTIFY changed)
+    Q_PROPERTY(QString claudeDetail READ claudeDetail NOTIFY changed)
+    Q_PROPERTY(bool openclawInstalled READ openclawInstalled NOTIFY changed)
+    Q_PROPERTY(QString openclawDetail READ openclawDetail NOTIFY changed)
+    Q_PROPERTY(bool openaiKeySaved READ openaiKeySaved NOTIFY changed)
+    Q_PROPERTY(QString openaiDetail READ openaiDetail NOTIFY changed)
+    Q_PROPERTY(bool openaiDetailIsError READ openaiDetailIsError NOTIFY changed)
+    Q_PROPERTY(QString keyDraft READ keyDraft WRITE setKeyDraft NOTIFY changed)
+    Q_PROPERTY(QString cacheLocationText READ cacheLocationText CONSTANT)
+    Q_PROPERTY(QString cacheSizeText READ cacheSizeText NOTIFY changed)
+    Q_PROPERTY(QString recordsLoadedText READ recordsLoadedText NOTIFY changed)
+
+public:
+    // Everything given must outlive the model.
+    SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem, QNetworkAccessManager& network,
+                  QObject* parent = nullptr);
+
+    QObject* settingsObject() const;
+    QString budgetText() const { return budgetText_; }
+    void setBudgetText(const QString& text);
+    bool launchAtLogin() const { return launchAtLogin_; }
+    QString loginItemStatus() const { return loginItemStatus_; }
+    QString syncStatus() const { return syncStatus_; }
+    QString overrideStatus() const { return overrideStatus_; }
+    QString unpricedText() const;
+    QString claudeDetail() const;
+    bool openclawInstalled() const;
+    QString openclawDetail() const;
+    bool openaiKeySaved() const { return openaiKeySaved_; }
+    QString openaiDetail() const;
+    bool openaiDetailIsError() const;
+    QString keyDraft() const { return keyDraft_; }
+    void setKeyDraft(const QString& text);
+    QString cacheLocationText() const;
+    QString cacheSizeText() const;
+    QString recordsLoadedText() const;
+
+    // Resets the window's own fields from the settings, the login item and the stored key.
+    Q_INVOKABLE void appear();
+    Q_INVOKABLE void submitBudget();
+    Q_INVOKABLE void applyBudgetPreset(double budgetUSD);
+    Q_INVOKABLE QString percentText(double fraction) const;
+    Q_INVOKABLE void setLaunchAtLogin(bool enabled);
+    Q_INVOKABLE void testNotification();
+    Q_INVOKABLE void syncNow();
+    Q_INVOKABLE void editOverrides();
+    Q_INVOKABLE void reloadOverrides();
+    Q_INVOKABLE void connectKey();
+    Q_INVOKABLE void disconnectKey();
+    Q_INVOKABLE void forceFullRescan();
+    Q_INVOKABLE void done();
+
+signals:
+    void changed();
+    void doneRequested();
+
+private:
+    void commitBudget();
+    void readLoginItem();
+
+    AppSettings& settings_;
+    UsageStore& store_;
+    LoginItem& loginItem_;
+    QNetworkAccessManager& network_;
+    QString budgetText_;
+    QString keyDraft_;
+    bool openaiKeySaved_ = false;
+    QString syncStatus_;
+    QString overrideStatus_;
+    bool launchAtLogin_ = false;
+    QString loginItemStatus_;
+};
+
+} // namespace fernhollow

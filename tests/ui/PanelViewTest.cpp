@@ -1,0 +1,102 @@
+#include "ui/ViewFixture.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMetaObject>
+
+namespace fernhollow {
+namespace {
+
+using test::item;
+using test::shown;
+using test::text;
+
+class PanelView : public testing::Test {
+protected:
+    test::ViewFixture fixture;
+    std::unique_ptr<QQuickView> view = fixture.panelView();
+
+    QString cell(const char* name) { return text(*view, name); }
+    int repeated(const char* repeater) { return item(*view, repeater)->property("count").toInt(); }
+};
+
+TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
+    EXPECT_EQ(view->width(), 380);
+    EXPECT_EQ(cell("todayCellValue"), "$3.22");
+    EXPECT_EQ(cell("todayCellSub"), "+24% vs 7d avg");
+    EXPECT_EQ(cell("weekCellValue"), "$9.99");
+    EXPECT_EQ(cell("monthCellValue"), "$9.99");
+    EXPECT_EQ(cell("last30CellValue"), "$9.99");
+    EXPECT_EQ(cell("recordsCellValue"), "28");
+    EXPECT_EQ(cell("refreshedCellValue"), "0s ago");
+    EXPECT_EQ(cell("budgetLine"), "$9.99 / $200  (5%)");
+    EXPECT_EQ(text(*view, "modeText"), "");
+    EXPECT_FALSE(shown(*view, "modeText"));
+
+    EXPECT_EQ(text(*view, "unpricedHeadline"), "1 unpriced model \u2014 billed as Sonnet");
+    EXPECT_EQ(text(*view, "unpricedNames"), "mystery-model-x");
+    EXPECT_FALSE(shown(*view, "adviceCard"));
+
+    EXPECT_EQ(repeated("liveRows"), 4);
+    EXPECT_EQ(text(*view, "liveCount"), "6 active");
+    EXPECT_FALSE(shown(*view, "noLiveSessions"));
+    EXPECT_EQ(repeated("modelRows"), 4);
+    EXPECT_EQ(repeated("projectRows"), 5);
+
+    EXPECT_EQ(text(*view, "versionText"), "v" + QCoreApplication::applicationVersion());
+    // No update feed in this build of the test: the button waits for one.
+    EXPECT_FALSE(item(*view, "checkForUpdatesButton")->property("enabled").toBool());
+    test::saveScreenshot(*view, "panel.png");
+}
+
+TEST_F(PanelView, SparklineHasFourteenBarsWithTodayLast) {
+    const QVariantList bars = fixture.panelModel->sparklineBars();
+    ASSERT_EQ(bars.size(), 14);
+    EXPECT_TRUE(bars.back().toMap().value("isToday").toBool());
+    EXPECT_FALSE(bars.front().toMap().value("isToday").toBool());
+    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $3.22");
+    EXPECT_EQ(bars.back().toMap().value("height").toDouble(), 36.0);
+    EXPECT_EQ(text(*view, "sparklineMax"), "max $3.22");
+}
+
+TEST_F(PanelView, AgesMoveOnWithTheClock) {
+    fixture.clock.seconds += 60;
+    fixture.panelModel->setShown(true);
+    EXPECT_EQ(cell("refreshedCellValue"), "1m ago");
+    fixture.clock.seconds += 7140;
+    fixture.panelModel->setShown(true);
+    EXPECT_EQ(cell("refreshedCellValue"), "120m ago");
+    fixture.panelModel->setShown(false);
+}
+
+TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
+    fixture.settings.setMonthlyBudgetUSD(5);
+    fixture.store->recomputeStatus();
+    EXPECT_EQ(cell("budgetLine"), "$9.99 / $5  (100%)");
+    QObject* bar = item(*view, "budgetBar");
+    EXPECT_EQ(item(*view, "budgetBarFill")->property("width").toDouble(), bar->property("width").toDouble());
+    EXPECT_EQ(item(*view, "budgetBarFill")->property("color").value<QColor>(), QColor(0xff, 0x3b, 0x30));
+    EXPECT_TRUE(shown(*view, "adviceCard"));
+    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $4.99 over budget");
+    EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-haiku-4-5");
+
+    QMetaObject::invokeMethod(item(*view, "copyCommandButton"), "clicked");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "claude --model claude-haiku-4-5");
+    test::saveScreenshot(*view, "panel-over-budget.png");
+
+    fixture.settings.setMonthlyBudgetUSD(12);
+    fixture.store->recomputeStatus();
+    EXPECT_EQ(text(*view, "adviceTitle"), "Warning \u2014 83% of monthly budget");
+    fixture.settings.setMonthlyBudgetUSD(200);
+    fixture.store->recomputeStatus();
+    EXPECT_FALSE(shown(*view, "adviceCard"));
+}
+
+TEST_F(PanelView, NamesTheCcusageModeInTheHeader) {
+    fixture.settings.setPricingMode(PricingMode::ccusageCompatible);
+    EXPECT_EQ(text(*view, "modeText"), "(ccusage mode)");
+    EXPECT_TRUE(shown(*view, "modeText"));
+}
+
+} // namespace
+} // namespace fernhollow
