@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
         if (hasGraphicalSession()) {
             return fernhollow::FernhollowApp::run(argc, argv);
         }
-        std::cerr << "fernhollow: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so here is "
-                     "the report instead.\n";
+        std::cerr
+            << "fernhollow: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so here is "
+               "the report instead.\n";
         return runReport(argc, argv, {});
     }
     if (args[0] != "report") {

@@ -22,7 +22,8 @@ QCoro::Task<bool> reveal(std::filesystem::path file) {
     if (reply.type() == QDBusMessage::ReplyMessage) {
         co_return true;
     }
-    co_return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.parent_path().string())));
+    co_return QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(file.parent_path().string())));
 }
 
 } // namespace fernhollow::FileManager

@@ -18,21 +18,27 @@
 namespace fernhollow {
 namespace {
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
-QString dollars(double usd) { return text(PanelTexts::dollars(usd)); }
+QString dollars(double usd) {
+    return text(PanelTexts::dollars(usd));
+}
 
-const UsageAggregates::UsageSnapshot& figures(const UsageStore& store) { return store.snapshot(); }
+const UsageAggregates::UsageSnapshot& figures(const UsageStore& store) {
+    return store.snapshot();
+}
 
 } // namespace
 
 PanelModel::PanelModel(UsageStore& store, AppSettings& settings, Updater& updater, const Clock& clock,
                        const LocalCalendar& calendar, QColor primaryText, QObject* parent)
-    : QObject(parent), store_(store), settings_(settings), updater_(updater), clock_(clock), calendar_(calendar),
-      primaryText_(primaryText) {
-    for (const auto signal : {&UsageStore::recordsChanged, &UsageStore::isRefreshingChanged,
-                              &UsageStore::statusChanged, &UsageStore::lastRefreshChanged,
-                              &UsageStore::scanProgressChanged}) {
+    : QObject(parent), store_(store), settings_(settings), updater_(updater), clock_(clock),
+      calendar_(calendar), primaryText_(primaryText) {
+    for (const auto signal :
+         {&UsageStore::recordsChanged, &UsageStore::isRefreshingChanged, &UsageStore::statusChanged,
+          &UsageStore::lastRefreshChanged, &UsageStore::scanProgressChanged}) {
         connect(&store_, signal, this, &PanelModel::changed);
     }
     connect(&settings_, &AppSettings::monthlyBudgetUSDChanged, this, &PanelModel::changed);
@@ -43,23 +49,34 @@ PanelModel::PanelModel(UsageStore& store, AppSettings& settings, Updater& update
 }
 
 QString PanelModel::modeText() const {
-    return settings_.pricingMode() == PricingMode::ccusageCompatible ? QStringLiteral("(ccusage mode)") : QString();
+    return settings_.pricingMode() == PricingMode::ccusageCompatible ? QStringLiteral("(ccusage mode)")
+                                                                     : QString();
 }
 
-bool PanelModel::isRefreshing() const { return store_.isRefreshing(); }
+bool PanelModel::isRefreshing() const {
+    return store_.isRefreshing();
+}
 
 double PanelModel::scanProgress() const {
     const int total = store_.scanFilesToRead();
     return total > 0 ? std::min(1.0, static_cast<double>(store_.scanFilesRead()) / total) : -1.0;
 }
 
-QString PanelModel::todayText() const { return dollars(figures(store_).todayUSD); }
+QString PanelModel::todayText() const {
+    return dollars(figures(store_).todayUSD);
+}
 QString PanelModel::todayDeltaText() const {
     return text(PanelTexts::todayDelta(figures(store_).todayUSD, figures(store_).avg7dPriorDaily));
 }
-QString PanelModel::weekText() const { return dollars(figures(store_).weekUSD); }
-QString PanelModel::monthText() const { return dollars(figures(store_).monthUSD); }
-QString PanelModel::last30Text() const { return dollars(figures(store_).last30DaysUSD); }
+QString PanelModel::weekText() const {
+    return dollars(figures(store_).weekUSD);
+}
+QString PanelModel::monthText() const {
+    return dollars(figures(store_).monthUSD);
+}
+QString PanelModel::last30Text() const {
+    return dollars(figures(store_).last30DaysUSD);
+}
 QString PanelModel::recordsText() const {
     return QLocale().toString(static_cast<qlonglong>(store_.records().size()));
 }
@@ -73,15 +90,20 @@ QString PanelModel::budgetLineText() const {
 double PanelModel::budgetFraction() const {
     return PanelTexts::budgetBarFraction(figures(store_).monthUSD, settings_.monthlyBudgetUSD());
 }
-QColor PanelModel::barColor() const { return tintColor(PanelTexts::barTint(store_.status()), primaryText_); }
+QColor PanelModel::barColor() const {
+    return tintColor(PanelTexts::barTint(store_.status()), primaryText_);
+}
 
 namespace {
 std::optional<PanelTexts::KillswitchAdvice> advice(const UsageStore& store, const AppSettings& settings) {
-    return PanelTexts::killswitchAdvice(store.status(), store.snapshot().monthUSD, settings.monthlyBudgetUSD());
+    return PanelTexts::killswitchAdvice(store.status(), store.snapshot().monthUSD,
+                                        settings.monthlyBudgetUSD());
 }
 } // namespace
 
-bool PanelModel::adviceVisible() const { return advice(store_, settings_).has_value(); }
+bool PanelModel::adviceVisible() const {
+    return advice(store_, settings_).has_value();
+}
 QString PanelModel::adviceIcon() const {
     const auto card = advice(store_, settings_);
     return card ? text(card->icon) : QString();
@@ -103,11 +125,15 @@ QColor PanelModel::adviceColor() const {
     return card ? tintColor(card->color, primaryText_) : primaryText_;
 }
 
-bool PanelModel::unpricedVisible() const { return !figures(store_).unpricedModels.empty(); }
+bool PanelModel::unpricedVisible() const {
+    return !figures(store_).unpricedModels.empty();
+}
 QString PanelModel::unpricedHeadline() const {
     return text(PanelTexts::unpricedHeadline(figures(store_).unpricedModels.size()));
 }
-QString PanelModel::unpricedNames() const { return text(PanelTexts::unpricedNames(figures(store_).unpricedModels)); }
+QString PanelModel::unpricedNames() const {
+    return text(PanelTexts::unpricedNames(figures(store_).unpricedModels));
+}
 
 namespace {
 std::vector<double> dailyDollars(const UsageAggregates::UsageSnapshot& snapshot) {
@@ -133,15 +159,19 @@ QVariantList PanelModel::sparklineBars() const {
         bars.append(QVariantMap{
             {QStringLiteral("height"), PanelTexts::sparklineBarHeight(day.usd, max, sparklineHeight)},
             {QStringLiteral("isToday"), todayStart.has_value() && day.date >= *todayStart},
-            {QStringLiteral("tooltip"),
-             QLocale().toString(date, QStringLiteral("MMM d, yyyy")) + QStringLiteral(" \u2014 ") + dollars(day.usd)},
+            {QStringLiteral("tooltip"), QLocale().toString(date, QStringLiteral("MMM d, yyyy")) +
+                                            QStringLiteral(" \u2014 ") + dollars(day.usd)},
         });
     }
     return bars;
 }
 
-int PanelModel::liveCount() const { return static_cast<int>(figures(store_).liveSessions.size()); }
-QString PanelModel::liveCountText() const { return QString::number(liveCount()) + QStringLiteral(" active"); }
+int PanelModel::liveCount() const {
+    return static_cast<int>(figures(store_).liveSessions.size());
+}
+QString PanelModel::liveCountText() const {
+    return QString::number(liveCount()) + QStringLiteral(" active");
+}
 
 QVariantList PanelModel::liveSessions() const {
     QVariantList rows;
@@ -178,9 +208,9 @@ QVariantList PanelModel::projectRows() const {
         if (rows.size() == listedRows) {
             break;
         }
-        rows.append(QVariantMap{
-            {QStringLiteral("name"), text(UsageAggregates::shortenProjectName(std::string_view(entry.project)))},
-            {QStringLiteral("usd"), dollars(entry.usd)}});
+        rows.append(QVariantMap{{QStringLiteral("name"),
+                                 text(UsageAggregates::shortenProjectName(std::string_view(entry.project)))},
+                                {QStringLiteral("usd"), dollars(entry.usd)}});
     }
     return rows;
 }
@@ -190,7 +220,9 @@ QString PanelModel::versionText() const {
     return u'v' + (version.isEmpty() ? QStringLiteral("0.4.0") : version);
 }
 
-bool PanelModel::canCheckForUpdates() const { return updater_.canCheckForUpdates(); }
+bool PanelModel::canCheckForUpdates() const {
+    return updater_.canCheckForUpdates();
+}
 
 void PanelModel::setShown(bool shown) {
     if (shown) {
@@ -202,7 +234,9 @@ void PanelModel::setShown(bool shown) {
 }
 
 // The store is the context: a refresh started here outlives the panel.
-void PanelModel::refresh() { QCoro::connect(store_.refresh(), &store_, [] {}); }
+void PanelModel::refresh() {
+    QCoro::connect(store_.refresh(), &store_, [] {});
+}
 
 void PanelModel::copyAdviceCommand() {
     const QString command = adviceCommand();
@@ -214,10 +248,16 @@ void PanelModel::copyAdviceCommand() {
     clipboard->setText(command);
 }
 
-void PanelModel::checkForUpdates() { updater_.checkForUpdates(); }
+void PanelModel::checkForUpdates() {
+    updater_.checkForUpdates();
+}
 
-void PanelModel::openSettings() { emit settingsRequested(); }
+void PanelModel::openSettings() {
+    emit settingsRequested();
+}
 
-void PanelModel::quit() { QCoreApplication::quit(); }
+void PanelModel::quit() {
+    QCoreApplication::quit();
+}
 
 } // namespace fernhollow

@@ -16,8 +16,9 @@ constexpr qint64 reopenGuardMs = 400;
 
 PanelWindow::PanelWindow(QQmlEngine& engine, PanelModel& model, QObject* parent)
     : QObject(parent), model_(model),
-      view_(Views::createView(engine, QStringLiteral("MenuBarView"),
-                              {{QStringLiteral("panel"), QVariant::fromValue(static_cast<QObject*>(&model))}})) {
+      view_(Views::createView(
+          engine, QStringLiteral("MenuBarView"),
+          {{QStringLiteral("panel"), QVariant::fromValue(static_cast<QObject*>(&model))}})) {
     view_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     view_->setTitle(QStringLiteral("Fernhollow"));
     connect(view_.get(), &QWindow::activeChanged, this, [this] {
@@ -30,7 +31,9 @@ PanelWindow::PanelWindow(QQmlEngine& engine, PanelModel& model, QObject* parent)
 
 PanelWindow::~PanelWindow() = default;
 
-bool PanelWindow::isVisible() const { return view_->isVisible(); }
+bool PanelWindow::isVisible() const {
+    return view_->isVisible();
+}
 
 void PanelWindow::toggle(QRect anchor) {
     if (view_->isVisible()) {
@@ -69,7 +72,8 @@ void PanelWindow::place(QRect anchor) {
     } else {
         at = QPoint(area.right() - size.width() - screenMargin, area.top() + screenMargin);
     }
-    at.setX(std::clamp(at.x(), area.left() + screenMargin, std::max(area.left(), area.right() - size.width() - screenMargin)));
+    at.setX(std::clamp(at.x(), area.left() + screenMargin,
+                       std::max(area.left(), area.right() - size.width() - screenMargin)));
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
     view_->setScreen(screen);
     view_->setPosition(at);

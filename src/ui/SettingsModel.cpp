@@ -18,12 +18,16 @@
 namespace fernhollow {
 namespace {
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 QString loginStatusText(LoginItem::Status status) {
     switch (status) {
-    case LoginItem::Status::notRegistered: return QStringLiteral("Off");
-    case LoginItem::Status::enabled: return QStringLiteral("On \u2014 launches automatically at login");
+    case LoginItem::Status::notRegistered:
+        return QStringLiteral("Off");
+    case LoginItem::Status::enabled:
+        return QStringLiteral("On \u2014 launches automatically at login");
     case LoginItem::Status::requiresApproval:
         return QStringLiteral("Approve in System Settings \u2192 General \u2192 Login Items");
     case LoginItem::Status::notFound:
@@ -48,7 +52,9 @@ SettingsModel::SettingsModel(AppSettings& settings, UsageStore& store, LoginItem
     connect(&store_, &UsageStore::openaiErrorChanged, this, &SettingsModel::changed);
 }
 
-QObject* SettingsModel::settingsObject() const { return &settings_; }
+QObject* SettingsModel::settingsObject() const {
+    return &settings_;
+}
 
 void SettingsModel::setBudgetText(const QString& text) {
     if (text == budgetText_) {
@@ -67,7 +73,9 @@ void SettingsModel::commitBudget() {
     }
 }
 
-void SettingsModel::submitBudget() { commitBudget(); }
+void SettingsModel::submitBudget() {
+    commitBudget();
+}
 
 void SettingsModel::applyBudgetPreset(double budgetUSD) {
     settings_.setMonthlyBudgetUSD(budgetUSD);
@@ -75,7 +83,9 @@ void SettingsModel::applyBudgetPreset(double budgetUSD) {
     emit changed();
 }
 
-QString SettingsModel::percentText(double fraction) const { return text(SettingsTexts::thresholdPercent(fraction)); }
+QString SettingsModel::percentText(double fraction) const {
+    return text(SettingsTexts::thresholdPercent(fraction));
+}
 
 void SettingsModel::appear() {
     budgetText_ = text(SettingsTexts::budgetText(settings_.monthlyBudgetUSD()));
@@ -108,7 +118,9 @@ void SettingsModel::setLaunchAtLogin(bool enabled) {
     emit changed();
 }
 
-void SettingsModel::testNotification() { QCoro::connect(Notifications::fireTest(), this, [] {}); }
+void SettingsModel::testNotification() {
+    QCoro::connect(Notifications::fireTest(), this, [] {});
+}
 
 void SettingsModel::syncNow() {
     QCoro::connect(PricingConfig::syncRemote(network_), this, [this](std::optional<int> count) {
@@ -141,22 +153,27 @@ QString SettingsModel::unpricedText() const {
     for (std::size_t i = 0; i < std::min<std::size_t>(models.size(), 5); ++i) {
         names.append(text(models[i]));
     }
-    return QStringLiteral("\u26A0\uFE0F Currently unpriced (billed as Sonnet): ") + names.join(QStringLiteral(", "));
+    return QStringLiteral("\u26A0\uFE0F Currently unpriced (billed as Sonnet): ") +
+           names.join(QStringLiteral(", "));
 }
 
 QString SettingsModel::claudeDetail() const {
     return QString::number(store_.records().size()) + QStringLiteral(" records \u00B7 ~/.claude/projects");
 }
 
-bool SettingsModel::openclawInstalled() const { return OpenClawParser::isInstalled(); }
-
-QString SettingsModel::openclawDetail() const {
-    return openclawInstalled()
-               ? QString::number(store_.openclawRecords().size()) + QStringLiteral(" records \u00B7 ~/.openclaw/agents")
-               : QStringLiteral("Not installed");
+bool SettingsModel::openclawInstalled() const {
+    return OpenClawParser::isInstalled();
 }
 
-bool SettingsModel::openaiDetailIsError() const { return store_.openaiError().has_value(); }
+QString SettingsModel::openclawDetail() const {
+    return openclawInstalled() ? QString::number(store_.openclawRecords().size()) +
+                                     QStringLiteral(" records \u00B7 ~/.openclaw/agents")
+                               : QStringLiteral("Not installed");
+}
+
+bool SettingsModel::openaiDetailIsError() const {
+    return store_.openaiError().has_value();
+}
 
 QString SettingsModel::openaiDetail() const {
     if (const auto& error = store_.openaiError()) {
@@ -177,14 +194,15 @@ void SettingsModel::setKeyDraft(const QString& text) {
 
 // The key is stored exactly as typed; a refresh then fetches with it.
 void SettingsModel::connectKey() {
-    QCoro::connect(Keychain::set(keyDraft_, QString::fromLatin1(Keychain::openAIAccount)), this, [this](bool stored) {
-        if (!stored) {
-            return;
-        }
-        openaiKeySaved_ = true;
-        emit changed();
-        QCoro::connect(store_.refresh(), &store_, [] {});
-    });
+    QCoro::connect(Keychain::set(keyDraft_, QString::fromLatin1(Keychain::openAIAccount)), this,
+                   [this](bool stored) {
+                       if (!stored) {
+                           return;
+                       }
+                       openaiKeySaved_ = true;
+                       emit changed();
+                       QCoro::connect(store_.refresh(), &store_, [] {});
+                   });
 }
 
 void SettingsModel::disconnectKey() {
@@ -202,15 +220,20 @@ QString SettingsModel::cacheLocationText() const {
 }
 
 QString SettingsModel::cacheSizeText() const {
-    return text(SettingsTexts::cacheSize(static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk()))));
+    return text(SettingsTexts::cacheSize(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk()))));
 }
 
 QString SettingsModel::recordsLoadedText() const {
     return QString::number(store_.records().size()) + QStringLiteral(" records loaded");
 }
 
-void SettingsModel::forceFullRescan() { QCoro::connect(store_.forceFullRescan(), &store_, [] {}); }
+void SettingsModel::forceFullRescan() {
+    QCoro::connect(store_.forceFullRescan(), &store_, [] {});
+}
 
-void SettingsModel::done() { emit doneRequested(); }
+void SettingsModel::done() {
+    emit doneRequested();
+}
 
 } // namespace fernhollow

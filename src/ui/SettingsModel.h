@@ -36,8 +36,8 @@ class SettingsModel final : public QObject {
 
 public:
     // Everything given must outlive the model.
-    SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem, QNetworkAccessManager& network,
-                  QObject* parent = nullptr);
+    SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem,
+                  QNetworkAccessManager& network, QObject* parent = nullptr);
 
     QObject* settingsObject() const;
     QString budgetText() const { return budgetText_; }

@@ -7,8 +7,9 @@ namespace fernhollow {
 
 SettingsWindow::SettingsWindow(QQmlEngine& engine, SettingsModel& model, QObject* parent)
     : QObject(parent), model_(model),
-      view_(Views::createView(engine, QStringLiteral("SettingsView"),
-                              {{QStringLiteral("model"), QVariant::fromValue(static_cast<QObject*>(&model))}})) {
+      view_(Views::createView(
+          engine, QStringLiteral("SettingsView"),
+          {{QStringLiteral("model"), QVariant::fromValue(static_cast<QObject*>(&model))}})) {
     view_->setTitle(QStringLiteral("Fernhollow Settings"));
     connect(&model_, &SettingsModel::doneRequested, view_.get(), &QWindow::hide);
 }

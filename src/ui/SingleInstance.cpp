@@ -27,7 +27,8 @@ SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent),
 
 // In the user's runtime folder, which only the user can enter.
 QString SingleInstance::defaultName() {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/fernhollow.sock");
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           QStringLiteral("/fernhollow.sock");
 }
 
 bool SingleInstance::askRunningInstanceToShow() {

@@ -28,7 +28,8 @@ QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const Q
     const QString name = slash < 0 ? id : id.left(slash);
     // The colour comes without its "#", which would start a URL fragment.
     const QColor color(slash < 0 ? QStringLiteral("black") : u'#' + id.mid(slash + 1));
-    const QSize rendered = requestedSize.isValid() && !requestedSize.isEmpty() ? requestedSize : QSize(32, 32);
+    const QSize rendered =
+        requestedSize.isValid() && !requestedSize.isEmpty() ? requestedSize : QSize(32, 32);
     if (size != nullptr) {
         *size = rendered;
     }

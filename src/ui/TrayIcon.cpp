@@ -28,9 +28,13 @@ TrayIcon::TrayIcon(UsageStore& store, QObject* parent) : QObject(parent), store_
     redraw();
 }
 
-void TrayIcon::show() { icon_.show(); }
+void TrayIcon::show() {
+    icon_.show();
+}
 
-QRect TrayIcon::geometry() const { return icon_.geometry(); }
+QRect TrayIcon::geometry() const {
+    return icon_.geometry();
+}
 
 void TrayIcon::redraw() {
     const double today = store_.snapshot().todayUSD;

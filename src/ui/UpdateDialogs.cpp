@@ -30,22 +30,23 @@ void showUpdateResults(Updater& updater) {
         box->setInformativeText(QStringLiteral("Fernhollow %1 is the newest version.").arg(version));
         present(box);
     });
-    QObject::connect(&updater, &Updater::updateAvailable, &updater, [](const QString& version, const QUrl& page) {
-        QMessageBox* box =
-            messageBox(QMessageBox::Information, QStringLiteral("Fernhollow %1 is available.").arg(version));
-        QPushButton* download = box->addButton(QStringLiteral("Download\u2026"), QMessageBox::AcceptRole);
-        box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
-        box->setDefaultButton(download);
-        QObject::connect(box, &QMessageBox::buttonClicked, box, [download, page](QAbstractButton* button) {
-            if (button == download) {
-                QDesktopServices::openUrl(page);
-            }
+    QObject::connect(
+        &updater, &Updater::updateAvailable, &updater, [](const QString& version, const QUrl& page) {
+            QMessageBox* box = messageBox(QMessageBox::Information,
+                                          QStringLiteral("Fernhollow %1 is available.").arg(version));
+            QPushButton* download = box->addButton(QStringLiteral("Download\u2026"), QMessageBox::AcceptRole);
+            box->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+            box->setDefaultButton(download);
+            QObject::connect(box, &QMessageBox::buttonClicked, box,
+                             [download, page](QAbstractButton* button) {
+                                 if (button == download) {
+                                     QDesktopServices::openUrl(page);
+                                 }
+                             });
+            present(box);
         });
-        present(box);
-    });
-    QObject::connect(&updater, &Updater::checkFailed, &updater, [](const QString& message) {
-        present(messageBox(QMessageBox::Warning, message));
-    });
+    QObject::connect(&updater, &Updater::checkFailed, &updater,
+                     [](const QString& message) { present(messageBox(QMessageBox::Warning, message)); });
 }
 
 } // namespace fernhollow

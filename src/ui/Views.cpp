@@ -12,7 +12,8 @@ std::unique_ptr<QQmlEngine> createEngine() {
     return engine;
 }
 
-std::unique_ptr<QQuickView> createView(QQmlEngine& engine, const QString& name, const QVariantMap& properties) {
+std::unique_ptr<QQuickView> createView(QQmlEngine& engine, const QString& name,
+                                       const QVariantMap& properties) {
     auto view = std::make_unique<QQuickView>(&engine, nullptr);
     view->setInitialProperties(properties);
     view->setResizeMode(QQuickView::SizeViewToRootObject);

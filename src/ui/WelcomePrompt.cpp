@@ -20,20 +20,21 @@ bool WelcomePrompt::maybeShow(PreferencesStore& preferences, LoginItem& loginIte
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Fernhollow"),
                                     QStringLiteral("Fernhollow is running \u2197"));
         box->setObjectName(QStringLiteral("welcomePrompt"));
-        box->setInformativeText(
-            QStringLiteral("Look for the Fernhollow figure in your menubar (top-right). Click it anytime to see "
-                           "the real-time, API-equivalent value of your AI usage.\n\n"
-                           "Want it to start automatically every time you log in?"));
+        box->setInformativeText(QStringLiteral(
+            "Look for the Fernhollow figure in your menubar (top-right). Click it anytime to see "
+            "the real-time, API-equivalent value of your AI usage.\n\n"
+            "Want it to start automatically every time you log in?"));
         QPushButton* launch = box->addButton(QStringLiteral("Launch at login"), QMessageBox::AcceptRole);
         box->addButton(QStringLiteral("Not now"), QMessageBox::RejectRole);
         box->setDefaultButton(launch);
         box->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(box, &QMessageBox::buttonClicked, box, [&loginItem, launch](QAbstractButton* button) {
-            if (button == launch) {
-                // A failure shows in the settings window the next time it opens.
-                static_cast<void>(loginItem.set(true));
-            }
-        });
+        QObject::connect(box, &QMessageBox::buttonClicked, box,
+                         [&loginItem, launch](QAbstractButton* button) {
+                             if (button == launch) {
+                                 // A failure shows in the settings window the next time it opens.
+                                 static_cast<void>(loginItem.set(true));
+                             }
+                         });
         box->show();
         box->raise();
         box->activateWindow();

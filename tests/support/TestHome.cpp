@@ -13,7 +13,8 @@ std::filesystem::path useTemporaryHome() {
     ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
-    for (const char* proxy : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+    for (const char* proxy :
+         {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
         ::unsetenv(proxy);
     }
     return home;

@@ -22,14 +22,14 @@ protected:
 
 TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
     EXPECT_EQ(view->width(), 380);
-    EXPECT_EQ(cell("todayCellValue"), "$3.22");
-    EXPECT_EQ(cell("todayCellSub"), "+24% vs 7d avg");
-    EXPECT_EQ(cell("weekCellValue"), "$9.99");
-    EXPECT_EQ(cell("monthCellValue"), "$9.99");
-    EXPECT_EQ(cell("last30CellValue"), "$9.99");
+    EXPECT_EQ(cell("todayCellValue"), "$10.99");
+    EXPECT_EQ(cell("todayCellSub"), "+238% vs 7d avg");
+    EXPECT_EQ(cell("weekCellValue"), "$27.66");
+    EXPECT_EQ(cell("monthCellValue"), "$43.71");
+    EXPECT_EQ(cell("last30CellValue"), "$43.71");
     EXPECT_EQ(cell("recordsCellValue"), "28");
     EXPECT_EQ(cell("refreshedCellValue"), "0s ago");
-    EXPECT_EQ(cell("budgetLine"), "$9.99 / $200  (5%)");
+    EXPECT_EQ(cell("budgetLine"), "$43.71 / $200  (22%)");
     EXPECT_EQ(text(*view, "modeText"), "");
     EXPECT_FALSE(shown(*view, "modeText"));
 
@@ -43,7 +43,8 @@ TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
     EXPECT_EQ(repeated("modelRows"), 4);
     EXPECT_EQ(repeated("projectRows"), 5);
 
-    EXPECT_EQ(text(*view, "versionText"), "v" + QCoreApplication::applicationVersion());
+    // The test program has no version of its own.
+    EXPECT_EQ(text(*view, "versionText"), "v0.4.0");
     // No update feed in this build of the test: the button waits for one.
     EXPECT_FALSE(item(*view, "checkForUpdatesButton")->property("enabled").toBool());
     test::saveScreenshot(*view, "panel.png");
@@ -54,9 +55,10 @@ TEST_F(PanelView, SparklineHasFourteenBarsWithTodayLast) {
     ASSERT_EQ(bars.size(), 14);
     EXPECT_TRUE(bars.back().toMap().value("isToday").toBool());
     EXPECT_FALSE(bars.front().toMap().value("isToday").toBool());
-    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $3.22");
-    EXPECT_EQ(bars.back().toMap().value("height").toDouble(), 36.0);
-    EXPECT_EQ(text(*view, "sparklineMax"), "max $3.22");
+    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $10.99");
+    EXPECT_NEAR(bars.back().toMap().value("height").toDouble(), 10.985 / 13.44 * 36, 1e-9);
+    EXPECT_EQ(bars[10].toMap().value("height").toDouble(), 36.0);
+    EXPECT_EQ(text(*view, "sparklineMax"), "max $13.44");
 }
 
 TEST_F(PanelView, AgesMoveOnWithTheClock) {
@@ -72,21 +74,25 @@ TEST_F(PanelView, AgesMoveOnWithTheClock) {
 TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
     fixture.settings.setMonthlyBudgetUSD(5);
     fixture.store->recomputeStatus();
-    EXPECT_EQ(cell("budgetLine"), "$9.99 / $5  (100%)");
+    EXPECT_EQ(cell("budgetLine"), "$43.71 / $5  (100%)");
     QObject* bar = item(*view, "budgetBar");
     EXPECT_EQ(item(*view, "budgetBarFill")->property("width").toDouble(), bar->property("width").toDouble());
     EXPECT_EQ(item(*view, "budgetBarFill")->property("color").value<QColor>(), QColor(0xff, 0x3b, 0x30));
     EXPECT_TRUE(shown(*view, "adviceCard"));
-    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $4.99 over budget");
+    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $38.71 over budget");
     EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-haiku-4-5");
 
     QMetaObject::invokeMethod(item(*view, "copyCommandButton"), "clicked");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "claude --model claude-haiku-4-5");
     test::saveScreenshot(*view, "panel-over-budget.png");
 
-    fixture.settings.setMonthlyBudgetUSD(12);
+    fixture.settings.setMonthlyBudgetUSD(46);
     fixture.store->recomputeStatus();
-    EXPECT_EQ(text(*view, "adviceTitle"), "Warning \u2014 83% of monthly budget");
+    EXPECT_EQ(text(*view, "adviceTitle"), "Critical \u2014 95% of monthly budget");
+    fixture.settings.setMonthlyBudgetUSD(55);
+    fixture.store->recomputeStatus();
+    EXPECT_EQ(text(*view, "adviceTitle"), "Warning \u2014 79% of monthly budget");
+    EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-sonnet-4-6");
     fixture.settings.setMonthlyBudgetUSD(200);
     fixture.store->recomputeStatus();
     EXPECT_FALSE(shown(*view, "adviceCard"));

@@ -38,19 +38,22 @@ struct ViewFixture {
         options.fetchOpenAI = false;
         store = std::make_unique<UsageStore>(settings, network, calendar, options, clock);
         QCoro::waitFor(store->refresh());
-        panelModel = std::make_unique<PanelModel>(*store, settings, updater, clock, calendar, QColor(Qt::black));
+        panelModel =
+            std::make_unique<PanelModel>(*store, settings, updater, clock, calendar, QColor(Qt::black));
         settingsModel = std::make_unique<SettingsModel>(settings, *store, loginItem, network);
     }
     ~ViewFixture() { PersistenceStore::clear(); }
 
     std::unique_ptr<QQuickView> panelView() {
-        return Views::createView(*engine, QStringLiteral("MenuBarView"),
-                                 {{QStringLiteral("panel"), QVariant::fromValue<QObject*>(panelModel.get())}});
+        return Views::createView(
+            *engine, QStringLiteral("MenuBarView"),
+            {{QStringLiteral("panel"), QVariant::fromValue<QObject*>(panelModel.get())}});
     }
     std::unique_ptr<QQuickView> settingsView() {
         settingsModel->appear();
-        return Views::createView(*engine, QStringLiteral("SettingsView"),
-                                 {{QStringLiteral("model"), QVariant::fromValue<QObject*>(settingsModel.get())}});
+        return Views::createView(
+            *engine, QStringLiteral("SettingsView"),
+            {{QStringLiteral("model"), QVariant::fromValue<QObject*>(settingsModel.get())}});
     }
 
     TempTree home;
@@ -75,9 +78,13 @@ inline QObject* item(QQuickView& view, const char* name) {
     return found;
 }
 
-inline QString text(QQuickView& view, const char* name) { return item(view, name)->property("text").toString(); }
+inline QString text(QQuickView& view, const char* name) {
+    return item(view, name)->property("text").toString();
+}
 
-inline bool shown(QQuickView& view, const char* name) { return item(view, name)->property("visible").toBool(); }
+inline bool shown(QQuickView& view, const char* name) {
+    return item(view, name)->property("visible").toBool();
+}
 
 // Renders the view and keeps the picture in the build folder for a person to look at.
 inline void saveScreenshot(QQuickView& view, const char* file) {
@@ -89,3 +96,8 @@ inline void saveScreenshot(QQuickView& view, const char* file) {
 }
 
 } // namespace fernhollow::test
+
+// Failures name the texts, not their code units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

@@ -213,7 +213,7 @@ Rectangle {
                 id: sparkline
                 objectName: "sparkline"
                 Layout.fillWidth: true
-                implicitHeight: 36
+                Layout.preferredHeight: 36
                 spacing: 2
                 readonly property int count: root.panel.sparklineBars.length
                 Repeater {
