@@ -97,8 +97,12 @@ void SettingsModel::appear() {
     emit changed();
     QCoro::connect(Keychain::get(QString::fromLatin1(Keychain::openAIAccount)), this,
                    [this](std::optional<QString> key) {
-                       keyDraft_ = key.value_or(QString());
-                       openaiKeySaved_ = !keyDraft_.isEmpty();
+                       const QString stored = key.value_or(QString());
+                       // What the user typed while the store answered is kept.
+                       if (keyDraft_.isEmpty()) {
+                           keyDraft_ = stored;
+                       }
+                       openaiKeySaved_ = !stored.isEmpty();
                        emit changed();
                    });
 }

@@ -1,0 +1,175 @@
+#include "model/PricingConfig.h"
+#include "sources/Keychain.h"
+#include "ui/ViewFixture.h"
+
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QFile>
+#include <QMetaObject>
+#include <QTest>
+
+#include <filesystem>
+
+namespace fernhollow {
+namespace {
+
+using test::item;
+using test::shown;
+using test::text;
+
+// A file manager on the private bus that remembers what it was asked to show.
+class FakeFileManager final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    FakeFileManager() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        registered = bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), this,
+                                        QDBusConnection::ExportAllSlots) &&
+                     bus.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+    }
+    ~FakeFileManager() override {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    }
+
+    bool registered = false;
+    QStringList shownItems;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shownItems += uris; }
+};
+
+class SettingsView : public testing::Test {
+protected:
+    test::ViewFixture fixture;
+    std::unique_ptr<QQuickView> view = fixture.settingsView();
+
+    void click(const char* name) { QMetaObject::invokeMethod(item(*view, name), "clicked"); }
+    // Types into a field as a person would: focus, select all, type over it.
+    void type(const char* field, const QString& typed) {
+        view->show();
+        view->requestActivate();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(static_cast<QWindow*>(view.get())));
+        auto* input = qobject_cast<QQuickItem*>(item(*view, field));
+        input->forceActiveFocus();
+        QMetaObject::invokeMethod(input, "selectAll");
+        QWindow* window = view.get();
+        QTest::keyClick(window, Qt::Key_Backspace);
+        for (const char key : typed.toStdString()) {
+            QTest::keyClick(window, key);
+        }
+    }
+    bool enabled(const char* name) { return item(*view, name)->property("enabled").toBool(); }
+    // Lets a started task finish: the keychain and the bus answer through the event loop.
+    static void settle(const std::function<bool()>& done) { EXPECT_TRUE(QTest::qWaitFor(done, 10'000)); }
+};
+
+TEST_F(SettingsView, OpensWithTheStoredValuesInEverySection) {
+    EXPECT_EQ(view->width(), 480);
+    EXPECT_EQ(text(*view, "budgetField"), "200");
+    EXPECT_EQ(text(*view, "warnThresholdPercent"), "70%");
+    EXPECT_EQ(text(*view, "criticalThresholdPercent"), "90%");
+    EXPECT_EQ(text(*view, "loginItemStatus"), "Off");
+    EXPECT_EQ(text(*view, "claudeSourceDetail"), "28 records \u00B7 ~/.claude/projects");
+    EXPECT_EQ(text(*view, "openclawSourceDetail"), "Not installed");
+    EXPECT_EQ(text(*view, "unpricedLine"),
+              "\u26A0\uFE0F Currently unpriced (billed as Sonnet): mystery-model-x");
+    EXPECT_EQ(text(*view, "cacheLocation"),
+              "Cache lives at ~/data/Fernhollow/state.json. Rescan if numbers look stale or wrong.");
+    EXPECT_TRUE(text(*view, "cacheSize").startsWith("Cache size on disk: "));
+    EXPECT_TRUE(text(*view, "cacheSize").endsWith(" MB"));
+    EXPECT_EQ(text(*view, "recordsLoaded"), "28 records loaded");
+    settle([&] { return text(*view, "openaiSourceDetail") == "Not connected"; });
+    test::saveScreenshot(*view, "settings.png");
+}
+
+TEST_F(SettingsView, BudgetFieldCommitsOnlyWholeBudgets) {
+    type("budgetField", "1,500");
+    EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 1500.0);
+    type("budgetField", "$ 250");
+    EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 250.0);
+    for (const char* rejected : {"0.5", "abc", ""}) {
+        type("budgetField", QString::fromLatin1(rejected));
+        EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 250.0) << rejected;
+        EXPECT_EQ(text(*view, "budgetField"), rejected);
+    }
+    click("preset500");
+    EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 500.0);
+    EXPECT_EQ(text(*view, "budgetField"), "500");
+}
+
+TEST_F(SettingsView, SyncNowNeedsSyncOnAndSaysWhenItFails) {
+    EXPECT_FALSE(enabled("syncNowButton"));
+    fixture.settings.setSyncRemotePricing(true);
+    EXPECT_TRUE(enabled("syncNowButton"));
+    // A port nothing listens on.
+    qputenv("FERNHOLLOW_LITELLM_BASE_URL", "http://127.0.0.1:9");
+    click("syncNowButton");
+    settle([&] { return text(*view, "syncStatus") == "Sync failed"; });
+    qunsetenv("FERNHOLLOW_LITELLM_BASE_URL");
+}
+
+TEST_F(SettingsView, ConnectsAndDisconnectsTheOpenAIKey) {
+    settle([&] { return text(*view, "openaiSourceDetail") == "Not connected"; });
+    EXPECT_EQ(text(*view, "connectButton"), "Connect");
+    EXPECT_FALSE(enabled("connectButton"));
+    EXPECT_FALSE(shown(*view, "disconnectButton"));
+
+    type("keyField", "sk-admin-view-test ");
+    EXPECT_TRUE(enabled("connectButton"));
+    click("connectButton");
+    settle([&] { return text(*view, "connectButton") == "Update"; });
+    EXPECT_TRUE(shown(*view, "disconnectButton"));
+    EXPECT_EQ(text(*view, "openaiSourceDetail"), "0 records \u00B7 last 30d");
+    // Stored exactly as typed, trailing space included.
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(QString::fromLatin1(Keychain::openAIAccount))),
+              "sk-admin-view-test ");
+
+    click("disconnectButton");
+    settle([&] { return text(*view, "openaiSourceDetail") == "Not connected"; });
+    EXPECT_EQ(text(*view, "keyField"), "");
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(QString::fromLatin1(Keychain::openAIAccount))), std::nullopt);
+}
+
+TEST_F(SettingsView, LoginToggleShowsTheRealStateAndFailures) {
+    item(*view, "launchAtLoginToggle")->setProperty("checked", true);
+    QMetaObject::invokeMethod(item(*view, "launchAtLoginToggle"), "toggled");
+    EXPECT_EQ(text(*view, "loginItemStatus"), "On \u2014 launches automatically at login");
+    EXPECT_TRUE(std::filesystem::exists(fixture.home / "autostart/fernhollow.desktop"));
+
+    item(*view, "launchAtLoginToggle")->setProperty("checked", false);
+    QMetaObject::invokeMethod(item(*view, "launchAtLoginToggle"), "toggled");
+    EXPECT_EQ(text(*view, "loginItemStatus"), "Off");
+
+    // A file where the autostart folder should be: the entry cannot be written, even by root.
+    std::filesystem::remove_all(fixture.home / "autostart");
+    fixture.home.write("autostart", "");
+    item(*view, "launchAtLoginToggle")->setProperty("checked", true);
+    QMetaObject::invokeMethod(item(*view, "launchAtLoginToggle"), "toggled");
+    EXPECT_TRUE(text(*view, "loginItemStatus").startsWith("\u26A0\uFE0F "));
+    EXPECT_FALSE(item(*view, "launchAtLoginToggle")->property("checked").toBool());
+}
+
+TEST_F(SettingsView, EditOverridesShowsTheExampleInTheFileManager) {
+    FakeFileManager fileManager;
+    ASSERT_TRUE(fileManager.registered);
+    click("editOverridesButton");
+    settle([&] { return !fileManager.shownItems.isEmpty(); });
+    EXPECT_EQ(
+        fileManager.shownItems,
+        QStringList{
+            QUrl::fromLocalFile(QString::fromStdString(PricingConfig::exampleURL().string())).toString()});
+    EXPECT_FALSE(std::filesystem::exists(PricingConfig::overridesURL()));
+
+    click("reloadOverridesButton");
+    EXPECT_FALSE(text(*view, "overrideStatus").isEmpty());
+}
+
+} // namespace
+} // namespace fernhollow
+
+#include "SettingsViewTest.moc"
