@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-declarative-dev qtkeychain-qt6-dev qcoro-qt6-dev
     libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev tzdata
-    dbus-daemon dbus-bin gnome-keyring libsecret-tools dunst xvfb xauth
+    dbus-daemon dbus-bin gnome-keyring libsecret-tools dunst xvfb xauth libglib2.0-bin
 )
 
 missing=()
