@@ -18,9 +18,13 @@ QUrl baseUrl(const char* overrideVariable, const char* defaultBase) {
         return QUrl(QString::fromLatin1(defaultBase));
     }
     const QUrl url(QString::fromUtf8(override));
+    return isAllowed(url) ? url : QUrl();
+}
+
+bool isAllowed(const QUrl& url) {
     const bool allowed = url.scheme() == QLatin1String("https") ||
                          (url.scheme() == QLatin1String("http") && isLoopback(url.host()));
-    return url.isValid() && allowed ? url : QUrl();
+    return url.isValid() && allowed;
 }
 
 int timeoutMs(int defaultMs) {

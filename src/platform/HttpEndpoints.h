@@ -10,6 +10,10 @@ namespace fernhollow::HttpEndpoints {
 // override yields an empty URL, so the request is never sent in the clear elsewhere.
 QUrl baseUrl(const char* overrideVariable, const char* defaultBase);
 
+// Whether a request may go to `url`: https anywhere, plain http only to a loopback host,
+// where tests run their servers.
+bool isAllowed(const QUrl& url);
+
 // The transfer time-out in milliseconds: `defaultMs`, or FERNHOLLOW_HTTP_TIMEOUT_MS when
 // tests set it. Read at every request.
 int timeoutMs(int defaultMs);

@@ -1,0 +1,250 @@
+#include "ui/LoginItem.h"
+
+#include "support/QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <optional>
+
+namespace {
+
+using namespace fernhollow;
+using Status = LoginItem::Status;
+
+constexpr auto enabledEntry = "[Desktop Entry]\nType=Application\nName=Fernhollow\nExec=/opt/fernhollow\n";
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void write(const QString& path, const QByteArray& bytes, QFile::Permissions permissions) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    ASSERT_TRUE(file.setPermissions(permissions));
+}
+
+constexpr QFile::Permissions executableMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions fileMode = QFile::ReadOwner | QFile::WriteOwner;
+
+// CI runs the tests as root, whom file modes do not stop. Without the capabilities that
+// override them, root meets them like anyone else; they are per thread and come back at the end.
+class WithoutPermissionOverride {
+public:
+    WithoutPermissionOverride() {
+        ::syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header_, reduced);
+    }
+    ~WithoutPermissionOverride() { ::syscall(SYS_capset, &header_, saved_); }
+    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+};
+
+// The entry lives where the desktop looks for it, in the test's own configuration folder; the
+// executable beside it in the test's home.
+class LoginItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        autostart_ = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                     QLatin1String("/autostart");
+        entry_ = autostart_ + QLatin1String("/fernhollow.desktop");
+        programs_ = QDir::homePath() + QLatin1String("/programs");
+        executable_ = programs_ + QLatin1String("/fernhollow");
+        write(executable_, "#!/bin/sh\n", executableMode);
+    }
+    void TearDown() override {
+        QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir(autostart_).removeRecursively();
+        QDir(programs_).removeRecursively();
+    }
+
+    LoginItem item() const { return LoginItem(entry_, executable_); }
+
+    QString autostart_;
+    QString entry_;
+    QString programs_;
+    QString executable_;
+};
+
+TEST_F(LoginItemTest, ForThisUserIsTheAutostartEntryOfThisProgram) {
+    const LoginItem login = LoginItem::forThisUser();
+    EXPECT_EQ(login.status(), Status::notRegistered);
+    EXPECT_EQ(login.set(true), std::nullopt);
+    EXPECT_TRUE(readAll(entry_).contains(QFile::encodeName(QCoreApplication::applicationFilePath())));
+}
+
+TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
+    struct Case {
+        const char* what;
+        std::optional<QByteArray> entry;
+        QString executable;
+        Status expected;
+    };
+    const QString missing = programs_ + QLatin1String("/missing");
+    const QString plainFile = programs_ + QLatin1String("/plain");
+    write(plainFile, "#!/bin/sh\n", fileMode);
+    const Case cases[] = {
+        {"no entry", std::nullopt, executable_, Status::notRegistered},
+        {"an entry", enabledEntry, executable_, Status::enabled},
+        {"hidden", QByteArray(enabledEntry) + "Hidden=true\n", executable_, Status::notRegistered},
+        {"hidden, spaced", QByteArray(enabledEntry) + "Hidden = true\n", executable_, Status::notRegistered},
+        {"turned off in GNOME", QByteArray(enabledEntry) + "X-GNOME-Autostart-enabled=false\n", executable_,
+         Status::notRegistered},
+        {"explicitly shown", QByteArray(enabledEntry) + "Hidden=false\nX-GNOME-Autostart-enabled=true\n",
+         executable_, Status::enabled},
+        {"hidden in another group", QByteArray(enabledEntry) + "[Desktop Action quit]\nHidden=true\n",
+         executable_, Status::enabled},
+        {"no program path", enabledEntry, QString(), Status::notFound},
+        {"program missing", enabledEntry, missing, Status::notFound},
+        {"program not executable", enabledEntry, plainFile, Status::notFound},
+        {"program a folder", std::nullopt, programs_, Status::notFound},
+    };
+    for (const auto& [what, entry, executable, expected] : cases) {
+        QFile::remove(entry_);
+        if (entry) {
+            write(entry_, *entry, fileMode);
+        }
+        EXPECT_EQ(LoginItem(entry_, executable).status(), expected) << what;
+    }
+}
+
+// Desktop files unescape backslashes before they split the command at its quotes, and double
+// "%" because a single one starts a field code.
+TEST_F(LoginItemTest, EnablingWritesAnEntryThatRunsTheQuotedPath) {
+    const QString folder = programs_ + QLatin1String(R"(/My "Apps"/50% $HOME\bin `x`)");
+    const QString executable = folder + QLatin1String("/fern hollow");
+    write(executable, "#!/bin/sh\n", executableMode);
+
+    EXPECT_EQ(LoginItem(entry_, executable).set(true), std::nullopt);
+    EXPECT_EQ(LoginItem(entry_, executable).status(), Status::enabled);
+    const QList<QByteArray> lines = readAll(entry_).split('\n');
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.front(), "[Desktop Entry]");
+    const QByteArray exec =
+        "Exec=\"" + programs_.toUtf8() + R"(/My \\"Apps\\"/50%% \\$HOME\\\\bin \\`x\\`/fern hollow")";
+    for (const QByteArray& line :
+         {exec, QByteArray("Type=Application"), QByteArray("Name=Fernhollow"), QByteArray("Icon=fernhollow"),
+          QByteArray("Terminal=false"), QByteArray("X-GNOME-Autostart-enabled=true"),
+          QByteArray("Comment=API-equivalent spend of your AI coding agents")}) {
+        EXPECT_TRUE(lines.contains(line)) << line.toStdString();
+    }
+}
+
+// GLib's launcher, as GNOME's session uses it, runs the program the entry names. It looks for
+// the program before it expands "%%", so this path has every other character that needs care.
+TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
+    const QString marker = programs_ + QLatin1String("/started");
+    const QString executable = programs_ + QLatin1String(R"(/My "Apps" $HOME\bin `x`/fern hollow)");
+    write(executable,
+          "#!/bin/sh\nprintf '%s' \"$0\" > '" + marker.toUtf8() + ".new' && mv '" + marker.toUtf8() +
+              ".new' '" + marker.toUtf8() + "'\n",
+          executableMode);
+    ASSERT_EQ(LoginItem(entry_, executable).set(true), std::nullopt);
+
+    QProcess launcher;
+    launcher.start(QStringLiteral("gio"), {QStringLiteral("launch"), entry_});
+    ASSERT_TRUE(launcher.waitForFinished(30'000));
+    EXPECT_EQ(launcher.exitCode(), 0) << launcher.readAllStandardError().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 10'000));
+    EXPECT_EQ(QString::fromUtf8(readAll(marker)), executable);
+}
+
+TEST_F(LoginItemTest, SwitchingWritesOrRemovesTheEntry) {
+    EXPECT_EQ(item().set(true), std::nullopt);
+    EXPECT_EQ(item().status(), Status::enabled);
+    EXPECT_EQ(item().set(false), std::nullopt);
+    EXPECT_EQ(item().status(), Status::notRegistered);
+    EXPECT_FALSE(QFile::exists(entry_));
+
+    // Turned off in the desktop's settings, turned on again here: the whole entry is rewritten.
+    write(entry_, QByteArray(enabledEntry) + "Hidden=true\n", fileMode);
+    EXPECT_EQ(item().set(true), std::nullopt);
+    EXPECT_EQ(item().status(), Status::enabled);
+    EXPECT_FALSE(readAll(entry_).contains("Hidden"));
+}
+
+TEST_F(LoginItemTest, SettingTheStateItHasChangesNothing) {
+    struct Case {
+        const char* what;
+        std::optional<QByteArray> entry;
+        QString executable;
+        bool enable;
+    };
+    const Case cases[] = {
+        {"enabling an enabled entry", enabledEntry, executable_, true},
+        {"disabling without an entry", std::nullopt, executable_, false},
+        {"disabling a hidden entry", QByteArray(enabledEntry) + "Hidden=true\n", executable_, false},
+        {"disabling without a program", enabledEntry, programs_ + QLatin1String("/missing"), false},
+    };
+    // Long enough ago that a rewrite in the same second still shows.
+    const QDateTime lastYear = QDateTime::currentDateTimeUtc().addYears(-1);
+    for (const auto& [what, entry, executable, enable] : cases) {
+        QFile::remove(entry_);
+        if (entry) {
+            write(entry_, *entry, fileMode);
+            QFile file(entry_);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
+        }
+        EXPECT_EQ(LoginItem(entry_, executable).set(enable), std::nullopt) << what;
+        EXPECT_EQ(readAll(entry_), entry.value_or(QByteArray())) << what;
+        EXPECT_EQ(QFileInfo::exists(entry_), entry.has_value()) << what;
+        if (entry) {
+            EXPECT_EQ(QFileInfo(entry_).lastModified().toSecsSinceEpoch(), lastYear.toSecsSinceEpoch())
+                << what;
+        }
+    }
+}
+
+TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {
+    const std::optional<QString> noProgram =
+        LoginItem(entry_, programs_ + QLatin1String("/missing")).set(true);
+    ASSERT_TRUE(noProgram);
+    EXPECT_EQ(*noProgram, "Could not find the Fernhollow program to start at login.");
+    EXPECT_FALSE(QFile::exists(entry_));
+
+    write(autostart_, "not a folder", fileMode);
+    EXPECT_EQ(item().set(true), QStringLiteral("Could not create %1: Not a directory").arg(autostart_));
+    QFile::remove(autostart_);
+
+    ASSERT_TRUE(QDir().mkpath(autostart_));
+    ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::ExeOwner));
+    {
+        const WithoutPermissionOverride asAnyUser;
+        EXPECT_EQ(item().set(true), QStringLiteral("Could not write %1: Permission denied").arg(entry_));
+        EXPECT_EQ(QDir(autostart_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    write(entry_, enabledEntry, fileMode);
+    ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::ExeOwner));
+    {
+        const WithoutPermissionOverride asAnyUser;
+        EXPECT_EQ(item().set(false), QStringLiteral("Could not remove %1: Permission denied").arg(entry_));
+        EXPECT_EQ(item().status(), Status::enabled);
+    }
+}
+
+} // namespace
