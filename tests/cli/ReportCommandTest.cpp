@@ -34,6 +34,9 @@ CommandRun runFernhollow(const QStringList& arguments,
     variables.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
     variables.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((home / "data").string()));
     variables.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
+    // No display unless a test gives one: without it the bare command is the report.
+    variables.remove(QStringLiteral("DISPLAY"));
+    variables.remove(QStringLiteral("WAYLAND_DISPLAY"));
     for (const QString& assignment : environment) {
         variables.insert(assignment.section(QLatin1Char('='), 0, 0), assignment.section(QLatin1Char('='), 1));
     }
@@ -245,7 +248,6 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         args({"report", "--claude-dir"}),
         args({"report", "--openclaw-dir="}),
         args({"report", "extra"}),
-        args({}),
         args({"frobnicate"}),
     };
     for (const QStringList& arguments : refused) {
@@ -254,6 +256,15 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+TEST(ReportCommand, WithoutADisplayTheBareCommandSaysSoAndPrintsTheReport) {
+    const CommandRun bare = runFernhollow({});
+    EXPECT_EQ(bare.exitCode, 0);
+    EXPECT_EQ(bare.err,
+              "fernhollow: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so here "
+              "is the report instead.\n");
+    EXPECT_EQ(bare.out, runFernhollow(args({"report"})).out);
 }
 
 } // namespace

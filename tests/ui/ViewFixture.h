@@ -7,6 +7,7 @@
 #include "store/UsageStore.h"
 #include "support/ManualClock.h"
 #include "support/MemoryPreferences.h"
+#include "support/QtPrinters.h"
 #include "support/TempTree.h"
 #include "ui/LoginItem.h"
 #include "ui/PanelModel.h"
@@ -96,8 +97,3 @@ inline void saveScreenshot(QQuickView& view, const char* file) {
 }
 
 } // namespace fernhollow::test
-
-// Failures name the texts, not their code units.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
