@@ -11,7 +11,7 @@ packages=(
     dbus-daemon dbus-bin gnome-keyring libsecret-tools dunst xvfb xauth desktop-file-utils libglib2.0-bin
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
     qml6-module-qtquick-templates qml6-module-qtqml-workerscript qt6-svg-dev fonts-noto-color-emoji fonts-dejavu-core
-    trayer xdotool imagemagick x11-utils
+    trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()

@@ -1,0 +1,88 @@
+#!/bin/sh
+# The app as a person meets it: on a virtual display with a tray, over a fresh home with
+# today's logs. Clicks the tray icon, reads the panel off the screen, lowers the budget in the
+# settings window and sees the budget bar grow. Screenshots land in $2.
+set -eu
+app=$1
+shots=$2
+here=$(dirname "$0")
+mkdir -p "$shots"
+
+home=$(mktemp -d)
+pids=""
+trap 'kill $pids 2>/dev/null || true; rm -rf "$home"' EXIT
+export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache"
+export XDG_RUNTIME_DIR="$home/run"
+mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/Fernhollow" "$home/.claude/projects/-home-dev-demo"
+chmod 700 "$XDG_RUNTIME_DIR"
+# The welcome prompt has its own test; here it would cover the panel.
+printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"
+# One million Sonnet input tokens a minute ago: $3.00 today.
+now=$(date -u -d '1 minute ago' +%Y-%m-%dT%H:%M:%S.000Z)
+printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_e2e","model":"claude-sonnet-4-5","usage":{"input_tokens":1000000,"output_tokens":0}}}\n' \
+    "$now" >"$home/.claude/projects/-home-dev-demo/5e5e5e5e-0000-4000-8000-000000000001.jsonl"
+
+fail() {
+    echo "tray end to end: $*" >&2
+    exit 1
+}
+
+# Waits up to ten seconds for a command to succeed.
+await() {
+    tries=0
+    until "$@" >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        [ "$tries" -le 100 ] || return 1
+        sleep 0.1
+    done
+}
+
+panel_window() { xdotool search --onlyvisible --name '^Fernhollow$' | head -n 1 | grep .; }
+settings_window() { xdotool search --onlyvisible --name '^Fernhollow Settings$' | head -n 1 | grep .; }
+
+# Counts the pixels of the budget bar's green inside the panel.
+green_in_panel() {
+    eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
+    import -window root "$home/screen.png"
+    convert "$home/screen.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage txt:- | grep -ci '#34C759'
+}
+
+trayer --edge top --align right --widthtype request --height 32 --SetDockType true --expand false &
+pids="$!"
+await xdotool search --class trayer || fail "the tray did not start"
+
+"$app" 2>"$shots/app.log" &
+pids="$pids $!"
+# The icon sits alone at the right end of the tray.
+sleep 3
+xdotool mousemove 1264 16 click 1
+await panel_window || fail "clicking the tray icon opened no panel"
+sleep 1
+import -window root "$shots/desktop-panel.png"
+eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
+convert "$shots/desktop-panel.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -scale 300% "$shots/panel-ocr.png"
+tesseract "$shots/panel-ocr.png" - 2>/dev/null >"$shots/panel.txt"
+grep -q '\$3\.00' "$shots/panel.txt" || fail "the panel does not show today's \$3.00: $(cat "$shots/panel.txt")"
+grep -q '1 active' "$shots/panel.txt" || fail "the panel does not show the live session"
+before=$(green_in_panel)
+
+# The gear sits left of "Quit" in the footer.
+xdotool mousemove $((X + WIDTH - 110)) $((Y + HEIGHT - 24)) click 1
+await settings_window || fail "the gear opened no settings window"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$(settings_window)")"
+# The budget field, below the General section.
+xdotool mousemove $((X + 80)) $((Y + 211)) click 3 click 1 key ctrl+a type 10
+xdotool key Return
+sleep 0.5
+import -window root "$shots/desktop-settings.png"
+grep -q '"fernhollow.monthlyBudgetUSD": 10' "$XDG_CONFIG_HOME/Fernhollow/preferences.json" ||
+    fail "typing 10 did not set the budget: $(cat "$XDG_CONFIG_HOME/Fernhollow/preferences.json")"
+
+xdotool mousemove 1264 16 click 1
+await panel_window || fail "the panel did not open again"
+sleep 1
+after=$(green_in_panel)
+import -window root "$shots/desktop-panel-after.png"
+[ "$after" -gt $((before + 300)) ] || fail "the budget bar did not grow ($before green pixels, then $after)"
+echo "tray end to end: panel shows \$3.00 of \$200; budget 10 grew the bar from $before to $after green pixels"
