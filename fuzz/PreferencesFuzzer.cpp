@@ -26,6 +26,8 @@ struct PrivateHome {
     PrivateHome() {
         ::setenv("HOME", tree.root().c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (tree / "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (tree / "data").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (tree / "cache").c_str(), 1);
         preferences = JsonPreferencesFile::defaultPath();
         fuzz::require(preferences == tree / "config" / "Fernhollow" / "preferences.json",
                       "the preferences file lives in the private home");
