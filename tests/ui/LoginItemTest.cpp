@@ -1,6 +1,7 @@
 #include "ui/LoginItem.h"
 
 #include "support/QtPrinters.h"
+#include "support/WithoutPermissionOverride.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -13,15 +14,12 @@
 
 #include <gtest/gtest.h>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <optional>
 
 namespace {
 
 using namespace fernhollow;
+using fernhollow::test::WithoutPermissionOverride;
 using Status = LoginItem::Status;
 
 constexpr auto enabledEntry = "[Desktop Entry]\nType=Application\nName=Fernhollow\nExec=/opt/fernhollow\n";
@@ -42,25 +40,6 @@ void write(const QString& path, const QByteArray& bytes, QFile::Permissions perm
 
 constexpr QFile::Permissions executableMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions fileMode = QFile::ReadOwner | QFile::WriteOwner;
-
-// CI runs the tests as root, whom file modes do not stop. Without the capabilities that
-// override them, root meets them like anyone else; they are per thread and come back at the end.
-class WithoutPermissionOverride {
-public:
-    WithoutPermissionOverride() {
-        ::syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        ::syscall(SYS_capset, &header_, reduced);
-    }
-    ~WithoutPermissionOverride() { ::syscall(SYS_capset, &header_, saved_); }
-    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
-    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-};
 
 // The entry lives where the desktop looks for it, in the test's own configuration folder; the
 // executable beside it in the test's home.
