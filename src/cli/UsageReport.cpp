@@ -16,6 +16,11 @@ namespace fernhollow {
 namespace {
 
 std::string localDate(double timestamp) {
+    // A moment beyond any calendar (an API may stamp 2^63) has no day, and converting it to a
+    // time_t would be undefined.
+    if (!(std::abs(timestamp) < 1e15)) {
+        return "unknown";
+    }
     const auto seconds = static_cast<std::time_t>(std::floor(timestamp));
     std::tm local{};
     if (::localtime_r(&seconds, &local) == nullptr) {

@@ -200,6 +200,15 @@ TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsage) {
     EXPECT_EQ(run.err.find(key), std::string::npos);
 }
 
+TEST_F(ReportWithOpenAIKey, AMomentBeyondAnyCalendarHasNoDay) {
+    const test::LocalHttpServer server({.body =
+                                            R"({"object":"page","data":[{"start_time":9223372036854775807,)"
+                                            R"("results":[{"model":"gpt-4o","input_tokens":5}]}]})"});
+    const CommandRun run = report(server);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(R"({"date":"unknown",)"), std::string::npos) << run.out;
+}
+
 TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFails) {
     const test::LocalHttpServer server(
         {.status = 401, .reason = "Unauthorized", .body = R"({"error":{"message":"Invalid admin key"}})"});
