@@ -97,19 +97,27 @@ QCoro::Task<> UsageStore::refresh() {
         progressTimer_.start();
     }
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
+    // A scan that found every file as it was hands back the prior list as it was, already in
+    // order; only a changed list needs sorting.
     auto claudeScan = QtConcurrent::run(
         [root = options_.claudeProjectsRoot, known = fileMtimes_, prior = records_, progress]() mutable {
             auto result = CCUsageParser::parseChanged(root, known, std::move(prior), progress.get());
-            sortByTime(result.records);
+            if (result.updatedMtimes != known) {
+                sortByTime(result.records);
+            }
             return result;
         });
     auto openClawScan = QtConcurrent::run([root = options_.openClawAgentsRoot, known = openclawMtimes_,
                                            prior = openclawRecords_, progress]() mutable {
         auto result = root ? OpenClawParser::parseChanged(*root, known, std::move(prior), progress.get())
                            : OpenClawParser::parseChanged(known, std::move(prior), progress.get());
-        sortByTime(result.records);
+        if (result.updatedMtimes != known) {
+            sortByTime(result.records);
+        }
         return result;
     });
+    const FileTimes claudeKnown = fileMtimes_;
+    const FileTimes openClawKnown = openclawMtimes_;
     ScanResult claude = co_await claudeScan;
     ScanResult openClaw = co_await openClawScan;
     if (!alive) {
@@ -121,17 +129,30 @@ QCoro::Task<> UsageStore::refresh() {
         publishScanProgress();
     }
 
-    records_ = std::move(claude.records);
-    fileMtimes_ = std::move(claude.updatedMtimes);
-    openclawRecords_ = std::move(openClaw.records);
-    openclawMtimes_ = std::move(openClaw.updatedMtimes);
+    // An idle pass (no file changed, and no other pass applied meanwhile) leaves the lists and
+    // the cache as they are: a tray app makes such passes all day, over lists of millions of
+    // records. The figures are still recomputed, since "today" and "live" move with the clock.
+    const bool claudeChanged = claude.updatedMtimes != claudeKnown || fileMtimes_ != claudeKnown;
+    const bool openClawChanged = openClaw.updatedMtimes != openClawKnown || openclawMtimes_ != openClawKnown;
+    if (claudeChanged) {
+        records_ = std::move(claude.records);
+        fileMtimes_ = std::move(claude.updatedMtimes);
+    }
+    if (openClawChanged) {
+        openclawRecords_ = std::move(openClaw.records);
+        openclawMtimes_ = std::move(openClaw.updatedMtimes);
+    }
     lastRefresh_ = clock_.now();
     emit lastRefreshChanged();
     publishRecords();
 
-    // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
-    savePool_.start([state = PersistenceStore::State{records_, fileMtimes_},
-                     ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+    if (claudeChanged || !didSaveScan_) {
+        didSaveScan_ = true;
+        // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
+        savePool_.start(
+            [state = PersistenceStore::State{records_, fileMtimes_},
+             ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+    }
 
     // Awaited tasks are held in locals: GCC 12 mishandles temporaries that live across a
     // co_await inside a larger expression.

@@ -120,6 +120,9 @@ private:
     bool isRefreshing_ = false;
     BudgetStatus status_ = BudgetStatus::ok;
     bool didSyncRemoteThisLaunch_ = false;
+    // The first pass always saves, whatever it found, so a cache that could not be read is
+    // written anew.
+    bool didSaveScan_ = false;
     UsageAggregates::UsageSnapshot snapshot_;
 
     // Shared with the scanning threads, which may outlive a pass's interest in them.

@@ -117,6 +117,22 @@ TEST_F(UsageStoreTest, ReadsBothLogSourcesSortedAndCachesTheClaudeCodePart) {
     EXPECT_TRUE(restarted->openclawRecords().empty());
 }
 
+TEST_F(UsageStoreTest, AnIdlePassWritesNoCacheButMovesTheFiguresOn) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z"));
+    {
+        const auto store = makeStore();
+        QCoro::waitFor(store->refresh());
+        ASSERT_TRUE(QTest::qWaitFor([] { return std::filesystem::exists(PersistenceStore::stateURL()); }));
+        std::filesystem::remove(PersistenceStore::stateURL());
+
+        clock.seconds += 86'400;
+        QCoro::waitFor(store->refresh());
+        EXPECT_EQ(store->records().size(), 1u);
+        EXPECT_EQ(store->snapshot().todayUSD, 0.0);
+    } // the store waits for its background saves when it goes
+    EXPECT_FALSE(std::filesystem::exists(PersistenceStore::stateURL()));
+}
+
 TEST_F(UsageStoreTest, KeepsTheLastOpenAIUsageWhileAFetchFailsAndDropsItWithTheKey) {
     storeKey("sk-admin-store-test");
     const test::LocalHttpServer good({.body = QByteArray::fromStdString(usagePage(1000))});
