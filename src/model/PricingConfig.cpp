@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fernhollow::PricingConfig {
@@ -68,6 +69,7 @@ std::string loadUserOverrides() {
     // Created only when absent (O_EXCL): an example the user edited is never rewritten.
     const int example = ::open(exampleURL().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (example >= 0) {
+        ::fchmod(example, 0600); // whatever the umask
         const bool written =
             ::write(example, PricingFiles::exampleText.data(), PricingFiles::exampleText.size()) ==
             static_cast<ssize_t>(PricingFiles::exampleText.size());

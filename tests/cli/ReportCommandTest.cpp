@@ -1,6 +1,7 @@
 #include "model/Clock.h"
 #include "model/IsoDate.h"
 #include "sources/Keychain.h"
+#include "support/FileModes.h"
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -240,6 +242,34 @@ TEST(ReportCommand, AddsEveryFigureThePanelShows) {
          R"("unpricedModels":[],"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0}})"}) {
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
     }
+}
+
+// Whatever the umask, what the program leaves below its data folder is its user's alone:
+// folders 0700, the base folder it made on the way included, and files 0600.
+TEST(ReportCommand, LeavesItsDataOwnerOnly) {
+    const test::LocalHttpServer catalogue(
+        {.body = R"({"gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5}})"});
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        home.write("config/Fernhollow/preferences.json", R"({"fernhollow.syncRemotePricing": true})");
+        home.write("projects/p/s.jsonl", R"({"message":{"id":"a","usage":{"input_tokens":1000000}}})"
+                                         "\n");
+        CommandRun run;
+        {
+            const test::WithUmask umask(mask);
+            run = runFernhollow(
+                args({"report", "--json", "--no-openai", "--claude-dir", (home / "projects").string()}),
+                {QStringLiteral("FERNHOLLOW_LITELLM_BASE_URL=") + catalogue.baseUrl()}, home);
+        }
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const char* file : {"state.json", "state.json.lock", "pricing_overrides.example.json",
+                                 "pricing_remote_cache.json"}) {
+            EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow" / file)) << file;
+        }
+        EXPECT_EQ(test::notOwnerOnly(home / "data"), std::vector<std::string>{});
+    }
+    EXPECT_EQ(catalogue.requests().size(), 2u);
 }
 
 TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {

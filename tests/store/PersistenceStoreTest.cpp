@@ -1,9 +1,14 @@
 #include "store/PersistenceStore.h"
 #include "store/AtomicFile.h"
+#include "support/FileModes.h"
+#include "support/TempTree.h"
+#include "support/WithoutPermissionOverride.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -58,6 +63,31 @@ TEST_F(PersistenceStoreTest, AnOldSchemaIsIgnoredAndReplacedByTheNextSave) {
     EXPECT_FALSE(PersistenceStore::load());
     PersistenceStore::save(stateWith(1));
     EXPECT_EQ(PersistenceStore::load()->schemaVersion, 3);
+}
+
+// Whatever the umask, the state file, its lock and every folder made on the way to them are
+// their owner's alone, and the owner can save again: a lock without the owner's write bit
+// could not be opened by the next save.
+TEST_F(PersistenceStoreTest, SavesOwnerOnlyWhateverTheUmask) {
+    const std::string dataHome = std::getenv("XDG_DATA_HOME");
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        ::setenv("XDG_DATA_HOME", (home / "share/deeper").c_str(), 1);
+        {
+            const test::WithUmask umask(mask);
+            PersistenceStore::save(stateWith(1));
+        }
+        EXPECT_TRUE(std::filesystem::exists(home / "share/deeper/Fernhollow/state.json.lock"));
+        EXPECT_EQ(test::notOwnerOnly(home / "share"), std::vector<std::string>{});
+        const auto next = stateWith(2);
+        {
+            const test::WithoutPermissionOverride asOwner;
+            PersistenceStore::save(next);
+        }
+        EXPECT_EQ(PersistenceStore::load(), next);
+    }
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
 }
 
 } // namespace
