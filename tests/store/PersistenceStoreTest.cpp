@@ -1,6 +1,7 @@
 #include "store/PersistenceStore.h"
 #include "store/AtomicFile.h"
 #include "support/FileModes.h"
+#include "support/SaveFaults.h"
 #include "support/TempTree.h"
 #include "support/WithoutPermissionOverride.h"
 
@@ -63,6 +64,27 @@ TEST_F(PersistenceStoreTest, AnOldSchemaIsIgnoredAndReplacedByTheNextSave) {
     EXPECT_FALSE(PersistenceStore::load());
     PersistenceStore::save(stateWith(1));
     EXPECT_EQ(PersistenceStore::load()->schemaVersion, 3);
+}
+
+// Neither wall may cost the state saved before: the file stays byte for byte with nothing
+// half-written beside it, and the first save after the wall is gone is written.
+TEST_F(PersistenceStoreTest, ASaveThatFailsKeepsThePreviousFileWhole) {
+    const auto path = PersistenceStore::stateURL();
+    for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
+        SCOPED_TRACE(test::name(fault));
+        const auto previous = stateWith(2);
+        PersistenceStore::save(previous);
+        const auto saved = test::readFile(path);
+        const auto next = stateWith(40);
+        ASSERT_GT(encodeState(next).size(), 2 * saved->size());
+        test::whileSavingFails(fault, path.parent_path(), saved->size(),
+                               [&] { PersistenceStore::save(next); });
+        EXPECT_EQ(test::readFile(path), saved);
+        EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+        EXPECT_EQ(PersistenceStore::load(), previous);
+        PersistenceStore::save(next);
+        EXPECT_EQ(PersistenceStore::load(), next);
+    }
 }
 
 // Whatever the umask, the state file, its lock and every folder made on the way to them are
