@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 #include <QTcpServer>
 
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -27,6 +30,15 @@ public:
         std::optional<qsizetype> closeAfterBodyBytes{};
     };
 
+    // A certificate for 127.0.0.1 and its private key.
+    struct TlsIdentity {
+        QSslCertificate certificate;
+        QSslKey key;
+
+        // A new self-signed one made by the openssl command; null when that fails.
+        static TlsIdentity selfSigned();
+    };
+
     // The head of one request as it arrived.
     struct Request {
         QByteArray method;
@@ -39,12 +51,17 @@ public:
     };
 
     explicit LocalHttpServer(Response response);
+    // Serves https with `identity`. A connection that does not open with a TLS handshake is
+    // served in the clear all the same, so that a request sent in plain text is recorded.
+    LocalHttpServer(Response response, TlsIdentity identity);
     LocalHttpServer(const LocalHttpServer&) = delete;
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;
 
-    bool isListening() const { return server_.isListening(); }
-    // "http://127.0.0.1:PORT", without a trailing slash.
+    bool isListening() const { return server_->isListening(); }
+    // "http://127.0.0.1:PORT" or, with TLS, "https://127.0.0.1:PORT", without a trailing slash.
     QString baseUrl() const;
+    // The connections that opened with a TLS handshake, whether or not it then succeeded.
+    int tlsHandshakes() const { return tlsHandshakes_; }
     // The target of every request line received so far, in order of arrival.
     std::vector<QByteArray> requestPaths() const;
     // Every request received so far, in order of arrival.
@@ -52,11 +69,15 @@ public:
 
 private:
     void accept();
+    void acceptTls(qintptr descriptor);
+    void serve(QTcpSocket* socket);
 
     Response response_;
+    std::optional<TlsIdentity> tls_;
+    int tlsHandshakes_ = 0;
     std::vector<Request> requests_;
     // Last, so the connections it owns close before the state their handlers touch is gone.
-    QTcpServer server_;
+    std::unique_ptr<QTcpServer> server_;
 };
 
 } // namespace fernhollow::test
