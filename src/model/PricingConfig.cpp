@@ -10,11 +10,11 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QScopedPointer>
 
 #include <fstream>
 
 #include <fcntl.h>
-#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +25,8 @@ namespace {
 constexpr auto catalogueHost = "https://raw.githubusercontent.com";
 constexpr auto cataloguePath = "/BerriAI/litellm/main/model_prices_and_context_window.json";
 constexpr int syncTimeoutMs = 20'000;
+// Many times the catalogue's size; a server sending more is not serving it.
+constexpr qint64 maxCatalogueBytes = 32 * 1024 * 1024;
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -105,7 +107,11 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
     request.setTransferTimeout(HttpEndpoints::timeoutMs(syncTimeoutMs));
     // A redirect is not the catalogue: only a direct 200 counts.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply> reply(co_await network.get(request));
+    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
+    // the sender is not allowed.
+    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network.get(request));
+    const HttpEndpoints::BodyLimit limit(*reply, maxCatalogueBytes);
+    co_await reply.data();
     if (reply->error() != QNetworkReply::NoError ||
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
         co_return std::nullopt;

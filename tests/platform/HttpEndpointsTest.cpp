@@ -8,6 +8,7 @@
 
 #include <QCoroNetworkReply>
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
@@ -118,6 +119,26 @@ protected:
     QByteArray savedDataHome_;
     QNetworkAccessManager network_;
 };
+
+// More than either answer ever holds is not that answer, however well formed, and is given up
+// as soon as it shows: when announced, or once that much has arrived.
+TEST_F(ClientsAgainst, AnAnswerOf50MBIsGivenUpEarly) {
+    for (const Client& client : clients()) {
+        for (const bool announced : {true, false}) {
+            SCOPED_TRACE(std::string(client.name) +
+                         (announced ? ", length announced" : ", length unannounced"));
+            const LocalHttpServer good({.body = client.goodAnswer, .announceLength = announced});
+            EXPECT_TRUE(fetchFrom(client, good.baseUrl()));
+            const LocalHttpServer huge(
+                {.body = client.goodAnswer + QByteArray(50 * 1024 * 1024, ' '), .announceLength = announced});
+            QElapsedTimer elapsed;
+            elapsed.start();
+            EXPECT_FALSE(fetchFrom(client, huge.baseUrl()));
+            EXPECT_LT(elapsed.elapsed(), 20'000);
+            EXPECT_EQ(huge.requests().size(), 1u);
+        }
+    }
+}
 
 // An https address whose server shows a certificate nobody vouches for is given up in the
 // handshake: the server never gets a request, neither encrypted nor in the clear, so never

@@ -148,7 +148,9 @@ void LocalHttpServer::serve(QTcpSocket* socket) {
         for (const auto& [name, value] : response_.headers) {
             head += name + ": " + value + "\r\n";
         }
-        head += "Content-Length: " + QByteArray::number(response_.body.size()) + "\r\n";
+        if (response_.announceLength) {
+            head += "Content-Length: " + QByteArray::number(response_.body.size()) + "\r\n";
+        }
         head += "Connection: close\r\n\r\n";
         socket->write(head);
         socket->write(response_.closeAfterBodyBytes ? response_.body.left(*response_.closeAfterBodyBytes)

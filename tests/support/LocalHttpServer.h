@@ -28,6 +28,8 @@ public:
         // Announces the whole body's length but closes the connection after this many body
         // bytes, so the client sees a transfer cut short.
         std::optional<qsizetype> closeAfterBodyBytes{};
+        // Without Content-Length the body ends where the connection does, as in a stream.
+        bool announceLength = true;
     };
 
     // A certificate for 127.0.0.1 and its private key.
