@@ -10,12 +10,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QScopedPointer>
 
 #include <fstream>
 
 #include <fcntl.h>
-#include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fernhollow::PricingConfig {
@@ -24,6 +25,8 @@ namespace {
 constexpr auto catalogueHost = "https://raw.githubusercontent.com";
 constexpr auto cataloguePath = "/BerriAI/litellm/main/model_prices_and_context_window.json";
 constexpr int syncTimeoutMs = 20'000;
+// Many times the catalogue's size; a server sending more is not serving it.
+constexpr qint64 maxCatalogueBytes = 32 * 1024 * 1024;
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -68,6 +71,7 @@ std::string loadUserOverrides() {
     // Created only when absent (O_EXCL): an example the user edited is never rewritten.
     const int example = ::open(exampleURL().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (example >= 0) {
+        ::fchmod(example, 0600); // whatever the umask
         const bool written =
             ::write(example, PricingFiles::exampleText.data(), PricingFiles::exampleText.size()) ==
             static_cast<ssize_t>(PricingFiles::exampleText.size());
@@ -103,7 +107,11 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
     request.setTransferTimeout(HttpEndpoints::timeoutMs(syncTimeoutMs));
     // A redirect is not the catalogue: only a direct 200 counts.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply> reply(co_await network.get(request));
+    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
+    // the sender is not allowed.
+    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network.get(request));
+    const HttpEndpoints::BodyLimit limit(*reply, maxCatalogueBytes);
+    co_await reply.data();
     if (reply->error() != QNetworkReply::NoError ||
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
         co_return std::nullopt;

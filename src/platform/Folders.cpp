@@ -7,13 +7,23 @@
 namespace fernhollow::Folders {
 namespace {
 
+// Every folder made on the way is owner-only whatever the umask: the XDG base folder itself
+// may be among them, and the user's data is below it.
+void createPrivately(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    if (folder.empty() || std::filesystem::is_directory(folder, ignored)) {
+        return;
+    }
+    createPrivately(folder.parent_path());
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        ::chmod(folder.c_str(), 0700);
+    }
+}
+
 std::filesystem::path ensureFolder(QStandardPaths::StandardLocation base) {
     const std::filesystem::path folder =
         std::filesystem::path(QStandardPaths::writableLocation(base).toStdString()) / "Fernhollow";
-    std::error_code ignored;
-    if (std::filesystem::create_directories(folder, ignored)) {
-        ::chmod(folder.c_str(), 0700);
-    }
+    createPrivately(folder);
     return folder;
 }
 

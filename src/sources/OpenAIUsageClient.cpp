@@ -9,11 +9,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScopedPointer>
 #include <QTextBoundaryFinder>
 #include <QUrlQuery>
 
 #include <cmath>
-#include <memory>
 
 namespace fernhollow::OpenAIUsageClient {
 namespace {
@@ -21,6 +21,8 @@ namespace {
 constexpr auto apiHost = "https://api.openai.com";
 constexpr auto usagePath = "/v1/organization/usage/completions";
 constexpr int requestTimeoutMs = 60'000;
+// Far above a page of 180 daily buckets by model.
+constexpr qint64 maxAnswerBytes = 16 * 1024 * 1024;
 constexpr int bodyCharacters = 200;
 
 // The first 200 user-perceived characters: a cut inside a character would show a broken glyph.
@@ -96,7 +98,14 @@ QCoro::Task<FetchResult> fetchRecent(QNetworkAccessManager& network, int days, s
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Authorization", "Bearer " + QByteArray::fromStdString(adminKey));
     request.setRawHeader("Content-Type", "application/json");
-    std::unique_ptr<QNetworkReply> reply(co_await network.get(request));
+    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
+    // the sender is not allowed.
+    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network.get(request));
+    const HttpEndpoints::BodyLimit limit(*reply, maxAnswerBytes);
+    co_await reply.data();
+    if (limit.exceeded()) {
+        co_return ClientError{ClientError::Kind::transport, 0, "The OpenAI answer was larger than 16 MB."};
+    }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // An aborted transfer (a time-out) leaves the reply closed, with nothing to read.

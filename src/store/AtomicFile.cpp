@@ -95,6 +95,16 @@ void syncFolder(const std::filesystem::path& folder) {
     }
 }
 
+// Owner-only whatever the umask: a umask that takes the owner's write bit would leave a lock
+// file that the next save cannot open.
+int openOwnerOnly(const std::filesystem::path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+    }
+    return fd;
+}
+
 std::filesystem::path withSuffix(const std::filesystem::path& path, std::string_view suffix) {
     return path.string() + std::string(suffix);
 }
@@ -102,7 +112,7 @@ std::filesystem::path withSuffix(const std::filesystem::path& path, std::string_
 } // namespace
 
 SaveOutcome replaceFileAtomically(const std::filesystem::path& path, std::span<const std::string> pieces) {
-    FileDescriptor lock(::open(withSuffix(path, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    FileDescriptor lock(openOwnerOnly(withSuffix(path, ".lock"), O_RDWR));
     if (!lock.valid()) {
         return SaveOutcome::failed;
     }
@@ -116,7 +126,7 @@ SaveOutcome replaceFileAtomically(const std::filesystem::path& path, std::span<c
         return SaveOutcome::unchanged;
     }
     const std::filesystem::path temporary = withSuffix(path, ".tmp");
-    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    FileDescriptor file(openOwnerOnly(temporary, O_WRONLY | O_TRUNC));
     if (!file.valid()) {
         return SaveOutcome::failed;
     }

@@ -63,17 +63,10 @@ QCoro::Task<UpdateCheckResult> Updater::fetchAndCompare() {
     // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
     // the sender is not allowed.
     const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network_.get(request));
-    bool tooLarge = false;
-    connect(reply.data(), &QNetworkReply::downloadProgress, reply.data(),
-            [&tooLarge, raw = reply.data()](qint64 received, qint64 total) {
-                if (received > maxFeedBytes || total > maxFeedBytes) {
-                    tooLarge = true;
-                    raw->abort();
-                }
-            });
+    const HttpEndpoints::BodyLimit limit(*reply, maxFeedBytes);
     co_await reply.data();
 
-    if (tooLarge) {
+    if (limit.exceeded()) {
         co_return unreadableFeed();
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -1,6 +1,7 @@
 #include "model/Clock.h"
 #include "model/IsoDate.h"
 #include "sources/Keychain.h"
+#include "support/FileModes.h"
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
 
@@ -8,12 +9,15 @@
 #include <QCoroTask>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -24,9 +28,9 @@ struct CommandRun {
     std::string err;
 };
 
-// Runs the real binary as a user would, with its data and configuration folders in `home`
-// (a fresh scratch folder unless given). The event loop keeps turning while it runs, so
-// servers of this test process answer it.
+// Runs the real binary as a user would, with its data, configuration and cache folders in
+// `home` (a fresh scratch folder unless given). The event loop keeps turning while it runs, so
+// servers and timers of this test process answer and watch it.
 CommandRun runFernhollow(const QStringList& arguments,
                          const QStringList& environment = {QStringLiteral("TZ=UTC")},
                          const test::TempTree& home = test::TempTree()) {
@@ -34,6 +38,7 @@ CommandRun runFernhollow(const QStringList& arguments,
     variables.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
     variables.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((home / "data").string()));
     variables.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home / "config").string()));
+    variables.insert(QStringLiteral("XDG_CACHE_HOME"), QString::fromStdString((home / "cache").string()));
     // No display unless a test gives one: without it the bare command is the report.
     variables.remove(QStringLiteral("DISPLAY"));
     variables.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -174,8 +179,8 @@ protected:
     }
     void TearDown() override { QCoro::waitFor(Keychain::remove(openAIAccount)); }
 
-    static CommandRun report(const test::LocalHttpServer& server, const QStringList& extra = {}) {
-        test::TempTree home;
+    static CommandRun report(const test::LocalHttpServer& server, const QStringList& extra = {},
+                             const test::TempTree& home = test::TempTree()) {
         return runFernhollow(
             args({"report", "--json", "--claude-dir", (home / "none").string(), "--openclaw-dir",
                   (home / "none").string()}) +
@@ -229,6 +234,73 @@ TEST_F(ReportWithOpenAIKey, SkipsTheFetchWhenAskedTo) {
     EXPECT_TRUE(server.requests().empty());
 }
 
+// The key in the clear and base64-encoded, standard and URL-safe, at each of the three offsets
+// a longer encoded text could hold it at: only the characters that depend on the key alone,
+// since the first group mixes in what precedes it and the last what follows.
+std::vector<std::string> formsOf(const QByteArray& secret) {
+    std::vector<std::string> forms{secret.toStdString()};
+    for (const auto encoding : {QByteArray::Base64Encoding, QByteArray::Base64UrlEncoding}) {
+        for (int offset = 0; offset < 3; ++offset) {
+            const QByteArray encoded = (QByteArray(offset, 'x') + secret).toBase64(encoding);
+            forms.push_back(encoded.mid(offset == 0 ? 0 : 4).chopped(4).toStdString());
+        }
+    }
+    return forms;
+}
+
+bool containsAny(std::string_view bytes, const std::vector<std::string>& forms) {
+    return std::any_of(forms.begin(), forms.end(), [bytes](const std::string& form) {
+        return bytes.find(form) != std::string_view::npos;
+    });
+}
+
+// The key comes from the Secret Service, never from the command line or the environment, and
+// goes to the server alone: no process shows it while the run lasts, and no file the run wrote
+// and neither output holds it.
+TEST_F(ReportWithOpenAIKey, TheKeyReachesTheServerAndNothingElse) {
+    const std::vector<std::string> forms = formsOf(key);
+    for (const QByteArray before : {"", "B", "Be"}) {
+        ASSERT_TRUE(
+            containsAny((before + key + "r").toBase64(QByteArray::Base64UrlEncoding).toStdString(), forms));
+    }
+    const test::LocalHttpServer server({.body = R"({"data":[]})"});
+    bool sawTheProgram = false;
+    std::vector<std::string> seenIn;
+    QTimer watch;
+    watch.callOnTimeout([&] {
+        std::error_code ignored;
+        for (const auto& process : std::filesystem::directory_iterator("/proc", ignored)) {
+            const std::string commandLine = test::readFile(process.path() / "cmdline").value_or("");
+            sawTheProgram = sawTheProgram || commandLine.starts_with(FERNHOLLOW_BINARY);
+            if (containsAny(commandLine + test::readFile(process.path() / "environ").value_or(""), forms)) {
+                seenIn.push_back(process.path().string());
+            }
+        }
+    });
+    watch.start(5);
+    const test::TempTree home;
+    const CommandRun run = report(server, {}, home);
+    watch.stop();
+
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer ") + key);
+    EXPECT_TRUE(sawTheProgram);
+    EXPECT_EQ(seenIn, std::vector<std::string>{});
+    EXPECT_FALSE(containsAny(run.out, forms));
+    EXPECT_FALSE(containsAny(run.err, forms));
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home.root())) {
+        written.push_back(entry.path().string());
+        if (containsAny(entry.path().string(), forms) ||
+            containsAny(test::readFile(entry.path()).value_or(""), forms)) {
+            seenIn.push_back(entry.path().string());
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow/state.json"));
+    EXPECT_EQ(seenIn, std::vector<std::string>{}) << written.size() << " entries looked through";
+}
+
 TEST(ReportCommand, AddsEveryFigureThePanelShows) {
     test::TempTree home;
     home.write("config/Fernhollow/preferences.json", R"({"fernhollow.monthlyBudgetUSD": 0.01})");
@@ -249,6 +321,34 @@ TEST(ReportCommand, AddsEveryFigureThePanelShows) {
          R"("unpricedModels":[],"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0}})"}) {
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
     }
+}
+
+// Whatever the umask, what the program leaves below its data folder is its user's alone:
+// folders 0700, the base folder it made on the way included, and files 0600.
+TEST(ReportCommand, LeavesItsDataOwnerOnly) {
+    const test::LocalHttpServer catalogue(
+        {.body = R"({"gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5}})"});
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        home.write("config/Fernhollow/preferences.json", R"({"fernhollow.syncRemotePricing": true})");
+        home.write("projects/p/s.jsonl", R"({"message":{"id":"a","usage":{"input_tokens":1000000}}})"
+                                         "\n");
+        CommandRun run;
+        {
+            const test::WithUmask umask(mask);
+            run = runFernhollow(
+                args({"report", "--json", "--no-openai", "--claude-dir", (home / "projects").string()}),
+                {QStringLiteral("FERNHOLLOW_LITELLM_BASE_URL=") + catalogue.baseUrl()}, home);
+        }
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const char* file : {"state.json", "state.json.lock", "pricing_overrides.example.json",
+                                 "pricing_remote_cache.json"}) {
+            EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow" / file)) << file;
+        }
+        EXPECT_EQ(test::notOwnerOnly(home / "data"), std::vector<std::string>{});
+    }
+    EXPECT_EQ(catalogue.requests().size(), 2u);
 }
 
 TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {

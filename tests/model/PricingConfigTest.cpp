@@ -225,9 +225,11 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
 }
 
 // Only a direct 200 with at least one usable entry is the catalogue. The cut body is a
-// complete catalogue followed by padding never sent, so only the transfer error tells.
+// complete catalogue followed by padding never sent, so only the transfer error tells. A
+// redirect is not followed, to the same server or another.
 TEST_F(SyncRemote, AnythingElseChangesNothing) {
     const QByteArray catalogue = QByteArray::fromStdString(smallCatalogue);
+    const LocalHttpServer elsewhere({.body = catalogue});
     const std::string unusable = "{" + catalogueEntry("negative-model", "-1e-6", "2e-6") + ", " +
                                  catalogueEntry("free-model", "0", "0") + ", " +
                                  catalogueEntry("/", "1e-6", "2e-6") + ", \"text\": \"x\"}";
@@ -243,6 +245,11 @@ TEST_F(SyncRemote, AnythingElseChangesNothing) {
           .reason = "Moved Permanently",
           .headers = {{"Location", QByteArray(cataloguePath.data(), cataloguePath.size())}},
           .body = catalogue}},
+        {"302 to another server",
+         {.status = 302,
+          .reason = "Found",
+          .headers = {{"Location", elsewhere.baseUrl().toUtf8() + cataloguePath.data()}},
+          .body = catalogue}},
         {"500", {.status = 500, .reason = "Internal Server Error", .body = catalogue}},
     };
     for (const auto& [name, response] : cases) {
@@ -253,6 +260,7 @@ TEST_F(SyncRemote, AnythingElseChangesNothing) {
         EXPECT_EQ(server.requestPaths().size(), 1u);
         expectEarlierSyncUntouched();
     }
+    EXPECT_TRUE(elsewhere.requests().empty());
 }
 
 TEST_F(SyncRemote, ServerThatNeverAnswersTimesOut) {

@@ -2,6 +2,7 @@
 
 #include "model/IsoDate.h"
 #include "settings/JsonPreferencesFile.h"
+#include "support/FileModes.h"
 #include "support/TempTree.h"
 
 #include "support/ManualClock.h"
@@ -11,9 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -183,6 +187,25 @@ TEST(PreferencesFile, MovesADamagedFileAsideBeforeTheFirstWrite) {
     EXPECT_EQ(readFile(tree / "preferences.json.corrupt"), R"({"fernhollow.monthlyBudgetUSD": 150,)");
     JsonPreferencesFile reopened(path);
     EXPECT_EQ(AppSettings(reopened).monthlyBudgetUSD(), 90.0);
+}
+
+// Whatever the umask, the preferences file and every folder made on the way to it are their
+// owner's alone.
+TEST(PreferencesFile, IsOwnerOnlyWhateverTheUmask) {
+    const std::string configHome = std::getenv("XDG_CONFIG_HOME");
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        {
+            const test::WithUmask umask(mask);
+            JsonPreferencesFile file(JsonPreferencesFile::defaultPath());
+            AppSettings(file).setMonthlyBudgetUSD(90.0);
+        }
+        EXPECT_TRUE(std::filesystem::exists(home / "config/Fernhollow/preferences.json"));
+        EXPECT_EQ(test::notOwnerOnly(home / "config"), std::vector<std::string>{});
+    }
+    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
 }
 
 TEST(PreferencesFile, LivesInTheUsersConfigurationFolder) {

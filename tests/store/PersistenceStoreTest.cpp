@@ -1,9 +1,15 @@
 #include "store/PersistenceStore.h"
 #include "store/AtomicFile.h"
+#include "support/FileModes.h"
+#include "support/SaveFaults.h"
+#include "support/TempTree.h"
+#include "support/WithoutPermissionOverride.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -58,6 +64,52 @@ TEST_F(PersistenceStoreTest, AnOldSchemaIsIgnoredAndReplacedByTheNextSave) {
     EXPECT_FALSE(PersistenceStore::load());
     PersistenceStore::save(stateWith(1));
     EXPECT_EQ(PersistenceStore::load()->schemaVersion, 3);
+}
+
+// Neither wall may cost the state saved before: the file stays byte for byte with nothing
+// half-written beside it, and the first save after the wall is gone is written.
+TEST_F(PersistenceStoreTest, ASaveThatFailsKeepsThePreviousFileWhole) {
+    const auto path = PersistenceStore::stateURL();
+    for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
+        SCOPED_TRACE(test::name(fault));
+        const auto previous = stateWith(2);
+        PersistenceStore::save(previous);
+        const auto saved = test::readFile(path);
+        const auto next = stateWith(40);
+        ASSERT_GT(encodeState(next).size(), 2 * saved->size());
+        test::whileSavingFails(fault, path.parent_path(), saved->size(),
+                               [&] { PersistenceStore::save(next); });
+        EXPECT_EQ(test::readFile(path), saved);
+        EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+        EXPECT_EQ(PersistenceStore::load(), previous);
+        PersistenceStore::save(next);
+        EXPECT_EQ(PersistenceStore::load(), next);
+    }
+}
+
+// Whatever the umask, the state file, its lock and every folder made on the way to them are
+// their owner's alone, and the owner can save again: a lock without the owner's write bit
+// could not be opened by the next save.
+TEST_F(PersistenceStoreTest, SavesOwnerOnlyWhateverTheUmask) {
+    const std::string dataHome = std::getenv("XDG_DATA_HOME");
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        ::setenv("XDG_DATA_HOME", (home / "share/deeper").c_str(), 1);
+        {
+            const test::WithUmask umask(mask);
+            PersistenceStore::save(stateWith(1));
+        }
+        EXPECT_TRUE(std::filesystem::exists(home / "share/deeper/Fernhollow/state.json.lock"));
+        EXPECT_EQ(test::notOwnerOnly(home / "share"), std::vector<std::string>{});
+        const auto next = stateWith(2);
+        {
+            const test::WithoutPermissionOverride asOwner;
+            PersistenceStore::save(next);
+        }
+        EXPECT_EQ(PersistenceStore::load(), next);
+    }
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "store/PersistenceStore.h"
 #include "support/FakeNotificationServer.h"
 #include "support/LocalHttpServer.h"
+#include "support/SaveFaults.h"
 #include "support/TempTree.h"
 
 #include "support/ManualClock.h"
@@ -199,6 +200,41 @@ TEST_F(UsageStoreTest, ARescanDropsTheCacheAndReadsEverythingAgain) {
     EXPECT_EQ(store->records().size(), 1u);
     QCoro::waitFor(store->forceFullRescan());
     EXPECT_EQ(store->records().size(), 2u);
+}
+
+// A save that meets a wall costs only that save: the pass completes with the right figures,
+// the state saved before stays whole with nothing half-written beside it, and the first save
+// after the wall is gone is written.
+TEST_F(UsageStoreTest, ASaveThatFailsCostsOnlyThatSave) {
+    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    {
+        const auto store = makeStore();
+        QCoro::waitFor(store->refresh());
+    }
+    const auto state = PersistenceStore::stateURL();
+    const auto saved = test::readFile(state);
+    ASSERT_TRUE(saved);
+    std::size_t replies = 1;
+    for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
+        SCOPED_TRACE(test::name(fault));
+        tree.append("claude/p/s.jsonl", reply(std::to_string(++replies), 1000, "2026-03-10T09:30:00Z"));
+        test::TempTree::shiftMtime(log, std::chrono::seconds(5));
+        // The store waits for its save as it goes, so the save meets the wall too.
+        test::whileSavingFails(fault, state.parent_path(), saved->size() / 2, [&] {
+            const auto store = makeStore();
+            QCoro::waitFor(store->refresh());
+            EXPECT_FALSE(store->isRefreshing());
+            EXPECT_EQ(store->records().size(), replies);
+            EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.003 * static_cast<double>(replies));
+        });
+        EXPECT_EQ(test::readFile(state), saved);
+        EXPECT_FALSE(std::filesystem::exists(state.string() + ".tmp"));
+    }
+    {
+        const auto store = makeStore();
+        QCoro::waitFor(store->refresh());
+    }
+    EXPECT_EQ(PersistenceStore::load()->records.size(), replies);
 }
 
 TEST_F(UsageStoreTest, AlertsOncePerLocalDayOnARiseIntoALevel) {
