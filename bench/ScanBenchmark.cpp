@@ -1,3 +1,4 @@
+#include "BenchSupport.h"
 #include "ClaudeTreeGenerator.h"
 #include "model/ModelPricing.h"
 #include "sources/CCUsageParser.h"
@@ -26,7 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using fernhollow::ScanResult;
 using fernhollow::UsageRecord;
-using fernhollow::bench::TokenSums;
+using fernhollow::bench::statusKilobytes;
+using fernhollow::bench::sumTokens;
+using fernhollow::bench::tokenSumsDifference;
 using fernhollow::bench::TreeShape;
 using fernhollow::bench::TreeStats;
 
@@ -114,35 +117,13 @@ const ScanResult& referenceScan() {
     return scan;
 }
 
-TokenSums sumTokens(const std::vector<UsageRecord>& records) {
-    TokenSums sums;
-    for (const UsageRecord& record : records) {
-        sums.input += record.inputTokens;
-        sums.output += record.outputTokens;
-        sums.cacheCreation += record.cacheCreationInputTokens;
-        sums.cacheCreation1h += record.cacheCreation1hTokens;
-        sums.cacheRead += record.cacheReadInputTokens;
-    }
-    return sums;
-}
-
 // Empty when the records are exactly what the generator says a correct scan returns.
 std::string mismatch(const std::vector<UsageRecord>& records, const TreeStats& expected) {
     if (records.size() != expected.distinctMessages) {
         return "scan returned " + std::to_string(records.size()) + " records, expected " +
                std::to_string(expected.distinctMessages);
     }
-    const TokenSums got = sumTokens(records);
-    if (got != expected.tokens) {
-        const TokenSums& want = expected.tokens;
-        return "token sums differ (got/expected): input " + std::to_string(got.input) + "/" +
-               std::to_string(want.input) + ", output " + std::to_string(got.output) + "/" +
-               std::to_string(want.output) + ", cache write " + std::to_string(got.cacheCreation) + "/" +
-               std::to_string(want.cacheCreation) + ", cache write 1h " +
-               std::to_string(got.cacheCreation1h) + "/" + std::to_string(want.cacheCreation1h) +
-               ", cache read " + std::to_string(got.cacheRead) + "/" + std::to_string(want.cacheRead);
-    }
-    return {};
+    return tokenSumsDifference(sumTokens(records), expected.tokens);
 }
 
 bool skipIfTreeMissing(benchmark::State& state) {
@@ -152,17 +133,6 @@ bool skipIfTreeMissing(benchmark::State& state) {
     }
     state.SkipWithError(tree.error.c_str());
     return true;
-}
-
-long statusKilobytes(std::string_view field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':') {
-            return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
-        }
-    }
-    return -1;
 }
 
 int runPeakChild(const char* root, const char* fdText) {

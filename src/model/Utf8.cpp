@@ -2,50 +2,77 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
+
 namespace fernhollow::utf8 {
 namespace {
 
-// Length of the well-formed sequence starting at `i`, or 0 (Unicode table 3-7).
-std::size_t sequenceLength(std::string_view bytes, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        return 1;
-    }
+// How long the sequence a byte begins is, and the range its second byte must fall in
+// (Unicode table 3-7); length 0 for a byte that begins none.
+struct Lead {
     std::size_t length = 0;
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
+};
+
+Lead leadOf(unsigned char byte) {
+    if (byte < 0x80) {
+        return {1};
     }
-    if (i + length > bytes.size()) {
-        return 0;
+    if (byte >= 0xC2 && byte <= 0xDF) {
+        return {2};
     }
-    if (byte(i + 1) < low || byte(i + 1) > high) {
-        return 0;
+    if (byte >= 0xE0 && byte <= 0xEF) {
+        return {3, static_cast<unsigned char>(byte == 0xE0 ? 0xA0 : 0x80),
+                static_cast<unsigned char>(byte == 0xED ? 0x9F : 0xBF)};
     }
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
-            return 0;
+    if (byte >= 0xF0 && byte <= 0xF4) {
+        return {4, static_cast<unsigned char>(byte == 0xF0 ? 0x90 : 0x80),
+                static_cast<unsigned char>(byte == 0xF4 ? 0x8F : 0xBF)};
+    }
+    return {};
+}
+
+unsigned char byteAt(std::string_view bytes, std::size_t i) {
+    return static_cast<unsigned char>(bytes[i]);
+}
+
+// How many bytes from the lead at `i` on, the lead included, belong to its sequence before
+// one falls out of range, the sequence ends or the text does.
+std::size_t fittingBytes(std::string_view bytes, std::size_t i, const Lead& lead) {
+    std::size_t k = 1;
+    for (; k < lead.length && i + k < bytes.size(); ++k) {
+        const unsigned char next = byteAt(bytes, i + k);
+        if (next < (k == 1 ? lead.low : 0x80) || next > (k == 1 ? lead.high : 0xBF)) {
+            break;
         }
     }
-    return length;
+    return k;
+}
+
+// Length of the well-formed sequence starting at `i`, or 0.
+std::size_t sequenceLength(std::string_view bytes, std::size_t i) {
+    const Lead lead = leadOf(byteAt(bytes, i));
+    return lead.length != 0 && fittingBytes(bytes, i, lead) == lead.length ? lead.length : 0;
 }
 
 } // namespace
 
 bool isValid(std::string_view bytes) {
     return simdjson::validate_utf8(bytes.data(), bytes.size());
+}
+
+std::size_t unfinishedEndLength(std::string_view bytes) {
+    for (std::size_t back = 1; back <= std::min<std::size_t>(3, bytes.size()); ++back) {
+        const std::size_t i = bytes.size() - back;
+        const unsigned char byte = byteAt(bytes, i);
+        if (byte >= 0x80 && byte <= 0xBF) {
+            continue; // a continuation byte: its lead lies further back
+        }
+        const Lead lead = leadOf(byte);
+        return back < lead.length && fittingBytes(bytes, i, lead) == back ? back : 0;
+    }
+    return 0;
 }
 
 std::string toValid(std::string_view bytes) {

@@ -70,7 +70,9 @@ std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::pa
         }
         start = next;
     }
-    if (anyLineRefused && !utf8::isValid(text)) {
+    // A log still being appended to may stop partway through a character whose other bytes
+    // have yet to come; only the refused half-written line holds them.
+    if (anyLineRefused && !utf8::isValid(text.substr(0, text.size() - utf8::unfinishedEndLength(text)))) {
         return {};
     }
     collapseStreamedCopies(records);

@@ -25,9 +25,10 @@ struct LineUsage {
 using LineRecordReader = std::function<std::optional<LineUsage>(simdjson::dom::object line)>;
 
 // Reads a JSON Lines log whole and gives the records of its lines in line order.
-// A file that cannot be read, or is not valid UTF-8 throughout, gives nothing. Lines split at
-// LF, CR and CR LF only; a line that is not one complete JSON object (a half-written last
-// line, say) gives nothing. Streamed copies of one message collapse to one record.
+// A file that cannot be read, or is not valid UTF-8 throughout, gives nothing; a file may end
+// partway through a character, as a half-written last line does. Lines split at LF, CR and
+// CR LF only; a line that is not one complete JSON object (a half-written last line, say)
+// gives nothing. Streamed copies of one message collapse to one record.
 std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
                                           const LineRecordReader& readLine);
 

@@ -11,6 +11,7 @@ namespace {
 
 using fernhollow::utf8::isValid;
 using fernhollow::utf8::toValid;
+using fernhollow::utf8::unfinishedEndLength;
 using namespace std::string_literals;
 
 const std::string replacement = "\xEF\xBF\xBD";
@@ -71,6 +72,29 @@ TEST(Utf8ToValid, ReplacesTruncatedSequences) {
         EXPECT_TRUE(beforeText.starts_with(replacement)) << hex(beforeText);
         EXPECT_EQ(beforeText.find_first_not_of(replacement), beforeText.size() - 3) << hex(beforeText);
         EXPECT_TRUE(beforeText.ends_with("Z\xC3\xA9")) << hex(beforeText);
+    }
+}
+
+TEST(Utf8UnfinishedEnd, CountsOnlyTheStartOfACharacterStillToBeCompleted) {
+    const std::vector<std::pair<std::string, std::size_t>> cases = {
+        {"", 0},
+        {"abc", 0},
+        {"caf\xC3\xA9", 0},          // whole
+        {"caf\xC3", 1},              // two-byte, one short
+        {"\xE2\x82", 2},             // three-byte, one short
+        {"\xE2", 1},                 // three-byte, two short
+        {"a\xF0\x9F\x98", 3},        // four-byte, one short
+        {"\xF0\x9F\x98\x80", 0},     // whole
+        {"\xE0\x80", 0},             // overlong whatever follows
+        {"\xED\xA0", 0},             // a surrogate whatever follows
+        {"\xF4\x90", 0},             // beyond U+10FFFF whatever follows
+        {"\xC0", 0},                 // never a lead
+        {"\xFF", 0},                 // never a lead
+        {"a\x80", 0},                // a continuation byte without a lead
+        {"\xF0\x9F\x98\x80\x80", 0}, // one continuation byte too many
+    };
+    for (const auto& [bytes, length] : cases) {
+        EXPECT_EQ(unfinishedEndLength(bytes), length) << hex(bytes);
     }
 }
 

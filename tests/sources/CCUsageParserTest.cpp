@@ -251,6 +251,24 @@ TEST(ClaudeLogFile, IgnoresAHalfWrittenLastLineUntilItIsComplete) {
     EXPECT_EQ(whole[1].outputTokens, 777);
 }
 
+TEST(ClaudeLogFile, AHalfWrittenLastLineMayEndInsideACharacter) {
+    TempTree tree;
+    for (const std::string character : {"\xC3\xA9", "\xE2\x86\x92", "\xF0\x9F\x93\x9D"}) {
+        const std::string complete = Line{.id = "last", .model = "caf" + character}.json();
+        for (std::size_t cut = 1; cut < character.size(); ++cut) {
+            const std::string truncated = complete.substr(0, complete.find(character) + cut);
+            const auto partial = parseOne(tree, Line{.id = "a"}.json() + truncated);
+            ASSERT_EQ(partial.size(), 1u) << character.size() << "-byte character cut after " << cut;
+            EXPECT_EQ(partial[0].messageId, "a");
+        }
+        EXPECT_EQ(parseOne(tree, Line{.id = "a"}.json() + complete).size(), 2u);
+    }
+    // Only a character still being written is excused, not bytes that can never begin one.
+    for (const std::string bad : {"\xFF", "\xE0\x80"}) {
+        EXPECT_TRUE(parseOne(tree, Line{.id = "a"}.json() + R"({"type":"user","text":"caf)" + bad).empty());
+    }
+}
+
 TEST(ClaudeLogFile, SplitsLinesAtLfCrAndCrLfOnly) {
     TempTree tree;
     auto unterminated = [](const Line& line) {
