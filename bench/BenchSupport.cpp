@@ -8,11 +8,8 @@ namespace fernhollow::bench {
 TokenSums sumTokens(const std::vector<UsageRecord>& records) {
     TokenSums sums;
     for (const UsageRecord& record : records) {
-        sums.input += record.inputTokens;
-        sums.output += record.outputTokens;
-        sums.cacheCreation += record.cacheCreationInputTokens;
-        sums.cacheCreation1h += record.cacheCreation1hTokens;
-        sums.cacheRead += record.cacheReadInputTokens;
+        sums += {record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
+                 record.cacheCreation1hTokens, record.cacheReadInputTokens};
     }
     return sums;
 }

@@ -30,6 +30,15 @@ struct TokenSums {
     std::int64_t cacheCreation1h = 0;
     std::int64_t cacheRead = 0;
 
+    TokenSums& operator+=(const TokenSums& other) {
+        input += other.input;
+        output += other.output;
+        cacheCreation += other.cacheCreation;
+        cacheCreation1h += other.cacheCreation1h;
+        cacheRead += other.cacheRead;
+        return *this;
+    }
+    friend TokenSums operator+(TokenSums a, const TokenSums& b) { return a += b; }
     friend bool operator==(const TokenSums&, const TokenSums&) = default;
 };
 

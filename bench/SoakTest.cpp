@@ -120,15 +120,6 @@ private:
     std::string pending_;
 };
 
-TokenSums plus(TokenSums a, const TokenSums& b) {
-    a.input += b.input;
-    a.output += b.output;
-    a.cacheCreation += b.cacheCreation;
-    a.cacheCreation1h += b.cacheCreation1h;
-    a.cacheRead += b.cacheRead;
-    return a;
-}
-
 // A number of messages and their token sums, as the writer and the store each count them.
 struct Account {
     std::size_t messages = 0;
@@ -136,7 +127,7 @@ struct Account {
 
     void add(const TokenSums& counts) {
         ++messages;
-        tokens = plus(tokens, counts);
+        tokens += counts;
     }
 };
 
@@ -681,7 +672,7 @@ void printAccount(const char* label, const Account& account) {
 void checkTokens(const Truth& truth, const std::vector<fernhollow::UsageRecord>& records,
                  std::vector<std::string>& failures) {
     const Account expected{truth.onDisk.messages + truth.deletedOnly.messages,
-                           plus(truth.onDisk.tokens, truth.deletedOnly.tokens)};
+                           truth.onDisk.tokens + truth.deletedOnly.tokens};
     const Account got{records.size(), fernhollow::bench::sumTokens(records)};
     printAccount("writer, logs on disk:", truth.onDisk);
     printAccount("writer, deleted logs:", truth.deletedOnly);
