@@ -96,6 +96,7 @@ QCoro::Task<> UsageStore::refresh() {
     if (scansRunning_++ == 0) {
         progressTimer_.start();
     }
+    const std::uint64_t pass = ++passesStarted_;
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
     auto claudeScan = QtConcurrent::run(
         [root = options_.claudeProjectsRoot, known = fileMtimes_, prior = records_, progress]() mutable {
@@ -121,17 +122,23 @@ QCoro::Task<> UsageStore::refresh() {
         publishScanProgress();
     }
 
-    records_ = std::move(claude.records);
-    fileMtimes_ = std::move(claude.updatedMtimes);
-    openclawRecords_ = std::move(openClaw.records);
-    openclawMtimes_ = std::move(openClaw.updatedMtimes);
-    lastRefresh_ = clock_.now();
-    emit lastRefreshChanged();
-    publishRecords();
+    // A pass that started before the one applied last read the logs earlier: applied now, it
+    // would bring older figures back, and a log deleted in between would keep them for good.
+    if (pass > newestAppliedPass_) {
+        newestAppliedPass_ = pass;
+        records_ = std::move(claude.records);
+        fileMtimes_ = std::move(claude.updatedMtimes);
+        openclawRecords_ = std::move(openClaw.records);
+        openclawMtimes_ = std::move(openClaw.updatedMtimes);
+        lastRefresh_ = clock_.now();
+        emit lastRefreshChanged();
+        publishRecords();
 
-    // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
-    savePool_.start([state = PersistenceStore::State{records_, fileMtimes_},
-                     ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+        // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
+        savePool_.start(
+            [state = PersistenceStore::State{records_, fileMtimes_},
+             ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+    }
 
     // Awaited tasks are held in locals: GCC 12 mishandles temporaries that live across a
     // co_await inside a larger expression.
