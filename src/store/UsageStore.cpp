@@ -96,6 +96,7 @@ QCoro::Task<> UsageStore::refresh() {
     if (scansRunning_++ == 0) {
         progressTimer_.start();
     }
+    const std::uint64_t pass = ++passesStarted_;
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
     // A scan that found every file as it was hands back the prior list as it was, already in
     // order; only a changed list needs sorting.
@@ -129,24 +130,32 @@ QCoro::Task<> UsageStore::refresh() {
         publishScanProgress();
     }
 
+    // A pass that started before the one applied last read the logs earlier: applied now, it
+    // would bring older figures back, and a log deleted in between would keep them for good.
     // An idle pass (no file changed, and no other pass applied meanwhile) leaves the lists and
     // the cache as they are: a tray app makes such passes all day, over lists of millions of
     // records. The figures are still recomputed, since "today" and "live" move with the clock.
-    const bool claudeChanged = claude.updatedMtimes != claudeKnown || fileMtimes_ != claudeKnown;
-    const bool openClawChanged = openClaw.updatedMtimes != openClawKnown || openclawMtimes_ != openClawKnown;
-    if (claudeChanged) {
-        records_ = std::move(claude.records);
-        fileMtimes_ = std::move(claude.updatedMtimes);
+    bool cacheChanged = false;
+    if (pass > newestAppliedPass_) {
+        newestAppliedPass_ = pass;
+        const bool claudeChanged = claude.updatedMtimes != claudeKnown || fileMtimes_ != claudeKnown;
+        const bool openClawChanged =
+            openClaw.updatedMtimes != openClawKnown || openclawMtimes_ != openClawKnown;
+        cacheChanged = claudeChanged || !didSaveScan_;
+        if (claudeChanged) {
+            records_ = std::move(claude.records);
+            fileMtimes_ = std::move(claude.updatedMtimes);
+        }
+        if (openClawChanged) {
+            openclawRecords_ = std::move(openClaw.records);
+            openclawMtimes_ = std::move(openClaw.updatedMtimes);
+        }
+        lastRefresh_ = clock_.now();
+        emit lastRefreshChanged();
+        publishRecords();
     }
-    if (openClawChanged) {
-        openclawRecords_ = std::move(openClaw.records);
-        openclawMtimes_ = std::move(openClaw.updatedMtimes);
-    }
-    lastRefresh_ = clock_.now();
-    emit lastRefreshChanged();
-    publishRecords();
 
-    if (claudeChanged || !didSaveScan_) {
+    if (cacheChanged) {
         didSaveScan_ = true;
         // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
         savePool_.start(

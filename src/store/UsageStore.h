@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -29,7 +30,7 @@ class AppSettings;
 // at once and then on a timer (both log scans off the main thread, in parallel; the cache save
 // in the background; the catalogue sync and the OpenAI fetch awaited without blocking), and
 // keeps the budget status. Confined to the main thread. Passes may overlap; each applies one
-// complete scan result, and the one that applies last wins.
+// complete scan result, unless a pass that started after it has already applied its own.
 class UsageStore final : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
@@ -128,6 +129,8 @@ private:
     // Shared with the scanning threads, which may outlive a pass's interest in them.
     std::shared_ptr<ScanProgress> scanProgress_ = std::make_shared<ScanProgress>();
     int scansRunning_ = 0;
+    std::uint64_t passesStarted_ = 0;
+    std::uint64_t newestAppliedPass_ = 0;
     int scanFilesRead_ = 0;
     int scanFilesToRead_ = 0;
     QTimer progressTimer_;

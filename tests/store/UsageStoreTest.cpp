@@ -19,9 +19,17 @@
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <map>
 
 namespace fernhollow {
@@ -302,13 +310,47 @@ TEST_F(UsageStoreTest, OverlappingPassesEachApplyAWholeResult) {
     QCoro::waitFor(std::move(first));
     QCoro::waitFor(std::move(second));
     qunsetenv("FERNHOLLOW_HTTP_TIMEOUT_MS");
-    // Whichever pass applied its scan last, the store holds that one whole result.
+    // Whichever pass finished first, the store holds the later pass's whole result.
     const auto path = (tree / "claude/p/s.jsonl").string();
     const double newerTime = CCUsageParser::parseChanged(tree / "claude", {}, {}).updatedMtimes.at(path);
-    const bool newerScanWon = store->fileMtimes().at(path) == newerTime;
-    EXPECT_EQ(store->records().size(), newerScanWon ? 2u : 1u);
+    EXPECT_EQ(store->fileMtimes().at(path), newerTime);
+    EXPECT_EQ(store->records().size(), 2u);
     EXPECT_FALSE(store->isRefreshing());
     EXPECT_TRUE(store->openaiError().has_value());
+}
+
+TEST_F(UsageStoreTest, APassThatFinishesAfterALaterOneLeavesTheLaterResult) {
+    // A write lease on an OpenClaw log holds the first pass's OpenClaw scan in open(), so the
+    // second pass, started later, finishes first. The lease's break signal is ours to ignore,
+    // and the pool needs a thread beyond the held one.
+    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    const auto held = tree.write("openclaw/main/sessions/t.jsonl", "");
+    const int lease = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lease, 0);
+    ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+    const auto previousSigio = std::signal(SIGIO, SIG_IGN);
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    const int previousThreads = pool.maxThreadCount();
+    pool.setMaxThreadCount(std::max(previousThreads, 3));
+    const auto store = makeStore();
+
+    auto first = store->refresh();
+    // Its Claude Code scan has read the log, and its OpenClaw scan waits for the lease.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::fcntl(lease, F_GETLEASE) != F_WRLCK; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return store->scanFilesRead() >= 1; }));
+    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
+    test::TempTree::shiftMtime(log, std::chrono::seconds(5));
+    std::filesystem::remove(held);
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->records().size(), 2u);
+
+    ::fcntl(lease, F_SETLEASE, F_UNLCK);
+    ::close(lease);
+    QCoro::waitFor(std::move(first));
+    EXPECT_EQ(store->records().size(), 2u);
+    EXPECT_FALSE(store->isRefreshing());
+    pool.setMaxThreadCount(previousThreads);
+    std::signal(SIGIO, previousSigio);
 }
 
 TEST_F(UsageStoreTest, RefreshesOnItsOwnOnceCreated) {
