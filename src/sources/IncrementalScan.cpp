@@ -1,14 +1,20 @@
 #include "sources/IncrementalScan.h"
 
 #include "common/Parallel.h"
+#include "model/Clock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <unordered_set>
 #include <utility>
 
 namespace fernhollow {
 namespace {
+
+// How far apart two writes to a file may be and still bear the same time: file systems stamp
+// times in clock ticks, some in whole seconds, FAT in two.
+constexpr double coarsestTimeStep = 2.0;
 
 using IndexRange = std::pair<std::size_t, std::size_t>;
 
@@ -71,12 +77,19 @@ std::string fileKey(std::string_view projectPath, std::string_view sessionId) {
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
                              std::vector<UsageRecord> priorRecords, const LogFileReader& read,
                              ScanProgress* progress) {
+    // A write can land after the reads below and still bear the time the walk saw: times move
+    // in steps, and a write takes its time before its bytes land. So a file stamped within a
+    // step of now is timed as unread, and the next scan reads it again.
+    const double now = Clock::system().now();
+    const auto settledTime = [now](double mtime) {
+        return std::abs(mtime - now) < coarsestTimeStep ? 0.0 : mtime;
+    };
     ScanResult result;
     result.updatedMtimes.reserve(files.size());
     std::vector<bool> changed(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const LogFile& file = files[i];
-        result.updatedMtimes[file.path] = file.mtime;
+        result.updatedMtimes[file.path] = settledTime(file.mtime);
         const auto known = knownMtimes.find(file.path);
         changed[i] = known != knownMtimes.end() ? file.mtime > known->second : file.mtime > 0.0;
     }

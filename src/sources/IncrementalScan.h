@@ -18,7 +18,7 @@ using FileTimes = std::unordered_map<std::string, double>;
 
 struct ScanResult {
     std::vector<UsageRecord> records; // every record of the source after the scan, in no set order
-    FileTimes updatedMtimes;          // every log file found by this scan
+    FileTimes updatedMtimes;          // every log file found by this scan; 0.0 for one to read again
 };
 
 // A log file found by a source's walk, with the names its records will carry.
@@ -48,7 +48,8 @@ using LogFileReader =
 // anything changed, the files that gave no records, are read in parallel, then filtered in
 // walk order against the message ids already counted, so the first copy of a message in
 // walk order wins. Files sharing a key (same name at different depths) form one group,
-// re-read together whenever one of them is.
+// re-read together whenever one of them is. A file stamped within two seconds of the scan may
+// yet grow under the same time, so it is timed 0.0 and the next scan reads it again.
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes& knownMtimes,
                              std::vector<UsageRecord> priorRecords, const LogFileReader& read,
                              ScanProgress* progress = nullptr);

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -88,7 +89,11 @@ private:
         if (S_ISDIR(info.st_mode)) {
             walk(path);
         } else if (S_ISREG(info.st_mode) && isLogName) {
-            report(std::move(path), modificationTime(info), static_cast<std::uint64_t>(info.st_size));
+            // A file we may not read is timed as unread, so that once it may be, its time
+            // counts as a change even if its content never changed.
+            const bool readable = ::faccessat(::dirfd(dir), name.c_str(), R_OK, AT_EACCESS) == 0;
+            report(std::move(path), readable ? modificationTime(info) : 0.0,
+                   static_cast<std::uint64_t>(info.st_size));
         }
     }
 

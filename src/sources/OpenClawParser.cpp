@@ -4,9 +4,6 @@
 #include "sources/JsonlRecordReader.h"
 #include "sources/LogFileWalker.h"
 
-#include <dirent.h>
-
-#include <algorithm>
 #include <cstdlib>
 
 namespace fernhollow::OpenClawParser {
@@ -73,28 +70,6 @@ std::vector<UsageRecord> readLog(const LogFile& file, simdjson::dom::parser& par
     return readJsonlRecords(file, parser, recordFromLine);
 }
 
-// The folders directly inside the root, in name order; nothing when it cannot be listed.
-std::optional<std::vector<std::string>> agentFolders(const std::filesystem::path& root) {
-    DIR* dir = ::opendir(root.c_str());
-    if (dir == nullptr) {
-        return std::nullopt;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        std::error_code error;
-        if (std::filesystem::is_directory(root / name, error)) {
-            names.emplace_back(name);
-        }
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 std::optional<std::filesystem::path> defaultAgentsRoot() {
@@ -132,16 +107,21 @@ ParseResult parseChanged(const FileTimes& knownMtimes, std::vector<UsageRecord> 
 
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const FileTimes& knownMtimes,
                          std::vector<UsageRecord> priorRecords, ScanProgress* progress) {
-    const auto agents = agentFolders(agentsRoot);
-    if (!agents) {
-        return {std::move(priorRecords), knownMtimes};
-    }
+    // One walk over all agents, not one per agent: a link from one agent's sessions to a
+    // folder above them would otherwise reach the other agents' logs a second time.
     std::vector<LogFile> files;
-    for (const std::string& agent : *agents) {
-        const std::string project = "openclaw/" + utf8::toValid(agent);
-        walkJsonlFiles(agentsRoot / agent / "sessions", [&](const FoundLogFile& found) {
-            files.push_back({found.path, found.mtime, found.size, project, sessionIdOf(found.path)});
-        });
+    const bool walked = walkJsonlFiles(agentsRoot, [&](const FoundLogFile& found) {
+        const std::size_t slash = found.relativePath.find('/');
+        if (slash == std::string_view::npos ||
+            !found.relativePath.substr(slash + 1).starts_with("sessions/")) {
+            return;
+        }
+        files.push_back({found.path, found.mtime, found.size,
+                         "openclaw/" + utf8::toValid(found.relativePath.substr(0, slash)),
+                         sessionIdOf(found.path)});
+    });
+    if (!walked) {
+        return {std::move(priorRecords), knownMtimes};
     }
     return scanIncrementally(files, knownMtimes, std::move(priorRecords), readLog, progress);
 }

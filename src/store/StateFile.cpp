@@ -3,6 +3,7 @@
 #include "common/MappedFile.h"
 #include "common/Parallel.h"
 #include "model/JsonWriter.h"
+#include "model/Utf8.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +24,11 @@ std::string encodeTail(const PersistedState& state) {
     std::string out = "],\"fileMtimes\":{";
     bool first = true;
     for (const auto& [path, mtime] : state.fileMtimes) {
+        // JSON holds text only. Leaving such a path out costs one more read of its log on the
+        // next run; writing it would make the whole document fail to load.
+        if (!utf8::isValid(path)) {
+            continue;
+        }
         if (!first) {
             out.push_back(',');
         }

@@ -24,7 +24,8 @@ struct PersistedState {
 };
 
 // Compact JSON with "\/" for every slash, the form earlier versions wrote. The text comes in
-// consecutive pieces (encoded in parallel); their concatenation is the document.
+// consecutive pieces (encoded in parallel); their concatenation is the document. Log paths
+// that are not valid UTF-8 are left out.
 std::vector<std::string> encodeStatePieces(const PersistedState& state);
 std::string encodeState(const PersistedState& state);
 

@@ -125,6 +125,7 @@ TEST(ReportCommand, ASecondRunOverAnUnchangedTreeAnswersFromTheCache) {
     const auto log =
         home.write("projects/p/s.jsonl", R"({"message":{"id":"a","usage":{"input_tokens":1000000}}})"
                                          "\n");
+    test::TempTree::shiftMtime(log, -std::chrono::minutes(1)); // else the next run reads it again
     const QStringList arguments = args({"report", "--json", "--claude-dir", (home / "projects").string()});
     const CommandRun first = runFernhollow(arguments, {}, home);
     EXPECT_NE(first.out.find(R"("records":1,)"), std::string::npos);

@@ -407,6 +407,7 @@ TEST(ClaudeScan, AResumedSessionRepeatingEarlierRepliesAddsOnlyItsNewOnes) {
 TEST(ClaudeScan, ASecondScanOfAnUnchangedTreeReadsNothing) {
     TempTree tree;
     const auto file = tree.write("p/s.jsonl", Line{.id = "a"}.json() + Line{.id = "b"}.json());
+    TempTree::shiftMtime(file, -60s); // settled: a file written moments before a scan is read again
     const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
     // Different content behind the same modification time: a read would show it.
     const auto mtime = std::filesystem::last_write_time(file);
@@ -419,7 +420,7 @@ TEST(ClaudeScan, ASecondScanOfAnUnchangedTreeReadsNothing) {
 
 TEST(ClaudeScan, RereadsOnlyTheChangedFileAndKeepsIdsHeldElsewhere) {
     TempTree tree;
-    tree.write("p/a.jsonl", Line{.id = "shared", .model = "from-a"}.json());
+    TempTree::shiftMtime(tree.write("p/a.jsonl", Line{.id = "shared", .model = "from-a"}.json()), -60s);
     const auto b =
         tree.write("p/b.jsonl", Line{.id = "shared", .model = "from-b"}.json() + Line{.id = "b1"}.json());
     const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
@@ -516,6 +517,7 @@ TEST(ClaudeScan, AnUnreadableFileYieldsNothingButIsTimed) {
 TEST(ClaudeScan, AnIdleScanOpensNoFileEvenWhereAFileGaveNoRecords) {
     TempTree tree;
     const auto file = tree.write("p/s.jsonl", userLine());
+    TempTree::shiftMtime(file, -60s);
     const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
     EXPECT_TRUE(first.records.empty());
     const auto mtime = std::filesystem::last_write_time(file);

@@ -82,6 +82,15 @@ TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
     EXPECT_EQ(decodeState(bytes), state);
 }
 
+TEST(StateFileFormat, LeavesOutALogPathThatIsNotText) {
+    PersistedState state = snapshot(2, 7);
+    const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
+    state.fileMtimes[oddPath] = 1762351407.0;
+    const auto decoded = decodeState(encodeState(state));
+    state.fileMtimes.erase(oddPath);
+    EXPECT_EQ(decoded, state);
+}
+
 TEST(StateFileFormat, ReadsMembersInAnyOrder) {
     const PersistedState state = snapshot(2, 1);
     const std::string bytes = encodeState(state);

@@ -192,6 +192,7 @@ TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
 
 TEST_F(UsageStoreTest, ARescanDropsTheCacheAndReadsEverythingAgain) {
     const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    test::TempTree::shiftMtime(log, -std::chrono::minutes(1)); // else the next scan reads it again
     {
         const auto store = makeStore();
         QCoro::waitFor(store->refresh());
