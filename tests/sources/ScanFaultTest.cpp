@@ -326,9 +326,9 @@ TEST(ClaudeScanFault, AHundredMegabyteLineIsReadInBoundedMemoryAndCountedWhenCom
 }
 
 TEST(ClaudeScanFault, ManySmallFilesCountOnceAndAnIdleRescanOpensNone) {
-    // 5,000 files keep this to seconds: a hundred thousand take over ten under the sanitizers.
-    constexpr int folders = 50;
-    constexpr int filesPerFolder = 100;
+    // A hundred thousand files, as a user with a year of short sessions has.
+    constexpr int folders = 100;
+    constexpr int filesPerFolder = 1000;
     TempTree tree;
     // Written a minute ago, so that the first scan takes every file as settled.
     timespec written{};
