@@ -4,13 +4,10 @@
 #include "model/PricingFiles.h"
 #include "platform/Folders.h"
 #include "platform/HttpEndpoints.h"
+#include "platform/HttpGet.h"
 
-#include <QCoroNetworkReply>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
-#include <QScopedPointer>
 
 #include <fstream>
 
@@ -103,20 +100,13 @@ QCoro::Task<std::optional<int>> syncRemote(QNetworkAccessManager& network) {
     if (url.isEmpty()) {
         co_return std::nullopt;
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(HttpEndpoints::timeoutMs(syncTimeoutMs));
-    // A redirect is not the catalogue: only a direct 200 counts.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
-    // the sender is not allowed.
-    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network.get(request));
-    const HttpEndpoints::BodyLimit limit(*reply, maxCatalogueBytes);
-    co_await reply.data();
-    if (reply->error() != QNetworkReply::NoError ||
-        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+    // A redirect is not the catalogue: only a direct, whole 200 counts.
+    auto fetching = HttpGet::fetch(network, QNetworkRequest(url), syncTimeoutMs, maxCatalogueBytes);
+    const HttpGet::Answer answer = co_await std::move(fetching);
+    if (!answer.complete || answer.status != 200) {
         co_return std::nullopt;
     }
-    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    const QByteArray& body = answer.body;
     ModelPricing::RateTable rates =
         PricingFiles::parseLiteLLM(std::string_view(body.constData(), body.size()));
     if (rates.empty()) {

@@ -1,7 +1,5 @@
 #include "platform/HttpEndpoints.h"
 
-#include <QNetworkReply>
-
 #include <cstdlib>
 
 namespace fernhollow::HttpEndpoints {
@@ -38,20 +36,6 @@ int timeoutMs(int defaultMs) {
     const long value = std::strtol(override, &end, 10);
     return end != override && *end == '\0' && value > 0 && value <= defaultMs ? static_cast<int>(value)
                                                                               : defaultMs;
-}
-
-BodyLimit::BodyLimit(QNetworkReply& reply, qint64 maxBytes) {
-    // Checked on every piece that arrives: the progress signal comes at most every 100 ms,
-    // in which a fast link delivers far more than any limit.
-    const auto check = [exceeded = exceeded_, &reply, maxBytes] {
-        if (reply.header(QNetworkRequest::ContentLengthHeader).toLongLong() > maxBytes ||
-            reply.bytesAvailable() > maxBytes) {
-            *exceeded = true;
-            reply.abort();
-        }
-    };
-    QObject::connect(&reply, &QNetworkReply::metaDataChanged, &reply, check);
-    QObject::connect(&reply, &QNetworkReply::readyRead, &reply, check);
 }
 
 } // namespace fernhollow::HttpEndpoints

@@ -1,11 +1,6 @@
 #pragma once
 
 #include <QUrl>
-#include <QtGlobal>
-
-#include <memory>
-
-class QNetworkReply;
 
 namespace fernhollow::HttpEndpoints {
 
@@ -22,18 +17,5 @@ bool isAllowed(const QUrl& url);
 // The transfer time-out in milliseconds: `defaultMs`, or FERNHOLLOW_HTTP_TIMEOUT_MS when
 // tests set it. Read at every request.
 int timeoutMs(int defaultMs);
-
-// Aborts a reply, read only once finished, as soon as its body, announced or received, is
-// larger than `maxBytes`: more than the answer asked for ever holds is not that answer, and a
-// reply keeps its whole body in memory.
-class BodyLimit {
-public:
-    BodyLimit(QNetworkReply& reply, qint64 maxBytes);
-    // Whether it aborted the reply.
-    bool exceeded() const { return *exceeded_; }
-
-private:
-    std::shared_ptr<bool> exceeded_ = std::make_shared<bool>(false);
-};
 
 } // namespace fernhollow::HttpEndpoints

@@ -2,14 +2,12 @@
 
 #include "model/Utf8.h"
 #include "platform/HttpEndpoints.h"
+#include "platform/HttpGet.h"
 #include "sources/OpenAIUsage.h"
 
-#include <QCoroNetworkReply>
 #include <QDateTime>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScopedPointer>
 #include <QTextBoundaryFinder>
 #include <QUrlQuery>
 
@@ -92,35 +90,27 @@ QCoro::Task<FetchResult> fetchRecent(QNetworkAccessManager& network, int days, s
     url.setQuery(query);
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(HttpEndpoints::timeoutMs(requestTimeoutMs));
-    // Following a redirect could hand the key to another host; an answer other than 200 is
-    // reported instead.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Sent to this one address only: no redirect is followed, so the key never reaches another
+    // host; an answer other than 200 is reported instead.
     request.setRawHeader("Authorization", "Bearer " + QByteArray::fromStdString(adminKey));
     request.setRawHeader("Content-Type", "application/json");
-    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
-    // the sender is not allowed.
-    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network.get(request));
-    const HttpEndpoints::BodyLimit limit(*reply, maxAnswerBytes);
-    co_await reply.data();
-    if (limit.exceeded()) {
+    auto fetching = HttpGet::fetch(network, request, requestTimeoutMs, maxAnswerBytes);
+    const HttpGet::Answer answer = co_await std::move(fetching);
+    if (answer.tooLarge) {
         co_return ClientError{ClientError::Kind::transport, 0, "The OpenAI answer was larger than 16 MB."};
     }
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // An aborted transfer (a time-out) leaves the reply closed, with nothing to read.
-    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-    if (!status.isValid()) {
+    if (!answer.status) {
         // No HTTP answer at all: the transport's own message says why.
-        co_return ClientError{ClientError::Kind::transport, 0, reply->errorString().toStdString()};
+        co_return ClientError{ClientError::Kind::transport, 0, answer.errorText.toStdString()};
     }
-    if (status.toInt() != 200) {
-        co_return ClientError{ClientError::Kind::http, status.toInt(), bodyExcerpt(body)};
+    if (*answer.status != 200) {
+        co_return ClientError{ClientError::Kind::http, *answer.status, bodyExcerpt(answer.body)};
     }
-    if (reply->error() != QNetworkReply::NoError) {
+    if (!answer.complete) {
         // A 200 whose body was cut short.
-        co_return ClientError{ClientError::Kind::transport, 0, reply->errorString().toStdString()};
+        co_return ClientError{ClientError::Kind::transport, 0, answer.errorText.toStdString()};
     }
+    const QByteArray& body = answer.body;
     auto decoded =
         OpenAIUsage::decodeUsage(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
     if (auto* failure = std::get_if<OpenAIUsage::DecodeFailure>(&decoded)) {

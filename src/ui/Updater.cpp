@@ -1,13 +1,10 @@
 #include "ui/Updater.h"
 
 #include "platform/HttpEndpoints.h"
+#include "platform/HttpGet.h"
 #include "ui/Appcast.h"
 
-#include <QCoroNetworkReply>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScopedPointer>
 
 namespace fernhollow {
 namespace {
@@ -55,32 +52,24 @@ void Updater::checkForUpdates() {
 }
 
 QCoro::Task<UpdateCheckResult> Updater::fetchAndCompare() {
-    QNetworkRequest request(feedUrl_);
-    request.setTransferTimeout(HttpEndpoints::timeoutMs(requestTimeoutMs));
-    // A redirect could lead anywhere, plain http included; the feed's address is fixed in the
-    // build, so a server that moves it is misconfigured and reported as such.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // Deleted later: this coroutine resumes inside the reply's finished signal, where deleting
-    // the sender is not allowed.
-    const QScopedPointer<QNetworkReply, QScopedPointerDeleteLater> reply(network_.get(request));
-    const HttpEndpoints::BodyLimit limit(*reply, maxFeedBytes);
-    co_await reply.data();
-
-    if (limit.exceeded()) {
+    // The feed's address is fixed in the build: a server that moves it is misconfigured, and
+    // reported as such.
+    auto fetching = HttpGet::fetch(network_, QNetworkRequest(feedUrl_), requestTimeoutMs, maxFeedBytes);
+    const HttpGet::Answer answer = co_await std::move(fetching);
+    if (answer.tooLarge) {
         co_return unreadableFeed();
     }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
+    if (!answer.status) {
         co_return failure(QStringLiteral("Could not reach the update server."));
     }
-    if (status.toInt() != 200) {
-        co_return failure(QStringLiteral("The update server gave no feed (HTTP %1).").arg(status.toInt()));
+    if (*answer.status != 200) {
+        co_return failure(QStringLiteral("The update server gave no feed (HTTP %1).").arg(*answer.status));
     }
     // A 200 whose body was cut short.
-    if (reply->error() != QNetworkReply::NoError) {
+    if (!answer.complete) {
         co_return unreadableFeed();
     }
-    const std::optional<std::vector<Appcast::Release>> releases = Appcast::releases(reply->readAll());
+    const std::optional<std::vector<Appcast::Release>> releases = Appcast::releases(answer.body);
     if (!releases) {
         co_return unreadableFeed();
     }
