@@ -52,24 +52,37 @@ const std::string smallCatalogue = "{" + catalogueEntry("anthropic/claude-sonnet
                                    ", " + catalogueEntry("openai/gpt-4o", "2.5e-6", "1e-5") +
                                    ", \"unpriced\": {\"mode\": \"embedding\"}}";
 
-// Every test gets fresh data and config folders and leaves the process-wide price tables and
-// the environment overrides as it found them: empty and unset.
+// Every test gets fresh data and config folders, and leaves the home folders, the
+// process-wide price tables and the environment overrides as it found them.
 class PricingConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        resetPricesAndOverrides();
         qputenv("HOME", QByteArray::fromStdString(home_.root().string()));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home_ / "data").string()));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home_ / "config").string()));
-        TearDown();
     }
     void TearDown() override {
+        resetPricesAndOverrides();
+        // The folders are removed with the test; a later test must not recreate them.
+        qputenv("HOME", savedHome_);
+        qputenv("XDG_DATA_HOME", savedData_);
+        qputenv("XDG_CONFIG_HOME", savedConfig_);
+    }
+
+    TempTree home_;
+
+private:
+    static void resetPricesAndOverrides() {
         ModelPricing::setUserOverrides({});
         ModelPricing::setRemoteRates({});
         qunsetenv(baseUrlVariable);
         qunsetenv(timeoutVariable);
     }
 
-    TempTree home_;
+    const QByteArray savedHome_ = qgetenv("HOME");
+    const QByteArray savedData_ = qgetenv("XDG_DATA_HOME");
+    const QByteArray savedConfig_ = qgetenv("XDG_CONFIG_HOME");
 };
 
 TEST_F(PricingConfigTest, FilesLiveInTheFernhollowDataFolder) {
