@@ -768,10 +768,11 @@ int soak(Run& run) {
         }
         lastTotal = now;
         // The writer never moves a file's time back, so a view with an earlier time for some
-        // file is an older scan landing after a newer one.
+        // file is an older scan landing after a newer one. A time of 0.0 is a file written
+        // within the last seconds, to be read again.
         for (const auto& [path, mtime] : store.fileMtimes()) {
             if (const auto before = lastTimes.find(path);
-                before != lastTimes.end() && mtime < before->second) {
+                before != lastTimes.end() && mtime != 0.0 && mtime < before->second) {
                 ++olderViews;
                 break;
             }

@@ -161,10 +161,14 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const FileTimes&
     for (const auto& run : prior.runs) {
         if (!rereadKeys.contains(*run.key)) {
             total += run.range.second - run.range.first;
+        } else {
+            result.recordsReread = true;
         }
     }
     for (const auto& flags : keep) {
-        total += static_cast<std::size_t>(std::count(flags.begin(), flags.end(), true));
+        const auto kept = static_cast<std::size_t>(std::count(flags.begin(), flags.end(), true));
+        total += kept;
+        result.recordsReread = result.recordsReread || kept > 0;
     }
     result.records.reserve(total);
     for (const auto& run : prior.runs) {

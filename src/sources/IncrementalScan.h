@@ -19,6 +19,9 @@ using FileTimes = std::unordered_map<std::string, double>;
 struct ScanResult {
     std::vector<UsageRecord> records; // every record of the source after the scan, in no set order
     FileTimes updatedMtimes;          // every log file found by this scan; 0.0 for one to read again
+    // Whether a file was read that held or now holds records; when not, `records` is the prior
+    // list as it was.
+    bool recordsReread = false;
 };
 
 // A log file found by a source's walk, with the names its records will carry.

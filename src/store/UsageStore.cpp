@@ -11,6 +11,7 @@
 #include "store/PersistenceStore.h"
 
 #include <QCoroFuture>
+#include <QFuture>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace fernhollow {
 namespace {
@@ -93,17 +95,28 @@ QCoro::Task<> UsageStore::refresh() {
         }
     }
 
-    if (scansRunning_++ == 0) {
-        progressTimer_.start();
+    // One scan at a time, each from the lists the one before it left. Two scans from the same
+    // lists would each apply without what the other read, and a log deleted in between would
+    // keep the older view of its records for good.
+    while (scanApplied_) {
+        const QFuture<void> applied = scanApplied_->future();
+        co_await applied;
+        if (!alive) {
+            co_return;
+        }
     }
-    const std::uint64_t pass = ++passesStarted_;
+    scanApplied_.emplace();
+    scanApplied_->start();
+    progressTimer_.start();
+    const std::uint64_t generation = listsGeneration_;
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
-    // A scan that found every file as it was hands back the prior list as it was, already in
-    // order; only a changed list needs sorting.
+    const FileTimes claudeKnown = fileMtimes_;
+    const FileTimes openClawKnown = openclawMtimes_;
+    // A scan that read no record hands back the prior list as it was, already in order.
     auto claudeScan = QtConcurrent::run(
         [root = options_.claudeProjectsRoot, known = fileMtimes_, prior = records_, progress]() mutable {
             auto result = CCUsageParser::parseChanged(root, known, std::move(prior), progress.get());
-            if (result.updatedMtimes != known) {
+            if (result.recordsReread) {
                 sortByTime(result.records);
             }
             return result;
@@ -112,35 +125,29 @@ QCoro::Task<> UsageStore::refresh() {
                                            prior = openclawRecords_, progress]() mutable {
         auto result = root ? OpenClawParser::parseChanged(*root, known, std::move(prior), progress.get())
                            : OpenClawParser::parseChanged(known, std::move(prior), progress.get());
-        if (result.updatedMtimes != known) {
+        if (result.recordsReread) {
             sortByTime(result.records);
         }
         return result;
     });
-    const FileTimes claudeKnown = fileMtimes_;
-    const FileTimes openClawKnown = openclawMtimes_;
     ScanResult claude = co_await claudeScan;
     ScanResult openClaw = co_await openClawScan;
     if (!alive) {
         co_return;
     }
-    if (--scansRunning_ == 0) {
-        progressTimer_.stop();
-        scanProgress_ = std::make_shared<ScanProgress>();
-        publishScanProgress();
-    }
+    progressTimer_.stop();
+    scanProgress_ = std::make_shared<ScanProgress>();
+    publishScanProgress();
 
-    // A pass that started before the one applied last read the logs earlier: applied now, it
-    // would bring older figures back, and a log deleted in between would keep them for good.
-    // An idle pass (no file changed, and no other pass applied meanwhile) leaves the lists and
-    // the cache as they are: a tray app makes such passes all day, over lists of millions of
-    // records. The figures are still recomputed, since "today" and "live" move with the clock.
+    // A forced rescan emptied the lists while this scan ran from the old ones: its result is
+    // not applied, and the rescan's own pass, waiting for this one, reads everything.
+    // An idle pass (no record read, no file come or gone) leaves the lists and the cache as
+    // they are: a tray app makes such passes all day, over lists of millions of records. The
+    // figures are still recomputed, since "today" and "live" move with the clock.
     bool cacheChanged = false;
-    if (pass > newestAppliedPass_) {
-        newestAppliedPass_ = pass;
-        const bool claudeChanged = claude.updatedMtimes != claudeKnown || fileMtimes_ != claudeKnown;
-        const bool openClawChanged =
-            openClaw.updatedMtimes != openClawKnown || openclawMtimes_ != openClawKnown;
+    if (generation == listsGeneration_) {
+        const bool claudeChanged = claude.recordsReread || claude.updatedMtimes != claudeKnown;
+        const bool openClawChanged = openClaw.recordsReread || openClaw.updatedMtimes != openClawKnown;
         cacheChanged = claudeChanged || !didSaveScan_;
         if (claudeChanged) {
             records_ = std::move(claude.records);
@@ -154,6 +161,7 @@ QCoro::Task<> UsageStore::refresh() {
         emit lastRefreshChanged();
         publishRecords();
     }
+    std::exchange(scanApplied_, std::nullopt)->finish();
 
     if (cacheChanged) {
         didSaveScan_ = true;
@@ -201,6 +209,7 @@ QCoro::Task<> UsageStore::refresh() {
 }
 
 QCoro::Task<> UsageStore::forceFullRescan() {
+    ++listsGeneration_;
     PersistenceStore::clear();
     records_.clear();
     openclawRecords_.clear();

@@ -9,6 +9,7 @@
 
 #include <QCoroTask>
 #include <QObject>
+#include <QPromise>
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
@@ -128,9 +129,10 @@ private:
 
     // Shared with the scanning threads, which may outlive a pass's interest in them.
     std::shared_ptr<ScanProgress> scanProgress_ = std::make_shared<ScanProgress>();
-    int scansRunning_ = 0;
-    std::uint64_t passesStarted_ = 0;
-    std::uint64_t newestAppliedPass_ = 0;
+    // Present while a scan runs; finished once its result is applied, or not.
+    std::optional<QPromise<void>> scanApplied_;
+    // Moved on by a forced rescan, so a scan started before it does not apply.
+    std::uint64_t listsGeneration_ = 0;
     int scanFilesRead_ = 0;
     int scanFilesToRead_ = 0;
     QTimer progressTimer_;

@@ -127,7 +127,9 @@ TEST_F(UsageStoreTest, ReadsBothLogSourcesSortedAndCachesTheClaudeCodePart) {
 }
 
 TEST_F(UsageStoreTest, AnIdlePassWritesNoCacheButMovesTheFiguresOn) {
-    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z"));
+    // Written a minute ago: a file written within the last seconds is read again.
+    TempTree::shiftMtime(tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z")),
+                         -std::chrono::minutes(1));
     {
         const auto store = makeStore();
         QCoro::waitFor(store->refresh());
@@ -320,11 +322,17 @@ TEST_F(UsageStoreTest, OverlappingPassesEachApplyAWholeResult) {
     EXPECT_TRUE(store->openaiError().has_value());
 }
 
-TEST_F(UsageStoreTest, APassThatFinishesAfterALaterOneLeavesTheLaterResult) {
-    // A write lease on an OpenClaw log holds the first pass's OpenClaw scan in open(), so the
-    // second pass, started later, finishes first. The lease's break signal is ours to ignore,
-    // and the pool needs a thread beyond the held one.
+TEST_F(UsageStoreTest, APassStartedDuringAScanScansAfterItFromItsResult) {
     const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    TempTree::shiftMtime(log, -std::chrono::minutes(1));
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    ASSERT_EQ(store->records().size(), 1u);
+
+    // A write lease on a new OpenClaw log holds the first pass's OpenClaw scan in open(). The
+    // lease's break signal is ours to ignore, and the pool needs a thread beyond the held one.
+    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
+    TempTree::shiftMtime(log, std::chrono::seconds(30));
     const auto held = tree.write("openclaw/main/sessions/t.jsonl", "");
     const int lease = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(lease, 0);
@@ -333,25 +341,46 @@ TEST_F(UsageStoreTest, APassThatFinishesAfterALaterOneLeavesTheLaterResult) {
     QThreadPool& pool = *QThreadPool::globalInstance();
     const int previousThreads = pool.maxThreadCount();
     pool.setMaxThreadCount(std::max(previousThreads, 3));
-    const auto store = makeStore();
 
     auto first = store->refresh();
-    // Its Claude Code scan has read the log, and its OpenClaw scan waits for the lease.
+    // Its Claude Code scan has read both replies, and its OpenClaw scan waits for the lease.
     EXPECT_TRUE(QTest::qWaitFor([&] { return ::fcntl(lease, F_GETLEASE) != F_WRLCK; }));
     EXPECT_TRUE(QTest::qWaitFor([&] { return store->scanFilesRead() >= 1; }));
-    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
-    test::TempTree::shiftMtime(log, std::chrono::seconds(5));
-    std::filesystem::remove(held);
-    QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->records().size(), 2u);
-
+    // The log goes while the first scan runs. A second scan from the lists the first started
+    // with would keep only "a" for the gone log; it must start from the first one's result.
+    std::filesystem::remove(log);
+    auto second = store->refresh();
+    QTest::qWait(50);
     ::fcntl(lease, F_SETLEASE, F_UNLCK);
     ::close(lease);
     QCoro::waitFor(std::move(first));
-    EXPECT_EQ(store->records().size(), 2u);
+    QCoro::waitFor(std::move(second));
+    ASSERT_EQ(store->records().size(), 2u);
+    EXPECT_EQ(store->records()[1].messageId, "b");
+    EXPECT_FALSE(store->fileMtimes().contains(log.string()));
     EXPECT_FALSE(store->isRefreshing());
     pool.setMaxThreadCount(previousThreads);
     std::signal(SIGIO, previousSigio);
+}
+
+TEST_F(UsageStoreTest, AForcedRescanDuringAScanReadsEverythingAfterIt) {
+    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    TempTree::shiftMtime(log, -std::chrono::minutes(1));
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    // A pass with something new to apply is scanning when the rescan comes.
+    TempTree::shiftMtime(tree.write("claude/p/t.jsonl", reply("x", 1000, "2026-03-10T09:01:00Z")),
+                         -std::chrono::minutes(1));
+    auto scanning = store->refresh();
+    // Rewritten behind its time: only a scan that reads everything sees "b".
+    const auto written = std::filesystem::last_write_time(log);
+    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
+    std::filesystem::last_write_time(log, written);
+    auto rescan = store->forceFullRescan();
+    EXPECT_TRUE(store->records().empty());
+    QCoro::waitFor(std::move(scanning));
+    QCoro::waitFor(std::move(rescan));
+    EXPECT_EQ(store->records().size(), 3u);
 }
 
 TEST_F(UsageStoreTest, RefreshesOnItsOwnOnceCreated) {
