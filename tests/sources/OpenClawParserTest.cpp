@@ -1,11 +1,11 @@
 #include "sources/OpenClawParser.h"
 
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <map>
 
 namespace fernhollow {
@@ -159,15 +159,12 @@ TEST(OpenClawScan, WithoutAnAgentsFolderReturnsTheInputs) {
     EXPECT_EQ(missing.records, prior);
     EXPECT_EQ(missing.updatedMtimes, known);
 
-    const char* home = std::getenv("HOME");
-    const std::string savedHome = home != nullptr ? home : "";
-    ::setenv("HOME", tree.root().c_str(), 1);
+    const test::WithEnv home("HOME", tree.root().string());
     EXPECT_FALSE(OpenClawParser::isInstalled());
     EXPECT_EQ(OpenClawParser::parseChanged(known, prior).records, prior);
     tree.write(".openclaw/agents/main/sessions/s.jsonl", assistant("e1", R"({"input":1})"));
     EXPECT_TRUE(OpenClawParser::isInstalled());
     EXPECT_EQ(OpenClawParser::parseChanged({}, {}).records.size(), 1u);
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 } // namespace
