@@ -297,38 +297,46 @@ TEST(ClaudeLogFile, SkipsLinesThatAreNotJsonObjectsAndReadsNothingFromAMissingFi
     EXPECT_TRUE(CCUsageParser::parseFile(tree / "proj/missing.jsonl", tree.root()).empty());
 }
 
-TEST(ClaudeLogWalk, NamesProjectsAndSessionsFromTheLocation) {
+// Each log is named by where it lies; hidden files and folders and other extensions are not read.
+TEST(ClaudeLogWalk, NamesProjectsAndSessionsFromTheLocationAndReadsOnlyVisibleLogs) {
+    struct Case {
+        const char* file;
+        const char* project; // null: not read
+        const char* session;
+    };
+    const Case cases[] = {
+        {"-home-dev-alpha/s1.jsonl", "-home-dev-alpha", "s1"},
+        {"-home-dev-alpha/s1/subagents/agent-7.jsonl", "-home-dev-alpha", "agent-7"},
+        {"top.jsonl", "top.jsonl", "top"},
+        {"-home-dev-beta/x.y.jsonl", "-home-dev-beta", "x.y"},
+        {"p/visible.jsonl", "p", "visible"},
+        {"p/.hidden.jsonl", nullptr, nullptr},
+        {"p/.cache/in-hidden.jsonl", nullptr, nullptr},
+        {".hidden-project/s.jsonl", nullptr, nullptr},
+        {"p/upper.JSONL", nullptr, nullptr},
+        {"p/plain.json", nullptr, nullptr},
+        {"p/s.jsonl.bak", nullptr, nullptr},
+    };
     TempTree tree;
-    tree.write("-home-dev-alpha/s1.jsonl", Line{.id = "a"}.json());
-    tree.write("-home-dev-alpha/s1/subagents/agent-7.jsonl", Line{.id = "b"}.json());
-    tree.write("top.jsonl", Line{.id = "c"}.json());
-    tree.write("-home-dev-beta/x.y.jsonl", Line{.id = "d"}.json());
+    for (const Case& log : cases) {
+        tree.write(log.file, Line{.id = log.file}.json());
+    }
     const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-    ASSERT_EQ(result.records.size(), 4u);
-    EXPECT_EQ(findMessage(result.records, "a")->projectPath, "-home-dev-alpha");
-    EXPECT_EQ(findMessage(result.records, "b")->projectPath, "-home-dev-alpha");
-    EXPECT_EQ(findMessage(result.records, "b")->sessionId, "agent-7");
-    EXPECT_EQ(findMessage(result.records, "c")->projectPath, "top.jsonl");
-    EXPECT_EQ(findMessage(result.records, "c")->sessionId, "top");
-    EXPECT_EQ(findMessage(result.records, "d")->sessionId, "x.y");
-    EXPECT_EQ(result.updatedMtimes.size(), 4u);
-    EXPECT_TRUE(
-        result.updatedMtimes.contains((tree / "-home-dev-alpha/s1/subagents/agent-7.jsonl").string()));
-}
-
-TEST(ClaudeLogWalk, ReadsOnlyVisibleFilesWithTheExactExtension) {
-    TempTree tree;
-    tree.write("p/.hidden.jsonl", Line{.id = "hidden-file"}.json());
-    tree.write("p/.cache/in-hidden.jsonl", Line{.id = "hidden-folder"}.json());
-    tree.write(".hidden-project/s.jsonl", Line{.id = "hidden-project"}.json());
-    tree.write("p/upper.JSONL", Line{.id = "upper"}.json());
-    tree.write("p/plain.json", Line{.id = "json"}.json());
-    tree.write("p/s.jsonl.bak", Line{.id = "bak"}.json());
-    tree.write("p/visible.jsonl", Line{.id = "visible"}.json());
-    const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-    ASSERT_EQ(result.records.size(), 1u);
-    EXPECT_EQ(result.records[0].messageId, "visible");
-    EXPECT_EQ(result.updatedMtimes.size(), 1u);
+    std::size_t read = 0;
+    for (const auto& [file, project, session] : cases) {
+        const UsageRecord* record = findMessage(result.records, file);
+        EXPECT_EQ(result.updatedMtimes.contains((tree / file).string()), project != nullptr) << file;
+        if (project == nullptr) {
+            EXPECT_EQ(record, nullptr) << file;
+            continue;
+        }
+        ++read;
+        ASSERT_NE(record, nullptr) << file;
+        EXPECT_EQ(record->projectPath, project) << file;
+        EXPECT_EQ(record->sessionId, session) << file;
+    }
+    EXPECT_EQ(result.records.size(), read);
+    EXPECT_EQ(result.updatedMtimes.size(), read);
 }
 
 TEST(ClaudeLogWalk, FollowsLinkedFoldersButEndsALinkLoop) {
