@@ -191,21 +191,6 @@ protected:
     }
 };
 
-TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsage) {
-    const test::LocalHttpServer server({.body =
-                                            R"({"object":"page","data":[{"start_time":1730419200,"results":[)"
-                                            R"({"model":"gpt-4o","input_tokens":1000000,"output_tokens":0,)"
-                                            R"("input_cached_tokens":0}]}],"has_more":false})"});
-    const CommandRun run = report(server);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find(R"({"model":"gpt-4o","inputTokens":1000000,)"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(R"({"date":"2024-11-01",)"), std::string::npos) << run.out;
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer ") + key);
-    EXPECT_EQ(run.out.find(key), std::string::npos);
-    EXPECT_EQ(run.err.find(key), std::string::npos);
-}
-
 TEST_F(ReportWithOpenAIKey, AMomentBeyondAnyCalendarHasNoDay) {
     const test::LocalHttpServer server({.body =
                                             R"({"object":"page","data":[{"start_time":9223372036854775807,)"
@@ -255,16 +240,19 @@ bool containsAny(std::string_view bytes, const std::vector<std::string>& forms) 
     });
 }
 
-// The key comes from the Secret Service, never from the command line or the environment, and
-// goes to the server alone: no process shows it while the run lasts, and no file the run wrote
-// and neither output holds it.
-TEST_F(ReportWithOpenAIKey, TheKeyReachesTheServerAndNothingElse) {
+// The organisation's usage is added to the report. The key comes from the Secret Service,
+// never from the command line or the environment, and goes to the server alone: no process
+// shows it while the run lasts, and no file the run wrote and neither output holds it.
+TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsageWithTheKeySentToTheServerAlone) {
     const std::vector<std::string> forms = formsOf(key);
     for (const QByteArray before : {"", "B", "Be"}) {
         ASSERT_TRUE(
             containsAny((before + key + "r").toBase64(QByteArray::Base64UrlEncoding).toStdString(), forms));
     }
-    const test::LocalHttpServer server({.body = R"({"data":[]})"});
+    const test::LocalHttpServer server({.body =
+                                            R"({"object":"page","data":[{"start_time":1730419200,"results":[)"
+                                            R"({"model":"gpt-4o","input_tokens":1000000,"output_tokens":0,)"
+                                            R"("input_cached_tokens":0}]}],"has_more":false})"});
     bool sawTheProgram = false;
     std::vector<std::string> seenIn;
     QTimer watch;
@@ -286,6 +274,8 @@ TEST_F(ReportWithOpenAIKey, TheKeyReachesTheServerAndNothingElse) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer ") + key);
+    EXPECT_NE(run.out.find(R"({"model":"gpt-4o","inputTokens":1000000,)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"({"date":"2024-11-01",)"), std::string::npos) << run.out;
     EXPECT_TRUE(sawTheProgram);
     EXPECT_EQ(seenIn, std::vector<std::string>{});
     EXPECT_FALSE(containsAny(run.out, forms));

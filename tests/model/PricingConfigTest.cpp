@@ -4,6 +4,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/RatePrinter.h"
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
@@ -52,47 +53,25 @@ const std::string smallCatalogue = "{" + catalogueEntry("anthropic/claude-sonnet
                                    ", " + catalogueEntry("openai/gpt-4o", "2.5e-6", "1e-5") +
                                    ", \"unpriced\": {\"mode\": \"embedding\"}}";
 
-// Every test gets fresh data and config folders, and leaves the home folders, the
-// process-wide price tables and the environment overrides as it found them.
+// Every test gets fresh home folders, which a later test must not recreate once they are
+// gone, and leaves the process-wide price tables and the environment overrides as it found them.
 class PricingConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetPricesAndOverrides();
-        qputenv("HOME", QByteArray::fromStdString(home_.root().string()));
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home_ / "data").string()));
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home_ / "config").string()));
-    }
+    void SetUp() override { TearDown(); }
     void TearDown() override {
-        resetPricesAndOverrides();
-        // The folders are removed with the test; a later test must not recreate them.
-        qputenv("HOME", savedHome_);
-        qputenv("XDG_DATA_HOME", savedData_);
-        qputenv("XDG_CONFIG_HOME", savedConfig_);
-    }
-
-    TempTree home_;
-
-private:
-    static void resetPricesAndOverrides() {
         ModelPricing::setUserOverrides({});
         ModelPricing::setRemoteRates({});
         qunsetenv(baseUrlVariable);
         qunsetenv(timeoutVariable);
     }
 
-    const QByteArray savedHome_ = qgetenv("HOME");
-    const QByteArray savedData_ = qgetenv("XDG_DATA_HOME");
-    const QByteArray savedConfig_ = qgetenv("XDG_CONFIG_HOME");
-};
+    TempTree home_;
 
-TEST_F(PricingConfigTest, FilesLiveInTheFernhollowDataFolder) {
-    const auto folder = home_ / "data" / "Fernhollow";
-    EXPECT_EQ(PricingConfig::dir(), folder);
-    EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_EQ(PricingConfig::overridesURL(), folder / "pricing_overrides.json");
-    EXPECT_EQ(PricingConfig::exampleURL(), folder / "pricing_overrides.example.json");
-    EXPECT_EQ(PricingConfig::remoteCacheURL(), folder / "pricing_remote_cache.json");
-}
+private:
+    const test::WithEnv homeVariable_{"HOME", home_.root().string()};
+    const test::WithEnv dataVariable_{"XDG_DATA_HOME", (home_ / "data").string()};
+    const test::WithEnv configVariable_{"XDG_CONFIG_HOME", (home_ / "config").string()};
+};
 
 // Each load replaces the table in force and writes the example file when it is missing, but
 // never over one the user may have edited.

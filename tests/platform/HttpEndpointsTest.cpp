@@ -5,6 +5,7 @@
 #include "sources/OpenAIUsageClient.h"
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 
 #include <QCoroNetworkReply>
 #include <QCoroTask>
@@ -98,12 +99,7 @@ TEST(HttpEndpoints, PlainHttpGoesOnlyToALoopbackHost) {
 // catalogue's cache lands there. The process-wide price table is left empty.
 class ClientsAgainst : public ::testing::Test {
 protected:
-    void SetUp() override {
-        savedDataHome_ = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home_ / "data").string()));
-    }
     void TearDown() override {
-        qputenv("XDG_DATA_HOME", savedDataHome_);
         for (const Client& client : clients()) {
             qunsetenv(client.baseUrlVariable);
         }
@@ -116,7 +112,7 @@ protected:
     }
 
     test::TempTree home_;
-    QByteArray savedDataHome_;
+    const test::WithEnv dataHome_{"XDG_DATA_HOME", (home_ / "data").string()};
     QNetworkAccessManager network_;
 };
 

@@ -4,6 +4,7 @@
 #include "settings/JsonPreferencesFile.h"
 #include "support/FileModes.h"
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 
 #include "support/ManualClock.h"
 #include "support/MemoryPreferences.h"
@@ -12,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -192,11 +192,10 @@ TEST(PreferencesFile, MovesADamagedFileAsideBeforeTheFirstWrite) {
 // Whatever the umask, the preferences file and every folder made on the way to it are their
 // owner's alone.
 TEST(PreferencesFile, IsOwnerOnlyWhateverTheUmask) {
-    const std::string configHome = std::getenv("XDG_CONFIG_HOME");
     for (const mode_t mask : {0000, 0277}) {
         SCOPED_TRACE(mask);
         const test::TempTree home;
-        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        const test::WithEnv configHome("XDG_CONFIG_HOME", (home / "config").string());
         {
             const test::WithUmask umask(mask);
             JsonPreferencesFile file(JsonPreferencesFile::defaultPath());
@@ -205,12 +204,6 @@ TEST(PreferencesFile, IsOwnerOnlyWhateverTheUmask) {
         EXPECT_TRUE(std::filesystem::exists(home / "config/Fernhollow/preferences.json"));
         EXPECT_EQ(test::notOwnerOnly(home / "config"), std::vector<std::string>{});
     }
-    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-}
-
-TEST(PreferencesFile, LivesInTheUsersConfigurationFolder) {
-    EXPECT_EQ(JsonPreferencesFile::defaultPath(),
-              std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "Fernhollow" / "preferences.json");
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fernhollow {
 namespace {
@@ -212,19 +210,15 @@ TEST(ClaudeLogFile, CollapsesStreamedCopiesToTheLargestAtTheFirstPosition) {
     EXPECT_EQ(records[0].outputTokens, 850);
     EXPECT_DOUBLE_EQ(records[0].timestamp, 1762336809.0);
     EXPECT_EQ(records[1].messageId, "other");
-}
 
-TEST(ClaudeLogFile, TakesTheLaterCopyWhenStreamedCopiesTie) {
-    TempTree tree;
-    const auto records =
+    // Copies that tie: the later one wins.
+    const auto tied =
         parseOne(tree, Line{.id = "reply", .model = "first", .input = 5, .output = 5}.json() +
                            Line{.id = "reply", .model = "second", .input = 8, .output = 2}.json());
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].model, "second");
-}
+    ASSERT_EQ(tied.size(), 1u);
+    EXPECT_EQ(tied[0].model, "second");
 
-TEST(ClaudeLogFile, NeverCollapsesLinesWithoutAMessageId) {
-    TempTree tree;
+    // Without a message id nothing is a copy.
     const std::string line = R"({"message":{"usage":{"input_tokens":3}}})"
                              "\n";
     EXPECT_EQ(parseOne(tree, line + line + line).size(), 3u);
@@ -293,52 +287,56 @@ TEST(ClaudeLogFile, SplitsLinesAtLfCrAndCrLfOnly) {
                                    "c");
 }
 
-TEST(ClaudeLogFile, SkipsLinesThatAreNotJsonObjects) {
+TEST(ClaudeLogFile, SkipsLinesThatAreNotJsonObjectsAndReadsNothingFromAMissingFile) {
     TempTree tree;
     const auto records =
         parseOne(tree, "[1,2]\n42\nnot json\n{\"message\":{\"usage\":{\"input_tokens\":1}}} trailing\n" +
                            Line{.id = "ok"}.json());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].messageId, "ok");
-}
-
-TEST(ClaudeLogFile, ReadsNothingFromAMissingFile) {
-    TempTree tree;
     EXPECT_TRUE(CCUsageParser::parseFile(tree / "proj/missing.jsonl", tree.root()).empty());
 }
 
-TEST(ClaudeLogWalk, NamesProjectsAndSessionsFromTheLocation) {
+// Each log is named by where it lies; hidden files and folders and other extensions are not read.
+TEST(ClaudeLogWalk, NamesProjectsAndSessionsFromTheLocationAndReadsOnlyVisibleLogs) {
+    struct Case {
+        const char* file;
+        const char* project; // null: not read
+        const char* session;
+    };
+    const Case cases[] = {
+        {"-home-dev-alpha/s1.jsonl", "-home-dev-alpha", "s1"},
+        {"-home-dev-alpha/s1/subagents/agent-7.jsonl", "-home-dev-alpha", "agent-7"},
+        {"top.jsonl", "top.jsonl", "top"},
+        {"-home-dev-beta/x.y.jsonl", "-home-dev-beta", "x.y"},
+        {"p/visible.jsonl", "p", "visible"},
+        {"p/.hidden.jsonl", nullptr, nullptr},
+        {"p/.cache/in-hidden.jsonl", nullptr, nullptr},
+        {".hidden-project/s.jsonl", nullptr, nullptr},
+        {"p/upper.JSONL", nullptr, nullptr},
+        {"p/plain.json", nullptr, nullptr},
+        {"p/s.jsonl.bak", nullptr, nullptr},
+    };
     TempTree tree;
-    tree.write("-home-dev-alpha/s1.jsonl", Line{.id = "a"}.json());
-    tree.write("-home-dev-alpha/s1/subagents/agent-7.jsonl", Line{.id = "b"}.json());
-    tree.write("top.jsonl", Line{.id = "c"}.json());
-    tree.write("-home-dev-beta/x.y.jsonl", Line{.id = "d"}.json());
+    for (const Case& log : cases) {
+        tree.write(log.file, Line{.id = log.file}.json());
+    }
     const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-    ASSERT_EQ(result.records.size(), 4u);
-    EXPECT_EQ(findMessage(result.records, "a")->projectPath, "-home-dev-alpha");
-    EXPECT_EQ(findMessage(result.records, "b")->projectPath, "-home-dev-alpha");
-    EXPECT_EQ(findMessage(result.records, "b")->sessionId, "agent-7");
-    EXPECT_EQ(findMessage(result.records, "c")->projectPath, "top.jsonl");
-    EXPECT_EQ(findMessage(result.records, "c")->sessionId, "top");
-    EXPECT_EQ(findMessage(result.records, "d")->sessionId, "x.y");
-    EXPECT_EQ(result.updatedMtimes.size(), 4u);
-    EXPECT_TRUE(
-        result.updatedMtimes.contains((tree / "-home-dev-alpha/s1/subagents/agent-7.jsonl").string()));
-}
-
-TEST(ClaudeLogWalk, ReadsOnlyVisibleFilesWithTheExactExtension) {
-    TempTree tree;
-    tree.write("p/.hidden.jsonl", Line{.id = "hidden-file"}.json());
-    tree.write("p/.cache/in-hidden.jsonl", Line{.id = "hidden-folder"}.json());
-    tree.write(".hidden-project/s.jsonl", Line{.id = "hidden-project"}.json());
-    tree.write("p/upper.JSONL", Line{.id = "upper"}.json());
-    tree.write("p/plain.json", Line{.id = "json"}.json());
-    tree.write("p/s.jsonl.bak", Line{.id = "bak"}.json());
-    tree.write("p/visible.jsonl", Line{.id = "visible"}.json());
-    const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-    ASSERT_EQ(result.records.size(), 1u);
-    EXPECT_EQ(result.records[0].messageId, "visible");
-    EXPECT_EQ(result.updatedMtimes.size(), 1u);
+    std::size_t read = 0;
+    for (const auto& [file, project, session] : cases) {
+        const UsageRecord* record = findMessage(result.records, file);
+        EXPECT_EQ(result.updatedMtimes.contains((tree / file).string()), project != nullptr) << file;
+        if (project == nullptr) {
+            EXPECT_EQ(record, nullptr) << file;
+            continue;
+        }
+        ++read;
+        ASSERT_NE(record, nullptr) << file;
+        EXPECT_EQ(record->projectPath, project) << file;
+        EXPECT_EQ(record->sessionId, session) << file;
+    }
+    EXPECT_EQ(result.records.size(), read);
+    EXPECT_EQ(result.updatedMtimes.size(), read);
 }
 
 TEST(ClaudeLogWalk, FollowsLinkedFoldersButEndsALinkLoop) {
@@ -350,15 +348,6 @@ TEST(ClaudeLogWalk, FollowsLinkedFoldersButEndsALinkLoop) {
     const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
     EXPECT_EQ(result.records.size(), 2u);
     EXPECT_EQ(outputByMessage(result.records), (std::map<std::string, std::int64_t>{{"a", 20}, {"b", 20}}));
-}
-
-TEST(ClaudeLogWalk, NamesFromNonUtf8FileNamesBecomeValidText) {
-    TempTree tree;
-    tree.write("proj\xFF/sess\xFE.jsonl", Line{.id = "a"}.json());
-    const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-    ASSERT_EQ(result.records.size(), 1u);
-    EXPECT_EQ(result.records[0].projectPath, "proj\xEF\xBF\xBD");
-    EXPECT_EQ(result.records[0].sessionId, "sess\xEF\xBF\xBD");
 }
 
 TEST(ClaudeLogWalk, ARootThatCannotBeListedReturnsTheInputsUnchanged) {
@@ -404,15 +393,21 @@ TEST(ClaudeScan, AResumedSessionRepeatingEarlierRepliesAddsOnlyItsNewOnes) {
     EXPECT_EQ(findMessage(result.records, "r1")->sessionId, "1-first");
 }
 
+// Different content behind the same modification time: only a read would show it, also in a
+// file that gave no records.
 TEST(ClaudeScan, ASecondScanOfAnUnchangedTreeReadsNothing) {
     TempTree tree;
-    const auto file = tree.write("p/s.jsonl", Line{.id = "a"}.json() + Line{.id = "b"}.json());
-    TempTree::shiftMtime(file, -60s); // settled: a file written moments before a scan is read again
+    const auto counted = tree.write("p/s.jsonl", Line{.id = "a"}.json() + Line{.id = "b"}.json());
+    const auto empty = tree.write("p/t.jsonl", userLine());
+    for (const auto& file : {counted, empty}) {
+        TempTree::shiftMtime(file, -60s); // settled: a file written moments before a scan is read again
+    }
     const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
-    // Different content behind the same modification time: a read would show it.
-    const auto mtime = std::filesystem::last_write_time(file);
-    tree.write("p/s.jsonl", Line{.id = "c"}.json());
-    std::filesystem::last_write_time(file, mtime);
+    ASSERT_EQ(first.records.size(), 2u);
+    for (const char* relative : {"p/s.jsonl", "p/t.jsonl"}) {
+        const auto mtime = std::filesystem::last_write_time(tree / relative);
+        std::filesystem::last_write_time(tree.write(relative, Line{.id = "hidden"}.json()), mtime);
+    }
     const auto second = CCUsageParser::parseChanged(tree.root(), first.updatedMtimes, first.records);
     EXPECT_EQ(second.records, first.records);
     EXPECT_EQ(second.updatedMtimes, first.updatedMtimes);
@@ -469,62 +464,6 @@ TEST(ClaudeScan, AFileThatBecameUnusableLosesItsRecords) {
     const auto second = CCUsageParser::parseChanged(tree.root(), first.updatedMtimes, first.records);
     EXPECT_TRUE(second.records.empty());
     EXPECT_TRUE(second.updatedMtimes.contains(file.string()));
-}
-
-// Root reads files whatever their permissions, so as root the scan runs in a child
-// process that has given up its privileges. Returns {records, timed paths}.
-std::pair<std::size_t, std::size_t> scanWithoutPrivileges(const TempTree& tree) {
-    if (::geteuid() != 0) {
-        const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-        return {result.records.size(), result.updatedMtimes.size()};
-    }
-    std::filesystem::permissions(tree.root(), std::filesystem::perms::owner_all |
-                                                  std::filesystem::perms::others_read |
-                                                  std::filesystem::perms::others_exec);
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        return {~0u, ~0u};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::size_t counts[2] = {~0u, ~0u};
-        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
-            const auto result = CCUsageParser::parseChanged(tree.root(), {}, {});
-            counts[0] = result.records.size();
-            counts[1] = result.updatedMtimes.size();
-        }
-        const bool written = ::write(pipeEnds[1], counts, sizeof counts) == sizeof counts;
-        ::_exit(written ? 0 : 1);
-    }
-    std::size_t counts[2] = {~0u, ~0u};
-    const bool read = ::read(pipeEnds[0], counts, sizeof counts) == sizeof counts;
-    ::waitpid(child, nullptr, 0);
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
-    return read ? std::pair{counts[0], counts[1]} : std::pair<std::size_t, std::size_t>{~0u, ~0u};
-}
-
-TEST(ClaudeScan, AnUnreadableFileYieldsNothingButIsTimed) {
-    TempTree tree;
-    const auto locked = tree.write("p/locked.jsonl", Line{.id = "a"}.json());
-    tree.write("p/open.jsonl", Line{.id = "b"}.json());
-    std::filesystem::permissions(tree / "p", std::filesystem::perms::all);
-    std::filesystem::permissions(tree / "p/open.jsonl", std::filesystem::perms::all);
-    std::filesystem::permissions(locked, std::filesystem::perms::none);
-    EXPECT_EQ(scanWithoutPrivileges(tree), (std::pair<std::size_t, std::size_t>{1, 2}));
-}
-
-TEST(ClaudeScan, AnIdleScanOpensNoFileEvenWhereAFileGaveNoRecords) {
-    TempTree tree;
-    const auto file = tree.write("p/s.jsonl", userLine());
-    TempTree::shiftMtime(file, -60s);
-    const auto first = CCUsageParser::parseChanged(tree.root(), {}, {});
-    EXPECT_TRUE(first.records.empty());
-    const auto mtime = std::filesystem::last_write_time(file);
-    tree.write("p/s.jsonl", Line{.id = "hidden"}.json());
-    std::filesystem::last_write_time(file, mtime);
-    const auto second = CCUsageParser::parseChanged(tree.root(), first.updatedMtimes, first.records);
-    EXPECT_TRUE(second.records.empty());
 }
 
 TEST(ClaudeScan, CopiesCountedElsewhereCountOnceTheirFirstCopyIsGone) {

@@ -40,29 +40,20 @@ protected:
     void TearDown() override { QCoro::waitFor(Keychain::remove(account)); }
 };
 
-TEST_F(KeychainTest, StoresTheSecretInTheSecretService) {
-    ASSERT_TRUE(QCoro::waitFor(Keychain::set(QStringLiteral("sk-admin-first"), account)));
-    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), QStringLiteral("sk-admin-first"));
-    EXPECT_EQ(lookUpWithSecretTool(account), "sk-admin-first");
-}
-
-TEST_F(KeychainTest, ReplacesAnEarlierSecret) {
-    ASSERT_TRUE(QCoro::waitFor(Keychain::set(QStringLiteral("sk-admin-first"), account)));
-    ASSERT_TRUE(QCoro::waitFor(Keychain::set(QStringLiteral("sk-admin-second"), account)));
-    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), QStringLiteral("sk-admin-second"));
-    EXPECT_EQ(lookUpWithSecretTool(account), "sk-admin-second");
+TEST_F(KeychainTest, StoresReplacesAndForgetsTheSecretInTheSecretService) {
+    for (const QString& secret : {QStringLiteral("sk-admin-first"), QStringLiteral("sk-admin-second")}) {
+        ASSERT_TRUE(QCoro::waitFor(Keychain::set(secret, account)));
+        EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), secret);
+        EXPECT_EQ(lookUpWithSecretTool(account), secret.toStdString());
+    }
+    EXPECT_TRUE(QCoro::waitFor(Keychain::remove(account)));
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), std::nullopt);
+    EXPECT_EQ(lookUpWithSecretTool(account), std::nullopt);
 }
 
 TEST_F(KeychainTest, TellsAMissingSecretApart) {
     EXPECT_EQ(QCoro::waitFor(Keychain::get(QStringLiteral("never.stored"))), std::nullopt);
     EXPECT_TRUE(QCoro::waitFor(Keychain::remove(QStringLiteral("never.stored"))));
-}
-
-TEST_F(KeychainTest, ForgetsARemovedSecret) {
-    ASSERT_TRUE(QCoro::waitFor(Keychain::set(QStringLiteral("sk-admin"), account)));
-    EXPECT_TRUE(QCoro::waitFor(Keychain::remove(account)));
-    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), std::nullopt);
-    EXPECT_EQ(lookUpWithSecretTool(account), std::nullopt);
 }
 
 TEST_F(KeychainTest, KeepsAccountsApartAndTextWhole) {

@@ -1,6 +1,7 @@
 #include "sources/OpenAIUsageClient.h"
 
 #include "support/LocalHttpServer.h"
+#include "support/ManualClock.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
@@ -29,11 +30,6 @@ constexpr auto adminKey = "sk-admin-7Kq2xWv9PzLm4RtY";
 // 2024-11-20T12:00:00-05:00, a few weeks after New York left summer time.
 constexpr double novemberNoon = 1732122000.0;
 
-struct ManualClock : Clock {
-    double at = 0.0;
-    double now() const override { return at; }
-};
-
 // Two days of usage as the API answers them, with more pages on offer.
 const QByteArray twoDays =
     R"({"object":"page","data":[{"object":"bucket","start_time":1730419200,"end_time":1730505600,"results":[)"
@@ -60,7 +56,7 @@ protected:
 
     QCoro::Task<FetchResult> start(int days = 30, std::string key = adminKey, double now = novemberNoon,
                                    const QTimeZone& zone = QTimeZone::utc()) {
-        clock_.at = now;
+        clock_.seconds = now;
         return OpenAIUsageClient::fetchRecent(network_, days, std::move(key), clock_, zone);
     }
 
@@ -73,7 +69,7 @@ protected:
     }
 
     QNetworkAccessManager network_;
-    ManualClock clock_;
+    test::ManualClock clock_;
     std::unique_ptr<LocalHttpServer> server_;
 };
 

@@ -1,11 +1,11 @@
 #include "sources/OpenClawParser.h"
 
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <map>
 
 namespace fernhollow {
@@ -70,6 +70,7 @@ TEST(OpenClawLine, CountsOnlyAssistantMessagesWithUsage) {
     EXPECT_EQ(records[0].messageId, "");
 }
 
+// Without an id of its own a message takes the line's response id, else its event's.
 TEST(OpenClawLine, FallsBackForModelIdAndTime) {
     TempTree tree;
     const auto records = parseOne(
@@ -77,27 +78,21 @@ TEST(OpenClawLine, FallsBackForModelIdAndTime) {
         R"({"modelId":"line-model","responseId":"resp_1","message":{"role":"assistant","timestamp":"2026-01-05T10:00:00Z","usage":{"input":1}}})"
         "\n"
         R"({"modelId":"line-model","responseId":"resp_2","message":{"role":"assistant","model":"own","id":"msg_2","usage":{"input":1}},"timestamp":"2026-01-05T11:00:00+01:00"})"
-        "\n");
-    ASSERT_EQ(records.size(), 2u);
+        "\n" +
+            assistant("e1", R"({"input":1})") +
+            assistant("e1", R"({"input":1})", "", "2026-01-05T10:05:00Z") +
+            R"({"type":"message","message":{"role":"assistant","usage":{"input":1}}})"
+            "\n");
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[0].model, "line-model");
     EXPECT_EQ(records[0].messageId, "resp_1");
     EXPECT_DOUBLE_EQ(records[0].timestamp, 1767607200.0);
     EXPECT_EQ(records[1].model, "own");
     EXPECT_EQ(records[1].messageId, "msg_2");
     EXPECT_DOUBLE_EQ(records[1].timestamp, 1767607200.0);
-}
-
-TEST(OpenClawLine, GivesMessagesWithoutIdsTheirEventAsIdentity) {
-    TempTree tree;
-    const auto records =
-        parseOne(tree, assistant("e1", R"({"input":1})") +
-                           assistant("e1", R"({"input":1})", "", "2026-01-05T10:05:00Z") +
-                           R"({"type":"message","message":{"role":"assistant","usage":{"input":1}}})"
-                           "\n");
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].messageId, "event:e1@2026-01-05T10:00:00.000Z");
-    EXPECT_EQ(records[1].messageId, "event:e1@2026-01-05T10:05:00Z");
-    EXPECT_EQ(records[2].messageId, "");
+    EXPECT_EQ(records[2].messageId, "event:e1@2026-01-05T10:00:00.000Z");
+    EXPECT_EQ(records[3].messageId, "event:e1@2026-01-05T10:05:00Z");
+    EXPECT_EQ(records[4].messageId, "");
 }
 
 TEST(OpenClawScan, CountsACheckpointCopyOnceUnderItsSession) {
@@ -159,15 +154,12 @@ TEST(OpenClawScan, WithoutAnAgentsFolderReturnsTheInputs) {
     EXPECT_EQ(missing.records, prior);
     EXPECT_EQ(missing.updatedMtimes, known);
 
-    const char* home = std::getenv("HOME");
-    const std::string savedHome = home != nullptr ? home : "";
-    ::setenv("HOME", tree.root().c_str(), 1);
+    const test::WithEnv home("HOME", tree.root().string());
     EXPECT_FALSE(OpenClawParser::isInstalled());
     EXPECT_EQ(OpenClawParser::parseChanged(known, prior).records, prior);
     tree.write(".openclaw/agents/main/sessions/s.jsonl", assistant("e1", R"({"input":1})"));
     EXPECT_TRUE(OpenClawParser::isInstalled());
     EXPECT_EQ(OpenClawParser::parseChanged({}, {}).records.size(), 1u);
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 } // namespace

@@ -29,13 +29,6 @@ TEST(BudgetStatusRule, AHigherLevelWinsOverAThresholdSetAboveIt) {
     EXPECT_EQ(budgetStatus(200, 200, 0.5, 1.2), BudgetStatus::over);
 }
 
-TEST(BudgetStatusRule, HasRawValues) {
-    EXPECT_EQ(rawValue(BudgetStatus::ok), "ok");
-    EXPECT_EQ(rawValue(BudgetStatus::warn), "warn");
-    EXPECT_EQ(rawValue(BudgetStatus::critical), "critical");
-    EXPECT_EQ(rawValue(BudgetStatus::over), "over");
-}
-
 TEST(BudgetAlerts, OnlyARiseIntoALevelAlertsAndOnlyForTheLevelReached) {
     using enum BudgetStatus;
     EXPECT_EQ(alertForRise(ok, warn), ThresholdKind::warn);

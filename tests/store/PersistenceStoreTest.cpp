@@ -3,11 +3,11 @@
 #include "support/FileModes.h"
 #include "support/SaveFaults.h"
 #include "support/TempTree.h"
+#include "support/WithEnv.h"
 #include "support/WithoutPermissionOverride.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,12 +28,6 @@ class PersistenceStoreTest : public testing::Test {
 protected:
     void TearDown() override { PersistenceStore::clear(); }
 };
-
-TEST_F(PersistenceStoreTest, KeepsStateJsonInTheUsersDataFolder) {
-    EXPECT_EQ(PersistenceStore::stateURL(),
-              std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "Fernhollow" / "state.json");
-    EXPECT_TRUE(std::filesystem::is_directory(PersistenceStore::stateURL().parent_path()));
-}
 
 TEST_F(PersistenceStoreTest, SizeOnDiskFollowsSavesAndClears) {
     EXPECT_EQ(PersistenceStore::sizeOnDisk(), 0);
@@ -91,11 +85,10 @@ TEST_F(PersistenceStoreTest, ASaveThatFailsKeepsThePreviousFileWhole) {
 // their owner's alone, and the owner can save again: a lock without the owner's write bit
 // could not be opened by the next save.
 TEST_F(PersistenceStoreTest, SavesOwnerOnlyWhateverTheUmask) {
-    const std::string dataHome = std::getenv("XDG_DATA_HOME");
     for (const mode_t mask : {0000, 0277}) {
         SCOPED_TRACE(mask);
         const test::TempTree home;
-        ::setenv("XDG_DATA_HOME", (home / "share/deeper").c_str(), 1);
+        const test::WithEnv dataHome("XDG_DATA_HOME", (home / "share/deeper").string());
         {
             const test::WithUmask umask(mask);
             PersistenceStore::save(stateWith(1));
@@ -109,7 +102,6 @@ TEST_F(PersistenceStoreTest, SavesOwnerOnlyWhateverTheUmask) {
         }
         EXPECT_EQ(PersistenceStore::load(), next);
     }
-    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "platform/QtLocalCalendar.h"
 
 #include "support/ManualClock.h"
+#include "support/WithEnv.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -16,6 +17,7 @@
 #include <limits>
 #include <ostream>
 #include <random>
+#include <utility>
 
 namespace fernhollow::UsageAggregates {
 
@@ -200,20 +202,13 @@ TEST(QtLocalCalendarTest, ADayThatTheZoneLeftOutCannotBeFormed) {
 }
 
 TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
-    const QByteArray saved = qgetenv("TZ");
     const QtLocalCalendar calendar;
     const double t = utc(2025, 6, 11, 12);
-    qputenv("TZ", "America/New_York");
-    const auto newYork = calendar.startOfDay(t);
-    qputenv("TZ", "Asia/Tokyo");
-    const auto tokyo = calendar.startOfDay(t);
-    if (saved.isNull()) {
-        qunsetenv("TZ");
-    } else {
-        qputenv("TZ", saved);
+    for (const auto& [zone, midnight] : {std::pair{"America/New_York", utc(2025, 6, 11, 4)},
+                                         std::pair{"Asia/Tokyo", utc(2025, 6, 10, 15)}}) {
+        const test::WithEnv tz("TZ", zone);
+        EXPECT_EQ(calendar.startOfDay(t), midnight) << zone;
     }
-    EXPECT_EQ(newYork, utc(2025, 6, 11, 4));
-    EXPECT_EQ(tokyo, utc(2025, 6, 10, 15));
 }
 
 TEST(QtLocalCalendarTest, AWeekStartsOnTheFirstWeekdayOfTheLocale) {
@@ -556,19 +551,22 @@ TEST_F(UsageAggregatesTest, LiveSessionsDoNotNeedTheListInTimeOrder) {
     EXPECT_EQ(figures.liveSessions[1].totalUSD, 2.0);
 }
 
+// The last piece of the folder name; a name without pieces comes back unchanged.
 TEST(ShortenProjectNameTest, KeepsTheLastPieceOfTheFolderName) {
-    EXPECT_EQ(shortenProjectName("-Users-dev-code-myproj"), "myproj");
-    EXPECT_EQ(shortenProjectName("-Users-dev-my-app"), "app");
-    EXPECT_EQ(shortenProjectName("abc-"), "abc");
-    EXPECT_EQ(shortenProjectName("a--b"), "b");
-    EXPECT_EQ(shortenProjectName("plain"), "plain");
-    EXPECT_EQ(shortenProjectName("--lead"), "lead");
-}
-
-TEST(ShortenProjectNameTest, ANameWithoutPiecesComesBackUnchanged) {
-    EXPECT_EQ(shortenProjectName("---"), "---");
-    EXPECT_EQ(shortenProjectName("-"), "-");
-    EXPECT_EQ(shortenProjectName(""), "");
+    const std::pair<std::string, std::string> cases[] = {
+        {"-Users-dev-code-myproj", "myproj"},
+        {"-Users-dev-my-app", "app"},
+        {"abc-", "abc"},
+        {"a--b", "b"},
+        {"plain", "plain"},
+        {"--lead", "lead"},
+        {"---", "---"},
+        {"-", "-"},
+        {"", ""},
+    };
+    for (const auto& [name, shortName] : cases) {
+        EXPECT_EQ(shortenProjectName(name), shortName) << name;
+    }
 }
 
 // Records around `now`: some at local midnights and at the window edges, in the future,
