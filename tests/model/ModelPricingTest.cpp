@@ -45,6 +45,44 @@ protected:
     }
 };
 
+// Every price a user is charged without a catalogue, row by row: a slip in one digit
+// would misprice that model silently.
+TEST_F(ModelPricingTest, BuiltInTableHoldsExactlyTheCuratedRows) {
+    const std::vector<std::pair<Rate, std::vector<std::string>>> rows = {
+        {opus45Rate, {"claude-opus-4-8", "claude-opus-4-7", "claude-opus-4-6", "claude-opus-4-5"}},
+        {opus4Rate, {"claude-opus-4-1", "claude-opus-4"}},
+        {{10.0, 50.0, 12.5, 20.0, 1.0}, {"claude-fable-5", "claude-mythos-5"}},
+        {sonnetRate, {"claude-sonnet-4-6", "claude-sonnet-4-5", "claude-sonnet-4"}},
+        {{1.0, 5.0, 1.25, 2.0, 0.1}, {"claude-haiku-4-5", "claude-haiku-4-5-20251001"}},
+        {{2.5, 10.0, 2.5, 2.5, 1.25}, {"gpt-4o", "gpt-4o-2024-11-20"}},
+        {{0.15, 0.6, 0.15, 0.15, 0.075}, {"gpt-4o-mini"}},
+        {{2.0, 8.0, 2.0, 2.0, 0.5}, {"gpt-4.1"}},
+        {{0.4, 1.6, 0.4, 0.4, 0.1}, {"gpt-4.1-mini"}},
+        {{0.1, 0.4, 0.1, 0.1, 0.025}, {"gpt-4.1-nano"}},
+        {{15.0, 60.0, 15.0, 15.0, 7.5}, {"o1"}},
+        {{3.0, 12.0, 3.0, 3.0, 1.5}, {"o1-mini"}},
+        {{10.0, 40.0, 10.0, 10.0, 2.5}, {"o3"}},
+        {{1.1, 4.4, 1.1, 1.1, 0.55}, {"o3-mini"}},
+        {{1.1, 4.4, 1.1, 1.1, 0.275}, {"o4-mini"}},
+        {{0.27, 1.1, 0.27, 0.27, 0.07}, {"deepseek-chat"}},
+        {{0.55, 2.19, 0.55, 0.55, 0.14}, {"deepseek-reasoner"}},
+    };
+    std::size_t count = 0;
+    for (const auto& [rate, models] : rows) {
+        for (const std::string& model : models) {
+            const auto row = table().find(model);
+            ASSERT_NE(row, table().end()) << model;
+            EXPECT_EQ(row->second, rate) << model;
+            EXPECT_EQ(effectiveRate(model), rate) << model;
+            ++count;
+        }
+    }
+    EXPECT_EQ(count, 26u);
+    EXPECT_EQ(table().size(), count);
+    EXPECT_EQ(fallbackModel, "claude-sonnet-4-6");
+    EXPECT_EQ(fallbackRate(), sonnetRate);
+}
+
 TEST(Canonicalize, StripsOnlyAnEightCharacterTrailingDatePiece) {
     std::vector<std::pair<std::string, std::string>> stripped = {
         {"claude-haiku-4-5-20251001", "claude-haiku-4-5"},
