@@ -22,6 +22,10 @@
 #include <cstdlib>
 #include <utility>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace fernhollow {
 namespace {
 
@@ -31,6 +35,23 @@ constexpr int progressIntervalMs = 100;
 void sortByTime(std::vector<UsageRecord>& records) {
     std::stable_sort(records.begin(), records.end(),
                      [](const UsageRecord& a, const UsageRecord& b) { return a.timestamp < b.timestamp; });
+}
+
+std::shared_ptr<const std::vector<UsageRecord>> shared(std::vector<UsageRecord> records) {
+    return std::make_shared<const std::vector<UsageRecord>>(std::move(records));
+}
+
+// A scan's result reaches the main thread by pointer: the future hands out copies of what it
+// holds, and a copy of the lists there would stall the interface on large trees.
+template <typename Scan> auto scanOffMainThread(Scan scan) {
+    return QtConcurrent::run([scan = std::move(scan)]() mutable {
+        auto result = std::make_shared<ScanResult>(scan());
+        // A scan that read no record hands back the prior list as it was, already in order.
+        if (result->recordsReread) {
+            sortByTime(result->records);
+        }
+        return result;
+    });
 }
 
 // Runs a pass (or an alert decision) that nobody awaits; the store is its context, so nothing
@@ -58,8 +79,8 @@ UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, co
     PricingConfig::loadUserOverrides();
     PricingConfig::loadRemoteCache();
     if (auto state = PersistenceStore::load()) {
-        records_ = std::move(state->records);
-        sortByTime(records_);
+        sortByTime(state->records);
+        records_ = shared(std::move(state->records));
         fileMtimes_ = std::move(state->fileMtimes);
         publishRecords();
         recomputeStatus();
@@ -112,26 +133,19 @@ QCoro::Task<> UsageStore::refresh() {
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
     const FileTimes claudeKnown = fileMtimes_;
     const FileTimes openClawKnown = openclawMtimes_;
-    // A scan that read no record hands back the prior list as it was, already in order.
-    auto claudeScan = QtConcurrent::run(
-        [root = options_.claudeProjectsRoot, known = fileMtimes_, prior = records_, progress]() mutable {
-            auto result = CCUsageParser::parseChanged(root, known, std::move(prior), progress.get());
-            if (result.recordsReread) {
-                sortByTime(result.records);
-            }
-            return result;
+    auto claudeScan = scanOffMainThread(
+        [root = options_.claudeProjectsRoot, known = claudeKnown, prior = records_, progress] {
+            return CCUsageParser::parseChanged(root, known, *prior, progress.get());
         });
-    auto openClawScan = QtConcurrent::run([root = options_.openClawAgentsRoot, known = openclawMtimes_,
-                                           prior = openclawRecords_, progress]() mutable {
-        auto result = root ? OpenClawParser::parseChanged(*root, known, std::move(prior), progress.get())
-                           : OpenClawParser::parseChanged(known, std::move(prior), progress.get());
-        if (result.recordsReread) {
-            sortByTime(result.records);
-        }
-        return result;
-    });
-    ScanResult claude = co_await claudeScan;
-    ScanResult openClaw = co_await openClawScan;
+    auto openClawScan = scanOffMainThread(
+        [root = options_.openClawAgentsRoot, known = openClawKnown, prior = openclawRecords_, progress] {
+            return root ? OpenClawParser::parseChanged(*root, known, *prior, progress.get())
+                        : OpenClawParser::parseChanged(known, *prior, progress.get());
+        });
+    const std::shared_ptr<ScanResult> claudeResult = co_await claudeScan;
+    const std::shared_ptr<ScanResult> openClawResult = co_await openClawScan;
+    ScanResult& claude = *claudeResult;
+    ScanResult& openClaw = *openClawResult;
     if (!alive) {
         co_return;
     }
@@ -150,11 +164,11 @@ QCoro::Task<> UsageStore::refresh() {
         const bool openClawChanged = openClaw.recordsReread || openClaw.updatedMtimes != openClawKnown;
         cacheChanged = claudeChanged || !didSaveScan_;
         if (claudeChanged) {
-            records_ = std::move(claude.records);
+            records_ = shared(std::move(claude.records));
             fileMtimes_ = std::move(claude.updatedMtimes);
         }
         if (openClawChanged) {
-            openclawRecords_ = std::move(openClaw.records);
+            openclawRecords_ = shared(std::move(openClaw.records));
             openclawMtimes_ = std::move(openClaw.updatedMtimes);
         }
         lastRefresh_ = clock_.now();
@@ -166,9 +180,17 @@ QCoro::Task<> UsageStore::refresh() {
     if (cacheChanged) {
         didSaveScan_ = true;
         // The ticket is taken with the snapshot, so a save finishing late never wins over a newer one.
+        // The snapshot is copied on the saving thread, not here.
         savePool_.start(
-            [state = PersistenceStore::State{records_, fileMtimes_},
-             ticket = PersistenceStore::nextSaveTicket()] { PersistenceStore::save(state, ticket); });
+            [records = records_, mtimes = fileMtimes_, ticket = PersistenceStore::nextSaveTicket()] {
+                PersistenceStore::save(PersistenceStore::State{*records, mtimes}, ticket);
+            });
+        // A pass that read logs leaves the allocator holding the high-water mark of its reads
+        // and its save; the pages go back once the save's copy is gone, so a tray app that runs
+        // all day stays near the size of what it keeps.
+#if defined(__GLIBC__)
+        savePool_.start([] { ::malloc_trim(0); });
+#endif
     }
 
     // Awaited tasks are held in locals: GCC 12 mishandles temporaries that live across a
@@ -211,8 +233,8 @@ QCoro::Task<> UsageStore::refresh() {
 QCoro::Task<> UsageStore::forceFullRescan() {
     ++listsGeneration_;
     PersistenceStore::clear();
-    records_.clear();
-    openclawRecords_.clear();
+    records_ = shared({});
+    openclawRecords_ = shared({});
     fileMtimes_.clear();
     openclawMtimes_.clear();
     publishRecords();

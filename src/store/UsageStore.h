@@ -69,8 +69,8 @@ public:
     // Sets `status`, then decides on an alert in a task of its own with the values of this call.
     void recomputeStatusAndMaybeNotify();
 
-    const std::vector<UsageRecord>& records() const { return records_; }
-    const std::vector<UsageRecord>& openclawRecords() const { return openclawRecords_; }
+    const std::vector<UsageRecord>& records() const { return *records_; }
+    const std::vector<UsageRecord>& openclawRecords() const { return *openclawRecords_; }
     const std::vector<UsageRecord>& openaiRecords() const { return openaiRecords_; }
     const FileTimes& fileMtimes() const { return fileMtimes_; }
     const FileTimes& openclawMtimes() const { return openclawMtimes_; }
@@ -79,7 +79,7 @@ public:
     bool isRefreshing() const { return isRefreshing_; }
     BudgetStatus status() const { return status_; }
 
-    UsageAggregates::UsageLists lists() const { return {records_, openclawRecords_, openaiRecords_}; }
+    UsageAggregates::UsageLists lists() const { return {*records_, *openclawRecords_, openaiRecords_}; }
     // Every figure the panel shows, computed in one pass whenever the records change.
     const UsageAggregates::UsageSnapshot& snapshot() const { return snapshot_; }
 
@@ -112,8 +112,11 @@ private:
     const Clock& clock_;
     Options options_;
 
-    std::vector<UsageRecord> records_;
-    std::vector<UsageRecord> openclawRecords_;
+    // Shared with the scanning threads, which copy them there rather than on the main thread.
+    std::shared_ptr<const std::vector<UsageRecord>> records_ =
+        std::make_shared<const std::vector<UsageRecord>>();
+    std::shared_ptr<const std::vector<UsageRecord>> openclawRecords_ =
+        std::make_shared<const std::vector<UsageRecord>>();
     std::vector<UsageRecord> openaiRecords_;
     std::optional<std::string> openaiError_;
     FileTimes fileMtimes_;
