@@ -51,6 +51,45 @@ std::string usagePage(std::int64_t input) {
            std::to_string(input) + "}]}]}";
 }
 
+// Holds the OpenClaw scan of every pass started meanwhile in open() of a new log, until
+// released: a write lease makes any other open wait for its holder. The lease's break signal
+// is ours to ignore, and the pool needs a thread beyond the held one.
+class HeldOpenClawScan {
+public:
+    explicit HeldOpenClawScan(const TempTree& tree)
+        : log_(tree.write("openclaw/main/sessions/held.jsonl", "")),
+          lease_(::open(log_.c_str(), O_RDONLY | O_CLOEXEC)) {
+        EXPECT_GE(lease_, 0);
+        EXPECT_EQ(::fcntl(lease_, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+        QThreadPool::globalInstance()->setMaxThreadCount(std::max(previousThreads_, 3));
+    }
+    ~HeldOpenClawScan() {
+        release();
+        QThreadPool::globalInstance()->setMaxThreadCount(previousThreads_);
+        std::signal(SIGIO, previousSigio_);
+    }
+    HeldOpenClawScan(const HeldOpenClawScan&) = delete;
+    HeldOpenClawScan& operator=(const HeldOpenClawScan&) = delete;
+
+    // Waits until a scan is held.
+    bool waitForScan() const {
+        return QTest::qWaitFor([this] { return ::fcntl(lease_, F_GETLEASE) != F_WRLCK; });
+    }
+    void release() {
+        if (lease_ >= 0) {
+            ::fcntl(lease_, F_SETLEASE, F_UNLCK);
+            ::close(lease_);
+            lease_ = -1;
+        }
+    }
+
+private:
+    const std::filesystem::path log_;
+    const decltype(SIG_IGN) previousSigio_ = std::signal(SIGIO, SIG_IGN);
+    const int previousThreads_ = QThreadPool::globalInstance()->maxThreadCount();
+    int lease_;
+};
+
 class UsageStoreTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -323,38 +362,25 @@ TEST_F(UsageStoreTest, APassStartedDuringAScanScansAfterItFromItsResult) {
     QCoro::waitFor(store->refresh());
     ASSERT_EQ(store->records().size(), 1u);
 
-    // A write lease on a new OpenClaw log holds the first pass's OpenClaw scan in open(). The
-    // lease's break signal is ours to ignore, and the pool needs a thread beyond the held one.
     tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
     TempTree::shiftMtime(log, std::chrono::seconds(30));
-    const auto held = tree.write("openclaw/main/sessions/t.jsonl", "");
-    const int lease = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(lease, 0);
-    ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
-    const auto previousSigio = std::signal(SIGIO, SIG_IGN);
-    QThreadPool& pool = *QThreadPool::globalInstance();
-    const int previousThreads = pool.maxThreadCount();
-    pool.setMaxThreadCount(std::max(previousThreads, 3));
-
+    HeldOpenClawScan hold(tree);
     auto first = store->refresh();
-    // Its Claude Code scan has read both replies, and its OpenClaw scan waits for the lease.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ::fcntl(lease, F_GETLEASE) != F_WRLCK; }));
+    // Its Claude Code scan has read both replies, and its OpenClaw scan is held.
+    EXPECT_TRUE(hold.waitForScan());
     EXPECT_TRUE(QTest::qWaitFor([&] { return store->scanFilesRead() >= 1; }));
     // The log goes while the first scan runs. A second scan from the lists the first started
     // with would keep only "a" for the gone log; it must start from the first one's result.
     std::filesystem::remove(log);
     auto second = store->refresh();
     QTest::qWait(50);
-    ::fcntl(lease, F_SETLEASE, F_UNLCK);
-    ::close(lease);
+    hold.release();
     QCoro::waitFor(std::move(first));
     QCoro::waitFor(std::move(second));
     ASSERT_EQ(store->records().size(), 2u);
     EXPECT_EQ(store->records()[1].messageId, "b");
     EXPECT_FALSE(store->fileMtimes().contains(log.string()));
     EXPECT_FALSE(store->isRefreshing());
-    pool.setMaxThreadCount(previousThreads);
-    std::signal(SIGIO, previousSigio);
 }
 
 TEST_F(UsageStoreTest, AForcedRescanDuringAScanReadsEverythingAfterIt) {
@@ -365,13 +391,16 @@ TEST_F(UsageStoreTest, AForcedRescanDuringAScanReadsEverythingAfterIt) {
     // A pass with something new to apply is scanning when the rescan comes.
     TempTree::shiftMtime(tree.write("claude/p/t.jsonl", reply("x", 1000, "2026-03-10T09:01:00Z")),
                          -std::chrono::minutes(1));
+    HeldOpenClawScan hold(tree);
     auto scanning = store->refresh();
+    EXPECT_TRUE(hold.waitForScan());
     // Rewritten behind its time: only a scan that reads everything sees "b".
     const auto written = std::filesystem::last_write_time(log);
     tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
     std::filesystem::last_write_time(log, written);
     auto rescan = store->forceFullRescan();
     EXPECT_TRUE(store->records().empty());
+    hold.release();
     QCoro::waitFor(std::move(scanning));
     QCoro::waitFor(std::move(rescan));
     EXPECT_EQ(store->records().size(), 3u);
