@@ -1,5 +1,5 @@
 // The panel's figures over the history of a heavy user: 1,000,000 records of the last 60 days.
-#include "store/UsageAggregates.h"
+#include "core/figures/UsageAggregates.h"
 
 #include <benchmark/benchmark.h>
 

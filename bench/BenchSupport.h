@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClaudeTreeGenerator.h"
-#include "model/UsageRecord.h"
+#include "core/model/UsageRecord.h"
 
 #include <string>
 #include <string_view>

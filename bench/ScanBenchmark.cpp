@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 #include "ClaudeTreeGenerator.h"
-#include "model/ModelPricing.h"
-#include "sources/CCUsageParser.h"
+#include "core/model/ModelPricing.h"
+#include "core/sources/CCUsageParser.h"
 
 #include <benchmark/benchmark.h>
 

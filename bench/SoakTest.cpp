@@ -6,10 +6,10 @@
 // records it gained explain.
 
 #include "BenchSupport.h"
-#include "platform/QtLocalCalendar.h"
-#include "settings/AppSettings.h"
-#include "settings/JsonPreferencesFile.h"
-#include "store/UsageStore.h"
+#include "platform/system/QtLocalCalendar.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/settings/JsonPreferencesFile.h"
+#include "platform/store/UsageStore.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>

@@ -1,6 +1,6 @@
 // Saving and loading the state cache of a heavy user: 1,000,000 records.
-#include "store/AtomicFile.h"
-#include "store/StateFile.h"
+#include "core/common/AtomicFile.h"
+#include "core/ledger/StateFile.h"
 
 #include <benchmark/benchmark.h>
 

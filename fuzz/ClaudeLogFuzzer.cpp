@@ -2,7 +2,7 @@
 #include "FuzzTarget.h"
 #include "LogRecordChecks.h"
 
-#include "sources/CCUsageParser.h"
+#include "core/sources/CCUsageParser.h"
 #include "support/TempTree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,7 @@
 #include "FuzzTarget.h"
 #include "Require.h"
 
-#include "model/IsoDate.h"
+#include "core/model/IsoDate.h"
 
 #include <cmath>
 #include <cstring>

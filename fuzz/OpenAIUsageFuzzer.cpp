@@ -2,7 +2,7 @@
 #include "FuzzTarget.h"
 #include "Require.h"
 
-#include "sources/OpenAIUsage.h"
+#include "core/sources/OpenAIUsage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace fernhollow;

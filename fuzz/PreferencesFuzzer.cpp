@@ -3,8 +3,8 @@
 #include "FuzzTarget.h"
 #include "Require.h"
 
-#include "settings/AppSettings.h"
-#include "settings/JsonPreferencesFile.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/settings/JsonPreferencesFile.h"
 #include "support/TempTree.h"
 
 #include <stdlib.h>

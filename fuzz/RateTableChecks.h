@@ -2,7 +2,7 @@
 
 #include "Require.h"
 
-#include "model/PricingFiles.h"
+#include "core/model/PricingFiles.h"
 
 #include <variant>
 

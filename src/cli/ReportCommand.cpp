@@ -1,14 +1,14 @@
 #include "cli/ReportCommand.h"
 
 #include "cli/UsageReport.h"
-#include "common/FixedDecimal.h"
-#include "model/IsoDate.h"
-#include "model/JsonWriter.h"
-#include "platform/QtLocalCalendar.h"
-#include "settings/AppSettings.h"
-#include "settings/JsonPreferencesFile.h"
-#include "store/PanelTexts.h"
-#include "store/UsageStore.h"
+#include "core/common/FixedDecimal.h"
+#include "core/model/IsoDate.h"
+#include "core/model/JsonWriter.h"
+#include "platform/system/QtLocalCalendar.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/settings/JsonPreferencesFile.h"
+#include "core/texts/PanelTexts.h"
+#include "platform/store/UsageStore.h"
 
 #include <QDateTime>
 
@@ -153,12 +153,15 @@ void appendStoreFigures(std::string& out, const UsageStore& store, double budget
     } else {
         out += "null";
     }
-    out += ",\"sources\":{\"claude\":";
-    json::appendInteger(out, static_cast<std::int64_t>(store.records().size()));
-    out += ",\"openclaw\":";
-    json::appendInteger(out, static_cast<std::int64_t>(store.openclawRecords().size()));
-    out += ",\"openai\":";
-    json::appendInteger(out, static_cast<std::int64_t>(store.openaiRecords().size()));
+    out += ",\"sources\":{";
+    for (const UsageSource source : allUsageSources) {
+        if (source != allUsageSources[0]) {
+            out += ",";
+        }
+        json::appendString(out, sourceKey(source));
+        out += ":";
+        json::appendInteger(out, store.recordCount(source));
+    }
     out += "}";
 }
 
@@ -239,11 +242,19 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     if (store.openaiError()) {
         err << "fernhollow report: " << *store.openaiError() << "\n";
     }
+    if (store.ledgerError()) {
+        err << "fernhollow report: " << *store.ledgerError() << "\n";
+    }
 
-    std::vector<UsageRecord> records = store.records();
-    records.insert(records.end(), store.openclawRecords().begin(), store.openclawRecords().end());
-    records.insert(records.end(), store.openaiRecords().begin(), store.openaiRecords().end());
-    const UsageReport report = buildUsageReport(records);
+    std::int64_t recordCount = 0;
+    for (const UsageSource source : allUsageSources) {
+        recordCount += store.recordCount(source);
+    }
+    // The whole history, as quarter-hour totals: no local day splits one.
+    constexpr double beforeAnyRecord = -1e12;
+    const UsageReport report = buildUsageReport(
+        store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {}) : std::vector<UsageRecord>{},
+        static_cast<std::size_t>(recordCount));
     if (options->json) {
         std::string json = formatReportJson(report);
         json.resize(json.size() - 2); // reopen the object: "}\n"
@@ -253,7 +264,7 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
         out << storeFiguresTable(store, settings.monthlyBudgetUSD()) << formatReportTable(report);
     }
     out.flush();
-    co_return out.good() ? 0 : 1;
+    co_return out.good() && !store.lastPassFailed() ? 0 : 1;
 }
 
 } // namespace fernhollow

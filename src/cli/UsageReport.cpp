@@ -1,9 +1,9 @@
 #include "cli/UsageReport.h"
 
-#include "common/SaturatingAdd.h"
+#include "core/common/SaturatingAdd.h"
 
-#include "model/JsonWriter.h"
-#include "model/ModelPricing.h"
+#include "core/model/JsonWriter.h"
+#include "core/model/ModelPricing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,13 +110,13 @@ void TokenTotals::add(const UsageRecord& record, double cost) {
     usd += cost;
 }
 
-UsageReport buildUsageReport(const std::vector<UsageRecord>& records) {
+UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount) {
     const ModelPricing::Pricer pricer;
     std::map<std::string, TokenTotals> byModel;
     std::map<std::string, TokenTotals> byDay;
     UsageReport report;
-    report.records = records.size();
-    for (const UsageRecord& record : records) {
+    report.records = recordCount;
+    for (const UsageRecord& record : history) {
         const double cost = pricer.cost(record);
         byModel[record.model].add(record, cost);
         byDay[localDate(record.timestamp)].add(record, cost);

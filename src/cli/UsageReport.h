@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/UsageRecord.h"
+#include "core/model/UsageRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -30,8 +30,9 @@ struct UsageReport {
     TokenTotals total;
 };
 
-// Groups and prices records with the current rate tables; days follow the process's time zone.
-UsageReport buildUsageReport(const std::vector<UsageRecord>& records);
+// Groups and prices history (records, or totals that no local day splits) with the current
+// rate tables; days follow the process's time zone. `recordCount` is how many records it holds.
+UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount);
 
 std::string formatReportJson(const UsageReport& report);
 std::string formatReportTable(const UsageReport& report);

@@ -1,9 +1,9 @@
 #include "ui/FernhollowApp.h"
 
-#include "platform/QtLocalCalendar.h"
-#include "settings/AppSettings.h"
-#include "settings/JsonPreferencesFile.h"
-#include "store/UsageStore.h"
+#include "platform/system/QtLocalCalendar.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/settings/JsonPreferencesFile.h"
+#include "platform/store/UsageStore.h"
 #include "ui/LoginItem.h"
 #include "ui/PanelModel.h"
 #include "ui/PanelWindow.h"

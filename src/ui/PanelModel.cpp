@@ -1,8 +1,8 @@
 #include "ui/PanelModel.h"
 
-#include "settings/AppSettings.h"
-#include "store/PanelTexts.h"
-#include "store/UsageStore.h"
+#include "platform/settings/AppSettings.h"
+#include "core/texts/PanelTexts.h"
+#include "platform/store/UsageStore.h"
 #include "ui/Tints.h"
 #include "ui/Updater.h"
 
@@ -78,7 +78,11 @@ QString PanelModel::last30Text() const {
     return dollars(figures(store_).last30DaysUSD);
 }
 QString PanelModel::recordsText() const {
-    return QLocale().toString(static_cast<qlonglong>(store_.records().size()));
+    std::int64_t records = 0;
+    for (const UsageSource source : allUsageSources) {
+        records += store_.recordCount(source);
+    }
+    return QLocale().toString(static_cast<qlonglong>(records));
 }
 QString PanelModel::refreshedText() const {
     return text(PanelTexts::refreshedAgo(store_.lastRefresh(), clock_.now()));

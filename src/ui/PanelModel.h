@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/Clock.h"
-#include "store/LocalCalendar.h"
+#include "core/model/Clock.h"
+#include "core/figures/LocalCalendar.h"
 
 #include <QColor>
 #include <QObject>

@@ -1,13 +1,13 @@
 #include "ui/SettingsModel.h"
 
-#include "model/PricingConfig.h"
-#include "settings/AppSettings.h"
-#include "settings/SettingsTexts.h"
-#include "sources/Keychain.h"
-#include "sources/OpenClawParser.h"
-#include "store/Notifications.h"
-#include "store/PersistenceStore.h"
-#include "store/UsageStore.h"
+#include "platform/net/PricingConfig.h"
+#include "platform/settings/AppSettings.h"
+#include "core/texts/SettingsTexts.h"
+#include "platform/system/Keychain.h"
+#include "core/sources/OpenClawParser.h"
+#include "platform/system/Notifications.h"
+#include "platform/store/PersistenceStore.h"
+#include "platform/store/UsageStore.h"
 #include "ui/FileManager.h"
 #include "ui/LoginItem.h"
 
@@ -50,6 +50,7 @@ SettingsModel::SettingsModel(AppSettings& settings, UsageStore& store, LoginItem
     : QObject(parent), settings_(settings), store_(store), loginItem_(loginItem), network_(network) {
     connect(&store_, &UsageStore::recordsChanged, this, &SettingsModel::changed);
     connect(&store_, &UsageStore::openaiErrorChanged, this, &SettingsModel::changed);
+    connect(&store_, &UsageStore::ledgerErrorChanged, this, &SettingsModel::changed);
 }
 
 QObject* SettingsModel::settingsObject() const {
@@ -162,7 +163,8 @@ QString SettingsModel::unpricedText() const {
 }
 
 QString SettingsModel::claudeDetail() const {
-    return QString::number(store_.records().size()) + QStringLiteral(" records \u00B7 ~/.claude/projects");
+    return QString::number(store_.recordCount(UsageSource::claudeCode)) +
+           QStringLiteral(" records \u00B7 ~/.claude/projects");
 }
 
 bool SettingsModel::openclawInstalled() const {
@@ -170,7 +172,7 @@ bool SettingsModel::openclawInstalled() const {
 }
 
 QString SettingsModel::openclawDetail() const {
-    return openclawInstalled() ? QString::number(store_.openclawRecords().size()) +
+    return openclawInstalled() ? QString::number(store_.recordCount(UsageSource::openClaw)) +
                                      QStringLiteral(" records \u00B7 ~/.openclaw/agents")
                                : QStringLiteral("Not installed");
 }
@@ -186,7 +188,7 @@ QString SettingsModel::openaiDetail() const {
     if (!openaiKeySaved_) {
         return QStringLiteral("Not connected");
     }
-    return QString::number(store_.openaiRecords().size()) + QStringLiteral(" records \u00B7 last 30d");
+    return QString::number(store_.recordCount(UsageSource::openAI)) + QStringLiteral(" records kept");
 }
 
 void SettingsModel::setKeyDraft(const QString& text) {
@@ -219,8 +221,9 @@ void SettingsModel::disconnectKey() {
 }
 
 QString SettingsModel::cacheLocationText() const {
-    return QStringLiteral("Cache lives at ") + homeRelative(PersistenceStore::stateURL()) +
-           QStringLiteral(". Rescan if numbers look stale or wrong.");
+    return QStringLiteral("History lives at ") + homeRelative(PersistenceStore::ledgerURL()) +
+           QStringLiteral(". Rescan if numbers look stale or wrong: every log is read again, and the "
+                          "records of logs that are gone stay.");
 }
 
 QString SettingsModel::cacheSizeText() const {
@@ -229,11 +232,23 @@ QString SettingsModel::cacheSizeText() const {
 }
 
 QString SettingsModel::recordsLoadedText() const {
-    return QString::number(store_.records().size()) + QStringLiteral(" records loaded");
+    std::int64_t records = 0;
+    for (const UsageSource source : allUsageSources) {
+        records += store_.recordCount(source);
+    }
+    return QString::number(records) + QStringLiteral(" records kept");
+}
+
+QString SettingsModel::ledgerError() const {
+    return store_.ledgerError() ? text(*store_.ledgerError()) : QString();
 }
 
 void SettingsModel::forceFullRescan() {
     QCoro::connect(store_.forceFullRescan(), &store_, [] {});
+}
+
+void SettingsModel::forgetHistory() {
+    QCoro::connect(store_.forgetHistory(), &store_, [] {});
 }
 
 void SettingsModel::done() {

@@ -33,6 +33,7 @@ class SettingsModel final : public QObject {
     Q_PROPERTY(QString cacheLocationText READ cacheLocationText CONSTANT)
     Q_PROPERTY(QString cacheSizeText READ cacheSizeText NOTIFY changed)
     Q_PROPERTY(QString recordsLoadedText READ recordsLoadedText NOTIFY changed)
+    Q_PROPERTY(QString ledgerError READ ledgerError NOTIFY changed)
 
 public:
     // Everything given must outlive the model.
@@ -58,6 +59,7 @@ public:
     QString cacheLocationText() const;
     QString cacheSizeText() const;
     QString recordsLoadedText() const;
+    QString ledgerError() const;
 
     // Resets the window's own fields from the settings, the login item and the stored key.
     Q_INVOKABLE void appear();
@@ -72,6 +74,7 @@ public:
     Q_INVOKABLE void connectKey();
     Q_INVOKABLE void disconnectKey();
     Q_INVOKABLE void forceFullRescan();
+    Q_INVOKABLE void forgetHistory();
     Q_INVOKABLE void done();
 
 signals:

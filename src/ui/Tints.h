@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/PanelTexts.h"
+#include "core/texts/PanelTexts.h"
 
 #include <QColor>
 #include <QString>

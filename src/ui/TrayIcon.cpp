@@ -1,7 +1,7 @@
 #include "ui/TrayIcon.h"
 
-#include "store/PanelTexts.h"
-#include "store/UsageStore.h"
+#include "core/texts/PanelTexts.h"
+#include "platform/store/UsageStore.h"
 #include "ui/TrayIconImage.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/BudgetStatus.h"
+#include "core/figures/BudgetStatus.h"
 
 #include <QObject>
 #include <QString>

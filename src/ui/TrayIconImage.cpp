@@ -1,7 +1,7 @@
 #include "ui/TrayIconImage.h"
 
-#include "common/FixedDecimal.h"
-#include "store/PanelTexts.h"
+#include "core/common/FixedDecimal.h"
+#include "core/texts/PanelTexts.h"
 #include "ui/SymbolImages.h"
 #include "ui/Tints.h"
 

@@ -1,7 +1,7 @@
 #include "ui/Updater.h"
 
-#include "platform/HttpEndpoints.h"
-#include "platform/HttpGet.h"
+#include "platform/net/HttpEndpoints.h"
+#include "platform/net/HttpGet.h"
 #include "ui/Appcast.h"
 
 #include <QNetworkRequest>

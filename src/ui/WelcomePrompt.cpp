@@ -1,6 +1,6 @@
 #include "ui/WelcomePrompt.h"
 
-#include "settings/PreferencesStore.h"
+#include "platform/settings/PreferencesStore.h"
 #include "ui/LoginItem.h"
 
 #include <QMessageBox>

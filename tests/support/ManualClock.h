@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Clock.h"
+#include "core/model/Clock.h"
 
 namespace fernhollow::test {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/PreferencesStore.h"
+#include "platform/settings/PreferencesStore.h"
 
 #include <map>
 

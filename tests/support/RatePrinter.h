@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/ModelPricing.h"
+#include "core/model/ModelPricing.h"
 
 #include <ostream>
 

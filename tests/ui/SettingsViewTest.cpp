@@ -1,5 +1,5 @@
-#include "model/PricingConfig.h"
-#include "sources/Keychain.h"
+#include "platform/net/PricingConfig.h"
+#include "platform/system/Keychain.h"
 #include "ui/ViewFixture.h"
 
 #include <QCoroTask>

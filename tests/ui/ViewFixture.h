@@ -1,10 +1,10 @@
 #pragma once
 
-#include "model/IsoDate.h"
-#include "platform/QtLocalCalendar.h"
-#include "settings/AppSettings.h"
-#include "store/PersistenceStore.h"
-#include "store/UsageStore.h"
+#include "core/model/IsoDate.h"
+#include "platform/system/QtLocalCalendar.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/store/PersistenceStore.h"
+#include "platform/store/UsageStore.h"
 #include "support/ManualClock.h"
 #include "support/MemoryPreferences.h"
 #include "support/QtPrinters.h"

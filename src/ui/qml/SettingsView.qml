@@ -279,10 +279,40 @@ Rectangle {
                     text: root.model.cacheLocationText
                 }
                 Caption { objectName: "cacheSize"; text: root.model.cacheSizeText }
-                Button {
-                    objectName: "rescanButton"
-                    text: "Force full rescan"
-                    onClicked: root.model.forceFullRescan()
+                Caption {
+                    objectName: "ledgerError"
+                    Layout.fillWidth: true
+                    wrapMode: Text.WordWrap
+                    visible: text !== ""
+                    color: "#d70015"
+                    text: root.model.ledgerError
+                }
+                RowLayout {
+                    spacing: 8
+                    Button {
+                        objectName: "rescanButton"
+                        text: "Force full rescan"
+                        onClicked: root.model.forceFullRescan()
+                    }
+                    Button {
+                        objectName: "forgetButton"
+                        text: "Forget history\u2026"
+                        onClicked: forgetDialog.open()
+                    }
+                }
+                Dialog {
+                    id: forgetDialog
+                    objectName: "forgetDialog"
+                    title: "Forget history?"
+                    modal: true
+                    anchors.centerIn: Overlay.overlay
+                    standardButtons: Dialog.Cancel | Dialog.Discard
+                    Label {
+                        width: 360
+                        wrapMode: Text.WordWrap
+                        text: "Every usage record kept is deleted. The logs still on disk are read again; usage from logs that are gone is lost for good."
+                    }
+                    onDiscarded: { root.model.forgetHistory(); close() }
                 }
             }
 

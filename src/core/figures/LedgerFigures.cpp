@@ -1,0 +1,46 @@
+#include "core/figures/LedgerFigures.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace fernhollow::LedgerFigures {
+
+using namespace UsageAggregates;
+
+UsageSnapshot snapshot(Ledger& ledger, const Clock& clock, const LocalCalendar& calendar) {
+    const double now = clock.now();
+    const double last30Start = now - 30 * 86'400.0;
+    // Every moment at which some figure's window starts or ends.
+    std::vector<double> cuts{last30Start};
+    for (const auto start : {calendar.startOfDay(now), calendar.startOfWeek(now), calendar.startOfMonth(now)}) {
+        if (start) {
+            cuts.push_back(*start);
+        }
+    }
+    if (const auto today = calendar.startOfDay(now)) {
+        for (int back = 0; back <= snapshotDays; ++back) {
+            if (const auto day = calendar.addDays(*today, -back)) {
+                cuts.push_back(*day);
+            }
+        }
+        if (const auto tomorrow = calendar.addDays(*today, 1)) {
+            cuts.push_back(*tomorrow);
+        }
+    }
+    const double from = *std::min_element(cuts.begin(), cuts.end());
+    const std::vector<UsageRecord> history = ledger.historySince(from, cuts);
+    UsageSnapshot figures = computeSnapshot({{}, history, {}}, clock, calendar);
+
+    const std::vector<UsageRecord> live =
+        ledger.sessionsActiveSince(UsageSource::claudeCode, now - snapshotLiveMinutes * 60.0);
+    figures.liveSessions = liveSessions({live, {}, {}}, clock, snapshotLiveMinutes);
+
+    std::vector<UsageRecord> totals;
+    for (ModelTotal& total : ledger.modelTotals()) {
+        totals.push_back(std::move(total.sums));
+    }
+    figures.unpricedModels = unpricedModels({totals, {}, {}});
+    return figures;
+}
+
+} // namespace fernhollow::LedgerFigures

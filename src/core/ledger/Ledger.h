@@ -1,0 +1,95 @@
+#pragma once
+
+#include "core/ledger/Sqlite.h"
+#include "core/model/UsageRecord.h"
+#include "core/model/UsageSource.h"
+#include "core/sources/IncrementalScan.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace fernhollow {
+
+// How a sighting of a record already in the ledger is taken.
+enum class RecordRule {
+    // Agents stream a reply as copies that grow; the copy with the most tokens stands, and a
+    // log rewritten without a record leaves it counted.
+    keepLarger,
+    // What was read again replaces what was kept: a refetched OpenAI bucket, a forced rescan.
+    replace,
+};
+
+// One pass's changes to one source, written whole or not at all.
+struct LedgerBatch {
+    UsageSource source = UsageSource::claudeCode;
+    RecordRule rule = RecordRule::keepLarger;
+    std::vector<UsageRecord> records;
+    std::vector<std::pair<std::string, LogFileState>> files;
+    std::vector<std::string> goneFiles;
+};
+
+// Token sums of one source and model over all of history.
+struct ModelTotal {
+    UsageSource source = UsageSource::claudeCode;
+    UsageRecord sums; // the model and the five counts; no time, project or session
+    std::int64_t records = 0;
+};
+
+// The usage ledger: every record ever counted, in one SQLite file, with quarter-hour totals
+// that SQLite triggers keep in step with the records so that figures never walk all of them.
+// Records are never removed but by `forget`. One object is one connection: use it on one
+// thread; other threads and processes open their own.
+class Ledger {
+public:
+    static constexpr std::int64_t schemaVersion = 1;
+    static constexpr std::string_view fileName = "ledger.sqlite3";
+
+    // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
+    // date. Throws sqlite::Error; `isDamage()` tells a file that is not a sound ledger.
+    explicit Ledger(const std::filesystem::path& path);
+
+    LogFileStates fileStates(UsageSource source);
+    void apply(const LedgerBatch& batch);
+    // Every log is read whole at the next pass; the records stay.
+    void forgetFileStates();
+    // Empties the ledger: records, totals, log states.
+    void forget();
+
+    // History at or after `from`: each whole quarter-hour that no cut falls strictly inside
+    // comes as one record per source, model and project, stamped with the quarter's start,
+    // holding its sums; the records of the quarter-hours that a cut splits come one by one.
+    // A window that starts or ends at any of `cuts` can thus be summed exactly.
+    std::vector<UsageRecord> historySince(double from, std::span<const double> cuts);
+    // Every record of the sessions of `source` with a record at or after `since`, oldest first.
+    std::vector<UsageRecord> sessionsActiveSince(UsageSource source, double since);
+    std::vector<ModelTotal> modelTotals();
+    std::map<UsageSource, std::int64_t> recordCounts();
+
+private:
+    std::int64_t userVersion();
+    std::int64_t nameId(const InternedString& text);
+    const InternedString& nameOf(std::int64_t id);
+    UsageRecord recordFromRow(sqlite::Statement& row, int firstCount, double timestamp);
+
+    sqlite::Database db_;
+    std::unordered_map<const void*, std::int64_t> idsByName_;
+    std::unordered_map<std::int64_t, InternedString> namesById_;
+};
+
+// Moves a damaged ledger and its journal files aside, under a name that says so; returns the
+// text that tells the user where they went.
+std::string setLedgerAside(const std::filesystem::path& path);
+
+// Opens the ledger at `path`; a file that is not a sound ledger is moved aside (with its
+// journal files) under a name that says so, and a new one is made in its place, to be filled
+// from the logs. `notice` then tells the user where the old one went.
+std::unique_ptr<Ledger> openLedgerOrRebuild(const std::filesystem::path& path, std::string& notice);
+
+} // namespace fernhollow

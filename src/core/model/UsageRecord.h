@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/model/InternedString.h"
+#include "core/model/Uuid.h"
+
+#include <simdjson.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace fernhollow {
+
+// One usage event of one model. Never holds a price: cost is derived at display time so
+// that a change of rates reprices history at once.
+struct UsageRecord {
+    Uuid id;
+    std::string messageId;
+    double timestamp = 0.0; // seconds since 1970-01-01T00:00:00Z
+    InternedString model;
+    std::int64_t inputTokens = 0;
+    std::int64_t outputTokens = 0;
+    std::int64_t cacheCreationInputTokens = 0; // all cache writes, 5-minute and 1-hour together
+    std::int64_t cacheCreation1hTokens = 0;    // the 1-hour part of the line above, not in addition to it
+    std::int64_t cacheReadInputTokens = 0;
+    InternedString projectPath;
+    InternedString sessionId;
+
+    friend bool operator==(const UsageRecord&, const UsageRecord&) = default;
+};
+
+// Appends the record as a JSON object with all eleven keys; the timestamp in UTC whole seconds.
+void appendJson(std::string& out, const UsageRecord& record);
+
+// The same for many records: the shared names are escaped once, not once per record.
+class UsageRecordJsonWriter {
+public:
+    void append(std::string& out, const UsageRecord& record);
+
+private:
+    const std::string& escaped(const InternedString& text);
+    std::unordered_map<const void*, std::string> escaped_;
+};
+
+// Strict inverse of appendJson: every key required, exact JSON types, canonical UUID text
+// and a whole-second UTC timestamp. Any deviation fails the record. Unknown keys are skipped.
+std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element);
+std::optional<UsageRecord> usageRecordFromJson(std::string_view json);
+
+} // namespace fernhollow
+
+template <> struct std::hash<fernhollow::Uuid> {
+    std::size_t operator()(const fernhollow::Uuid& uuid) const noexcept;
+};
+
+template <> struct std::hash<fernhollow::UsageRecord> {
+    std::size_t operator()(const fernhollow::UsageRecord& record) const noexcept;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace fernhollow {
+
+// Where a record came from. The numbers are stored in the ledger: never renumber.
+enum class UsageSource : std::int64_t { claudeCode = 1, openClaw = 2, openAI = 3 };
+
+inline constexpr UsageSource allUsageSources[] = {UsageSource::claudeCode, UsageSource::openClaw,
+                                                  UsageSource::openAI};
+
+constexpr std::string_view sourceKey(UsageSource source) {
+    switch (source) {
+    case UsageSource::claudeCode:
+        return "claude";
+    case UsageSource::openClaw:
+        return "openclaw";
+    case UsageSource::openAI:
+        return "openai";
+    }
+    return "unknown";
+}
+
+} // namespace fernhollow

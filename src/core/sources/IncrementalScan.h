@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/model/UsageRecord.h"
+
+#include <simdjson.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace fernhollow {
+
+// What is remembered of a log between passes, so the next pass reads only what is new.
+struct LogFileState {
+    std::uint64_t size = 0;
+    double mtime = 0.0;          // content modification time, seconds since 1970
+    std::uint64_t readEnd = 0;   // just past the last line break read
+    std::uint64_t windowHash = 0; // of the bytes just before `readEnd`, to tell a grown log from a rewritten one
+    friend bool operator==(const LogFileState&, const LogFileState&) = default;
+};
+
+// Full path of a log -> what the last pass that read it saw.
+using LogFileStates = std::unordered_map<std::string, LogFileState>;
+
+// A log file found by a source's walk, with the names its records will carry.
+struct LogFile {
+    std::string path;
+    double mtime = 0.0;
+    std::uint64_t size = 0;
+    InternedString projectPath;
+    InternedString sessionId;
+};
+
+struct ScanResult {
+    std::vector<UsageRecord> records; // the records of what was read: new logs, new lines, rewritten logs
+    std::vector<std::pair<std::string, LogFileState>> files; // every log read or found retimed
+    std::vector<std::string> goneFiles;                       // logs known before and not found now
+    std::size_t bytesRead = 0;
+
+    bool changesNothing() const { return records.empty() && files.empty() && goneFiles.empty(); }
+};
+
+// How far the scans in flight have come, counted in files; written by scanning threads and
+// read by whoever shows it. Several scans may share one.
+struct ScanProgress {
+    std::atomic<std::size_t> filesToRead{0};
+    std::atomic<std::size_t> filesRead{0};
+};
+
+// What a source's line reader takes from one log line: the counts, model and message id in
+// `record`, and the line's time as written. The shared reader adds the time and the file's
+// project and session.
+struct LineUsage {
+    UsageRecord record;
+    std::string_view timestamp;
+};
+
+using LineRecordReader = std::function<std::optional<LineUsage>(simdjson::dom::object line)>;
+
+// How much of a log before the end of the last read is compared to tell growth from rewriting.
+inline constexpr std::uint64_t checkedWindowBytes = 4096;
+
+// The incremental scan shared by the log sources, over `files` (the walk) and `known` (the
+// states the last pass left). A log whose size and time are as known is not opened. A log
+// that grew, and whose bytes before the old read end are unchanged, is read from that end.
+// Any other change (shorter, or rewritten before the old end), and every log when `wholeFiles`,
+// is read whole: its records come back all again and the ledger keeps each once. Logs are
+// read in parallel.
+ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
+                             const LineRecordReader& readLine, bool wholeFiles,
+                             ScanProgress* progress = nullptr);
+
+} // namespace fernhollow

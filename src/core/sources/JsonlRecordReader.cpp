@@ -1,0 +1,159 @@
+#include "core/sources/JsonlRecordReader.h"
+
+#include "core/common/PaddedFile.h"
+#include "core/model/Clock.h"
+#include "core/model/IsoDate.h"
+#include "core/model/Utf8.h"
+
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+namespace fernhollow {
+namespace {
+
+// Next line break: LF, CR or CR LF. Returns the line's end and where the next line starts.
+// memchr runs at memory speed; a search for either byte at once does not.
+std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start) {
+    const char* begin = text.data() + start;
+    const std::size_t rest = text.size() - start;
+    const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', rest));
+    const std::size_t lfOffset = lf != nullptr ? static_cast<std::size_t>(lf - begin) : rest;
+    const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', lfOffset));
+    if (cr != nullptr) {
+        const std::size_t end = start + static_cast<std::size_t>(cr - begin);
+        const bool crlf = end + 1 < text.size() && text[end + 1] == '\n';
+        return {end, end + (crlf ? 2 : 1)};
+    }
+    const std::size_t end = start + lfOffset;
+    return {end, lf != nullptr ? end + 1 : end};
+}
+
+// An internet date-time, or the current time when the text is not one.
+double timestampOrNow(std::string_view text) {
+    if (const auto parsed = isodate::parseInternetDateTime(text)) {
+        return *parsed;
+    }
+    return Clock::system().now();
+}
+
+} // namespace
+
+std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
+                                          const LineRecordReader& readLine) {
+    const auto bytes = PaddedFile::read(file.path);
+    if (!bytes) {
+        return {};
+    }
+    return readJsonlText(bytes->bytes(), file, parser, readLine).records;
+}
+
+JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::dom::parser& parser,
+                        const LineRecordReader& readLine) {
+    JsonlRead read;
+    std::vector<UsageRecord>& records = read.records;
+    // The parser validates the UTF-8 of every line it accepts, and only line breaks lie
+    // outside lines; so the whole text needs its own check only when some line was refused.
+    bool anyLineRefused = false;
+    for (std::size_t start = 0; start < text.size();) {
+        const auto [end, next] = lineEnd(text, start);
+        if (next > end) {
+            read.endOfLastLine = next;
+        }
+        if (end > start) {
+            // The buffer is padded at its end, so a line inside it can be parsed in place.
+            simdjson::dom::object line;
+            if (parser.parse(text.data() + start, end - start, false).get_object().get(line) ==
+                simdjson::SUCCESS) {
+                if (auto usage = readLine(line)) {
+                    UsageRecord& record = records.emplace_back(std::move(usage->record));
+                    record.timestamp = timestampOrNow(usage->timestamp);
+                    record.projectPath = file.projectPath;
+                    record.sessionId = file.sessionId;
+                }
+            } else {
+                anyLineRefused = true;
+            }
+        }
+        start = next;
+    }
+    // A log still being appended to may stop partway through a character whose other bytes
+    // have yet to come; only the refused half-written line holds them.
+    if (anyLineRefused && !utf8::isValid(text.substr(0, text.size() - utf8::unfinishedEndLength(text)))) {
+        records.clear();
+        return read;
+    }
+    collapseStreamedCopies(records);
+    return read;
+}
+
+void collapseStreamedCopies(std::vector<UsageRecord>& records) {
+    std::unordered_map<std::string_view, std::size_t> firstIndex;
+    std::vector<bool> superseded(records.size(), false);
+    bool anyCopy = false;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].messageId.empty()) {
+            continue;
+        }
+        const auto [it, inserted] = firstIndex.emplace(records[i].messageId, i);
+        if (inserted) {
+            continue;
+        }
+        anyCopy = true;
+        superseded[i] = true;
+        UsageRecord& kept = records[it->second];
+        // Counted sums never overflow: lines whose counts overflow are refused when read.
+        if (countedTokens(records[i]).value_or(0) >= countedTokens(kept).value_or(0)) {
+            // Both objects outlive the map, so its key (the id text) stays readable after the swap.
+            std::swap(kept, records[i]);
+        }
+    }
+    if (!anyCopy) {
+        return;
+    }
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!superseded[i]) {
+            if (out != i) {
+                records[out] = std::move(records[i]);
+            }
+            ++out;
+        }
+    }
+    records.resize(out);
+}
+
+std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::element> value) {
+    simdjson::dom::element element;
+    if (value.get(element) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    switch (element.type()) {
+    case simdjson::dom::element_type::INT64:
+        return element.get_int64().value_unsafe();
+    case simdjson::dom::element_type::DOUBLE: {
+        // 2.0 is a count written as a float; 2.5 is not a count. 2^63 itself does not fit.
+        const double number = element.get_double().value_unsafe();
+        if (std::trunc(number) == number && number >= -9223372036854775808.0 &&
+            number < 9223372036854775808.0) {
+            return static_cast<std::int64_t>(number);
+        }
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> countedTokens(const UsageRecord& record) {
+    std::int64_t sum = 0;
+    for (const std::int64_t count : {record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
+                                     record.cacheReadInputTokens}) {
+        if (__builtin_add_overflow(sum, count, &sum)) {
+            return std::nullopt;
+        }
+    }
+    return sum;
+}
+
+} // namespace fernhollow

@@ -1,0 +1,30 @@
+#include "platform/store/PersistenceStore.h"
+
+#include "platform/system/Folders.h"
+
+#include <system_error>
+
+namespace fernhollow::PersistenceStore {
+
+std::filesystem::path ledgerURL() {
+    return Folders::data() / "ledger.sqlite3";
+}
+
+std::filesystem::path legacyStateURL() {
+    return Folders::data() / "state.json";
+}
+
+std::int64_t sizeOnDisk() {
+    const std::filesystem::path ledger = ledgerURL();
+    std::int64_t total = 0;
+    for (const auto& file : {ledger, std::filesystem::path(ledger.string() + "-wal")}) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(file, error);
+        if (!error) {
+            total += static_cast<std::int64_t>(size);
+        }
+    }
+    return total;
+}
+
+} // namespace fernhollow::PersistenceStore

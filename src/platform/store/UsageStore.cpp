@@ -1,0 +1,367 @@
+#include "platform/store/UsageStore.h"
+
+#include "core/model/IsoDate.h"
+#include "platform/net/PricingConfig.h"
+#include "platform/settings/AppSettings.h"
+#include "core/sources/CCUsageParser.h"
+#include "platform/system/Keychain.h"
+#include "platform/net/OpenAIUsageClient.h"
+#include "core/sources/OpenClawParser.h"
+#include "platform/system/Notifications.h"
+#include "platform/store/PersistenceStore.h"
+#include "core/figures/LedgerFigures.h"
+#include "core/ledger/LegacyImport.h"
+
+#include <QCoroFuture>
+#include <QFuture>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+
+namespace fernhollow {
+namespace {
+
+constexpr int openAIDays = 30;
+constexpr int progressIntervalMs = 100;
+
+// Runs a pass (or an alert decision) that nobody awaits; the store is its context, so nothing
+// is called back once the store is gone.
+void detach(QCoro::Task<> task, QObject* context) {
+    QCoro::connect(std::move(task), context, [] {});
+}
+
+// One source's scan on a scanning thread, with a connection of its own: the states the last
+// pass left, the logs read from them, and what was read written in one transaction.
+template <typename Scan>
+std::optional<sqlite::Error> scanSource(const std::filesystem::path& ledgerPath, UsageSource source, bool wholeFiles,
+                                        const Scan& scan) {
+    try {
+        Ledger ledger(ledgerPath);
+        ScanResult result = scan(ledger.fileStates(source), wholeFiles);
+        if (!result.changesNothing()) {
+            ledger.apply({source, wholeFiles ? RecordRule::replace : RecordRule::keepLarger,
+                          std::move(result.records), std::move(result.files), std::move(result.goneFiles)});
+        }
+        return std::nullopt;
+    } catch (const sqlite::Error& error) {
+        return error;
+    }
+}
+
+std::string passFailure(const sqlite::Error& error) {
+    return std::string("Could not update the usage ledger: ") + error.what() +
+           ". The figures show what was recorded before; the next refresh tries again.";
+}
+
+} // namespace
+
+std::filesystem::path UsageStore::defaultClaudeProjectsRoot() {
+    std::filesystem::path home = "/";
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && *variable != '\0') {
+        home = variable;
+    } else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        home = entry->pw_dir;
+    }
+    return home / ".claude" / "projects";
+}
+
+UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
+                       Options options, const Clock& clock, QObject* parent)
+    : QObject(parent), settings_(settings), network_(network), calendar_(calendar), clock_(clock),
+      options_(std::move(options)), ledgerPath_(options_.ledgerPath.value_or(PersistenceStore::ledgerURL())) {
+    PricingConfig::loadUserOverrides();
+    PricingConfig::loadRemoteCache();
+    if (!options_.ledgerPath) {
+        importLegacyState(ledgerPath_, PersistenceStore::legacyStateURL());
+    }
+    openLedger();
+    publishRecords();
+    recomputeStatus();
+    progressTimer_.setInterval(progressIntervalMs);
+    connect(&progressTimer_, &QTimer::timeout, this, &UsageStore::publishScanProgress);
+    if (options_.interactive) {
+        QTimer::singleShot(0, this, [this] { detach(refresh(), this); });
+        refreshTimer_.setInterval(options_.refreshInterval);
+        connect(&refreshTimer_, &QTimer::timeout, this, [this] { detach(refresh(), this); });
+        refreshTimer_.start();
+    }
+}
+
+UsageStore::~UsageStore() = default;
+
+void UsageStore::openLedger() {
+    ledger_.reset();
+    try {
+        std::string notice;
+        ledger_ = openLedgerOrRebuild(ledgerPath_, notice);
+        setLedgerError(notice.empty() ? std::nullopt : std::optional(notice));
+    } catch (const sqlite::Error& error) {
+        setLedgerError(std::string("Could not open the usage ledger: ") + error.what());
+    }
+}
+
+QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles) {
+    const std::shared_ptr<ScanProgress> progress = scanProgress_;
+    auto claudeScan = QtConcurrent::run([path = ledgerPath_, root = options_.claudeProjectsRoot, wholeFiles, progress] {
+        return scanSource(path, UsageSource::claudeCode, wholeFiles, [&](const LogFileStates& known, bool whole) {
+            return CCUsageParser::parseChanged(root, known, whole, progress.get());
+        });
+    });
+    auto openClawScan = QtConcurrent::run([path = ledgerPath_, root = options_.openClawAgentsRoot, wholeFiles,
+                                          progress] {
+        return scanSource(path, UsageSource::openClaw, wholeFiles, [&](const LogFileStates& known, bool whole) {
+            return root ? OpenClawParser::parseChanged(*root, known, whole, progress.get())
+                        : OpenClawParser::parseChanged(known, whole, progress.get());
+        });
+    });
+    const std::optional<sqlite::Error> claudeError = co_await claudeScan;
+    const std::optional<sqlite::Error> openClawError = co_await openClawScan;
+    ScanOutcome outcome;
+    for (const auto& error : {claudeError, openClawError}) {
+        if (error && !outcome.error) {
+            outcome.error = passFailure(*error);
+            outcome.damaged = error->isDamage();
+        }
+    }
+    co_return outcome;
+}
+
+QCoro::Task<> UsageStore::refresh() {
+    const QPointer<UsageStore> alive(this);
+    setRefreshing(true);
+    if (settings_.syncRemotePricing() && !didSyncRemoteThisLaunch_) {
+        // Set before the sync: a failed sync waits for the next start, not the next pass.
+        didSyncRemoteThisLaunch_ = true;
+        co_await PricingConfig::syncRemote(network_);
+        if (!alive) {
+            co_return;
+        }
+    }
+
+    // One scan at a time: two would read the same new lines and write them twice over.
+    while (scanDone_) {
+        const QFuture<void> done = scanDone_->future();
+        co_await done;
+        if (!alive) {
+            co_return;
+        }
+    }
+    scanDone_.emplace();
+    scanDone_->start();
+    progressTimer_.start();
+    const bool wholeFiles = std::exchange(readWholeLogs_, false);
+    ScanOutcome outcome = co_await scanIntoLedger(wholeFiles);
+    if (!alive) {
+        co_return;
+    }
+    if (outcome.damaged) {
+        // The file is set aside and a new ledger filled from the logs at once.
+        ledger_.reset();
+        const std::optional<std::string> notice = setLedgerAside(ledgerPath_);
+        openLedger();
+        outcome = co_await scanIntoLedger(true);
+        if (!alive) {
+            co_return;
+        }
+        lastPassFailed_ = outcome.error.has_value();
+        if (!outcome.error) {
+            outcome.error = notice;
+        }
+    } else {
+        lastPassFailed_ = outcome.error.has_value();
+    }
+    progressTimer_.stop();
+    scanProgress_ = std::make_shared<ScanProgress>();
+    publishScanProgress();
+    setLedgerError(outcome.error);
+    if (!outcome.error && ledger_ == nullptr) {
+        openLedger();
+    }
+    lastRefresh_ = clock_.now();
+    emit lastRefreshChanged();
+    // "Today" and "live" move with the clock, so the figures are taken again after every pass.
+    publishRecords();
+    std::exchange(scanDone_, std::nullopt)->finish();
+
+    // Awaited tasks are held in locals: GCC 12 mishandles temporaries that live across a
+    // co_await inside a larger expression.
+    std::optional<QString> key;
+    if (options_.fetchOpenAI) {
+        const QString account = QString::fromLatin1(Keychain::openAIAccount);
+        auto reading = Keychain::get(account);
+        key = co_await std::move(reading);
+        if (!alive) {
+            co_return;
+        }
+    }
+    if (key && !key->isEmpty()) {
+        auto fetching = OpenAIUsageClient::fetchRecent(network_, openAIDays, key->toStdString(), clock_);
+        auto result = co_await std::move(fetching);
+        if (!alive) {
+            co_return;
+        }
+        if (auto* records = std::get_if<std::vector<UsageRecord>>(&result)) {
+            setOpenAIError(std::nullopt);
+            applyOpenAI(std::move(*records));
+        } else {
+            // The figures keep showing the usage of the fetches that worked.
+            setOpenAIError(std::get<OpenAIUsageClient::ClientError>(result).description());
+        }
+    } else {
+        setOpenAIError(std::nullopt);
+    }
+    recomputeStatusAndMaybeNotify();
+    setRefreshing(false);
+}
+
+void UsageStore::applyOpenAI(std::vector<UsageRecord> records) {
+    if (ledger_ == nullptr) {
+        return;
+    }
+    try {
+        ledger_->apply({UsageSource::openAI, RecordRule::replace, std::move(records), {}, {}});
+        publishRecords();
+    } catch (const sqlite::Error& error) {
+        setLedgerError(passFailure(error));
+    }
+}
+
+QCoro::Task<> UsageStore::forceFullRescan() {
+    readWholeLogs_ = true;
+    co_await refresh();
+}
+
+QCoro::Task<> UsageStore::forgetHistory() {
+    if (ledger_ != nullptr) {
+        try {
+            ledger_->forget();
+        } catch (const sqlite::Error& error) {
+            setLedgerError(passFailure(error));
+        }
+        publishRecords();
+    }
+    co_await refresh();
+}
+
+std::int64_t UsageStore::recordCount(UsageSource source) const {
+    const auto it = recordCounts_.find(source);
+    return it != recordCounts_.end() ? it->second : 0;
+}
+
+void UsageStore::recomputeStatus() {
+    setStatus(budgetStatus(snapshot_.monthUSD, settings_.monthlyBudgetUSD(), settings_.warnThresholdPct(),
+                           settings_.criticalThresholdPct()));
+}
+
+void UsageStore::recomputeStatusAndMaybeNotify() {
+    const double spent = snapshot_.monthUSD;
+    const double budget = settings_.monthlyBudgetUSD();
+    if (!(budget > 0.0)) {
+        setStatus(BudgetStatus::ok);
+        return;
+    }
+    const BudgetStatus before = status_;
+    const BudgetStatus after =
+        budgetStatus(spent, budget, settings_.warnThresholdPct(), settings_.criticalThresholdPct());
+    setStatus(after);
+    if (options_.interactive) {
+        detach(decideAlert(before, after, spent, budget, spent / budget), this);
+    }
+}
+
+QCoro::Task<> UsageStore::decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
+                                      double ratio) {
+    const auto kind = alertForRise(before, after);
+    if (!kind || settings_.hasFiredToday(*kind)) {
+        co_return;
+    }
+    const QPointer<UsageStore> alive(this);
+    switch (*kind) {
+    case ThresholdKind::warn:
+        co_await Notifications::fireWarn(spent, budget, ratio);
+        break;
+    case ThresholdKind::critical:
+        co_await Notifications::fireCritical(spent, budget, ratio);
+        break;
+    case ThresholdKind::emergency:
+        co_await Notifications::fireEmergency(spent, budget);
+        break;
+    }
+    // Written whether or not the desktop showed it: the level stays quiet for the rest of the day.
+    if (alive) {
+        settings_.setLastFiredISO(*kind,
+                                  QString::fromStdString(isodate::formatUtcWholeSeconds(clock_.now())));
+    }
+}
+
+QString UsageStore::statusRawValue() const {
+    const std::string_view raw = rawValue(status_);
+    return QString::fromLatin1(raw.data(), static_cast<qsizetype>(raw.size()));
+}
+
+QString UsageStore::ledgerErrorText() const {
+    return ledgerError_ ? QString::fromStdString(*ledgerError_) : QString();
+}
+
+QString UsageStore::openaiErrorText() const {
+    return openaiError_ ? QString::fromStdString(*openaiError_) : QString();
+}
+
+void UsageStore::setRefreshing(bool refreshing) {
+    if (isRefreshing_ != refreshing) {
+        isRefreshing_ = refreshing;
+        emit isRefreshingChanged();
+    }
+}
+
+void UsageStore::setStatus(BudgetStatus status) {
+    if (status_ != status) {
+        status_ = status;
+        emit statusChanged();
+    }
+}
+
+void UsageStore::setOpenAIError(std::optional<std::string> error) {
+    if (openaiError_ != error) {
+        openaiError_ = std::move(error);
+        emit openaiErrorChanged();
+    }
+}
+
+void UsageStore::setLedgerError(std::optional<std::string> error) {
+    if (ledgerError_ != error) {
+        ledgerError_ = std::move(error);
+        emit ledgerErrorChanged();
+    }
+}
+
+void UsageStore::publishRecords() {
+    if (ledger_ != nullptr) {
+        try {
+            snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);
+            recordCounts_ = ledger_->recordCounts();
+        } catch (const sqlite::Error& error) {
+            setLedgerError(std::string("Could not read the usage ledger: ") + error.what());
+        }
+    }
+    emit recordsChanged();
+}
+
+void UsageStore::publishScanProgress() {
+    const int read = static_cast<int>(scanProgress_->filesRead.load());
+    const int toRead = static_cast<int>(scanProgress_->filesToRead.load());
+    if (read != scanFilesRead_ || toRead != scanFilesToRead_) {
+        scanFilesRead_ = read;
+        scanFilesToRead_ = toRead;
+        emit scanProgressChanged();
+    }
+}
+
+} // namespace fernhollow

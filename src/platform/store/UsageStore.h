@@ -1,0 +1,160 @@
+#pragma once
+
+#include "core/figures/BudgetStatus.h"
+#include "core/figures/LocalCalendar.h"
+#include "core/figures/UsageAggregates.h"
+#include "core/ledger/Ledger.h"
+#include "core/model/Clock.h"
+#include "core/model/UsageRecord.h"
+#include "core/sources/IncrementalScan.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPromise>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QNetworkAccessManager;
+
+namespace fernhollow {
+
+class AppSettings;
+
+// The app's main loop over the usage ledger: it opens the ledger, refreshes at once and then
+// on a timer (both log scans off the main thread, in parallel, each writing what it read to the
+// ledger in one transaction; the catalogue sync and the OpenAI fetch awaited without blocking),
+// and keeps the figures and the budget status. Confined to the main thread. Passes may
+// overlap; their scans run one after another.
+class UsageStore final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY isRefreshingChanged)
+    Q_PROPERTY(QString status READ statusRawValue NOTIFY statusChanged)
+    Q_PROPERTY(QString openaiError READ openaiErrorText NOTIFY openaiErrorChanged)
+    Q_PROPERTY(QString ledgerError READ ledgerErrorText NOTIFY ledgerErrorChanged)
+    Q_PROPERTY(double lastRefresh READ lastRefreshSeconds NOTIFY lastRefreshChanged)
+    Q_PROPERTY(int scanFilesRead READ scanFilesRead NOTIFY scanProgressChanged)
+    Q_PROPERTY(int scanFilesToRead READ scanFilesToRead NOTIFY scanProgressChanged)
+
+public:
+    struct Options {
+        // Where the logs are; by default below the user's home folder.
+        std::filesystem::path claudeProjectsRoot = defaultClaudeProjectsRoot();
+        std::optional<std::filesystem::path> openClawAgentsRoot; // none: the OpenClaw default
+        std::chrono::milliseconds refreshInterval{60'000};
+        // False for a headless run: no pass at creation, no timer, and no alert is ever posted
+        // nor remembered; the caller drives `refresh`.
+        bool interactive = true;
+        // False keeps the OpenAI usage out, whether or not a key is stored.
+        bool fetchOpenAI = true;
+        // Where the ledger is; by default in the data folder.
+        std::optional<std::filesystem::path> ledgerPath;
+    };
+
+    static std::filesystem::path defaultClaudeProjectsRoot();
+
+    // `settings`, `network`, `clock` and `calendar` must outlive the store.
+    UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
+               Options options, const Clock& clock = Clock::system(), QObject* parent = nullptr);
+    ~UsageStore() override;
+
+    QCoro::Task<> refresh();
+    // Reads every log whole again; what is read replaces what was kept of it, and the records
+    // of logs that are gone stay.
+    QCoro::Task<> forceFullRescan();
+    // Empties the ledger, then reads the logs that are still there.
+    QCoro::Task<> forgetHistory();
+
+    // Sets `status` from this month's spend; never notifies.
+    void recomputeStatus();
+    // Sets `status`, then decides on an alert in a task of its own with the values of this call.
+    void recomputeStatusAndMaybeNotify();
+
+    std::int64_t recordCount(UsageSource source) const;
+    const std::optional<std::string>& openaiError() const { return openaiError_; }
+    // Why the last pass could not write to the ledger (a full disk, a read-only folder), or
+    // that a damaged ledger was set aside; none once a pass succeeds.
+    const std::optional<std::string>& ledgerError() const { return ledgerError_; }
+    bool lastPassFailed() const { return lastPassFailed_; }
+    std::optional<double> lastRefresh() const { return lastRefresh_; }
+    bool isRefreshing() const { return isRefreshing_; }
+    BudgetStatus status() const { return status_; }
+
+    // Every figure the panel shows, computed from the ledger after every pass.
+    const UsageAggregates::UsageSnapshot& snapshot() const { return snapshot_; }
+    // The main thread's connection, for the report; none when the ledger could not be opened.
+    Ledger* ledger() const { return ledger_.get(); }
+
+    QString statusRawValue() const;
+    QString openaiErrorText() const;
+    QString ledgerErrorText() const;
+    double lastRefreshSeconds() const { return lastRefresh_.value_or(0.0); }
+    int scanFilesRead() const { return scanFilesRead_; }
+    int scanFilesToRead() const { return scanFilesToRead_; }
+
+signals:
+    void recordsChanged();
+    void isRefreshingChanged();
+    void statusChanged();
+    void openaiErrorChanged();
+    void ledgerErrorChanged();
+    void lastRefreshChanged();
+    void scanProgressChanged();
+
+private:
+    struct ScanOutcome {
+        std::optional<std::string> error;
+        bool damaged = false;
+    };
+
+
+    QCoro::Task<> decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
+                              double ratio);
+    QCoro::Task<ScanOutcome> scanIntoLedger(bool wholeFiles);
+    void openLedger();
+    void applyOpenAI(std::vector<UsageRecord> records);
+    void setRefreshing(bool refreshing);
+    void setStatus(BudgetStatus status);
+    void setOpenAIError(std::optional<std::string> error);
+    void setLedgerError(std::optional<std::string> error);
+    void publishRecords();
+    void publishScanProgress();
+
+    AppSettings& settings_;
+    QNetworkAccessManager& network_;
+    const LocalCalendar& calendar_;
+    const Clock& clock_;
+    Options options_;
+    std::filesystem::path ledgerPath_;
+
+    std::unique_ptr<Ledger> ledger_;
+    std::map<UsageSource, std::int64_t> recordCounts_;
+    std::optional<std::string> openaiError_;
+    std::optional<std::string> ledgerError_;
+    std::optional<double> lastRefresh_;
+    bool isRefreshing_ = false;
+    BudgetStatus status_ = BudgetStatus::ok;
+    bool didSyncRemoteThisLaunch_ = false;
+    // Set by a forced rescan for the next scan.
+    bool readWholeLogs_ = false;
+    bool lastPassFailed_ = false;
+    UsageAggregates::UsageSnapshot snapshot_;
+
+    // Shared with the scanning threads, which may outlive a pass's interest in them.
+    std::shared_ptr<ScanProgress> scanProgress_ = std::make_shared<ScanProgress>();
+    // Present while a scan runs; finished once it has written to the ledger, or failed to.
+    std::optional<QPromise<void>> scanDone_;
+    int scanFilesRead_ = 0;
+    int scanFilesToRead_ = 0;
+    QTimer progressTimer_;
+    QTimer refreshTimer_;
+};
+
+} // namespace fernhollow

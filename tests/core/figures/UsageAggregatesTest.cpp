@@ -1,0 +1,656 @@
+#include "core/figures/UsageAggregates.h"
+
+#include "core/model/ModelPricing.h"
+#include "platform/system/QtLocalCalendar.h"
+
+#include "support/ManualClock.h"
+#include "support/WithEnv.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <utility>
+
+namespace fernhollow::UsageAggregates {
+
+// Readable failure messages.
+void PrintTo(const DaySpend& entry, std::ostream* out) {
+    *out << "{" << std::fixed << entry.date << ", " << entry.usd << "}";
+}
+void PrintTo(const ModelSpend& row, std::ostream* out) {
+    *out << "{" << row.model << ", " << row.usd << "}";
+}
+void PrintTo(const ProjectSpend& row, std::ostream* out) {
+    *out << "{" << row.project << ", " << row.usd << "}";
+}
+void PrintTo(const LiveSession& session, std::ostream* out) {
+    *out << "{" << session.id << ", " << session.projectShortName << ", " << session.totalUSD << ", "
+         << session.totalTokens << ", " << std::fixed << session.lastActivity << ", " << session.model << ", "
+         << session.messageCount << "}";
+}
+
+} // namespace fernhollow::UsageAggregates
+
+namespace fernhollow {
+namespace {
+
+using test::ManualClock;
+
+using namespace UsageAggregates;
+
+constexpr double minute = 60.0;
+constexpr double hour = 3'600.0;
+constexpr double day = 86'400.0;
+
+const QLocale unitedStates(QLocale::English, QLocale::UnitedStates);
+const QLocale germany(QLocale::German, QLocale::Germany);
+
+QtLocalCalendar calendarIn(const char* zone, const QLocale& locale = unitedStates) {
+    return QtLocalCalendar(QTimeZone(QByteArray(zone)), locale);
+}
+
+// The moment a wall clock in `zone` shows the given local time.
+double local(const char* zone, int year, int month, int dayOfMonth, int hours = 0, int minutes = 0,
+             int seconds = 0) {
+    const QDateTime moment(QDate(year, month, dayOfMonth), QTime(hours, minutes, seconds),
+                           QTimeZone(QByteArray(zone)));
+    return static_cast<double>(moment.toSecsSinceEpoch());
+}
+
+double utc(int year, int month, int dayOfMonth, int hours = 0, int minutes = 0) {
+    return local("UTC", year, month, dayOfMonth, hours, minutes);
+}
+
+// One million input tokens: $3 of claude-sonnet-4-5, $1 of claude-haiku-4-5, $5 of
+// claude-opus-4-5. Sums of such whole dollars are exact in double.
+UsageRecord spend(double timestamp, InternedString model = "claude-sonnet-4-5",
+                  InternedString session = "session-a", InternedString project = "-Users-dev-code-app") {
+    UsageRecord record;
+    record.timestamp = timestamp;
+    record.model = model;
+    record.inputTokens = 1'000'000;
+    record.projectPath = project;
+    record.sessionId = session;
+    return record;
+}
+
+UsageSnapshot oneByOne(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
+    return {todayUSD(lists, clock, calendar),
+            weekUSD(lists, clock, calendar),
+            monthUSD(lists, clock, calendar),
+            last30DaysUSD(lists, clock),
+            monthByModel(lists, clock, calendar),
+            monthByProject(lists, clock, calendar),
+            dailySeries(lists, clock, calendar, snapshotDays),
+            avg7dPriorDaily(lists, clock, calendar),
+            liveSessions(lists, clock, snapshotLiveMinutes),
+            unpricedModels(lists)};
+}
+
+class UsageAggregatesTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ModelPricing::setUserOverrides({});
+        ModelPricing::setRemoteRates({});
+    }
+    void TearDown() override {
+        ModelPricing::setUserOverrides({});
+        ModelPricing::setRemoteRates({});
+    }
+
+    UsageLists lists() const { return {claudeCode, openClaw, openAI}; }
+
+    // Also checks that the one-pass snapshot agrees with the figures read one by one.
+    UsageSnapshot snapshot(const Clock& clock, const LocalCalendar& calendar) const {
+        const UsageSnapshot result = computeSnapshot(lists(), clock, calendar);
+        EXPECT_EQ(result, oneByOne(lists(), clock, calendar));
+        return result;
+    }
+
+    std::vector<UsageRecord> claudeCode;
+    std::vector<UsageRecord> openClaw;
+    std::vector<UsageRecord> openAI;
+};
+
+// A UTC calendar with weeks from Monday that can be told to fail, as a calendar may for a
+// zone that does not resolve or a day that its zone skipped.
+class PartialCalendar final : public LocalCalendar {
+public:
+    bool formsWeekAndMonth = true;
+    std::optional<double> skippedDay;
+
+    std::optional<double> startOfDay(double t) const override { return std::floor(t / day) * day; }
+    std::optional<double> addDays(double dayStart, int days) const override {
+        const double start = std::floor(dayStart / day) * day + days * day;
+        return start == skippedDay ? std::nullopt : std::optional(start);
+    }
+    std::optional<double> startOfWeek(double t) const override {
+        const double start = std::floor(t / day) * day;
+        // 1970-01-01 was a Thursday.
+        const double daysSinceMonday = std::fmod(start / day + 3, 7);
+        return formsWeekAndMonth ? std::optional(start - daysSinceMonday * day) : std::nullopt;
+    }
+    std::optional<double> startOfMonth(double) const override {
+        return formsWeekAndMonth ? std::optional(utc(2025, 6, 1)) : std::nullopt;
+    }
+};
+
+TEST(QtLocalCalendarTest, DaysStartAtLocalMidnight) {
+    const auto calendar = calendarIn("America/New_York");
+    const double midnight = local("America/New_York", 2025, 6, 11);
+    EXPECT_EQ(calendar.startOfDay(local("America/New_York", 2025, 6, 11, 15, 30)), midnight);
+    EXPECT_EQ(calendar.startOfDay(midnight), midnight);
+    EXPECT_EQ(calendar.startOfDay(midnight - 1), local("America/New_York", 2025, 6, 10));
+    EXPECT_EQ(calendar.startOfDay(midnight - 0.001), local("America/New_York", 2025, 6, 10));
+    EXPECT_EQ(calendarIn("UTC").startOfDay(utc(2025, 6, 11, 3)), utc(2025, 6, 11));
+    EXPECT_EQ(calendarIn("Europe/Berlin").startOfDay(utc(2025, 6, 11, 23)), utc(2025, 6, 11, 22));
+}
+
+TEST(QtLocalCalendarTest, ADayAcrossADaylightSavingChangeIsShorterOrLonger) {
+    const auto length = [](const char* zone, int year, int month, int dayOfMonth) {
+        const auto calendar = calendarIn(zone);
+        const double start = local(zone, year, month, dayOfMonth);
+        return *calendar.addDays(start, 1) - start;
+    };
+    EXPECT_EQ(length("America/New_York", 2025, 3, 9), 23 * hour);
+    EXPECT_EQ(length("America/New_York", 2025, 11, 2), 25 * hour);
+    EXPECT_EQ(length("Europe/Berlin", 2025, 3, 30), 23 * hour);
+    EXPECT_EQ(length("Europe/Berlin", 2025, 10, 26), 25 * hour);
+    EXPECT_EQ(length("Europe/Berlin", 2025, 6, 11), 24 * hour);
+    // Lord Howe Island moves its clocks by half an hour.
+    EXPECT_EQ(length("Australia/Lord_Howe", 2025, 4, 6), 24.5 * hour);
+    EXPECT_EQ(length("Australia/Lord_Howe", 2025, 10, 5), 23.5 * hour);
+    EXPECT_EQ(length("UTC", 2025, 3, 30), 24 * hour);
+
+    const auto berlin = calendarIn("Europe/Berlin");
+    const double afterChange = local("Europe/Berlin", 2025, 4, 2);
+    EXPECT_EQ(berlin.addDays(afterChange, -7), local("Europe/Berlin", 2025, 3, 26));
+    EXPECT_EQ(berlin.addDays(afterChange, 0), afterChange);
+}
+
+TEST(QtLocalCalendarTest, AMidnightThatDaylightSavingSkipsStartsTheDayWhenTheGapEnds) {
+    // Clocks went from 00:00 to 01:00: São Paulo on 4 November 2018 (UTC-3 to UTC-2),
+    // Santiago on 11 September 2022 (UTC-4 to UTC-3).
+    const auto saoPaulo = calendarIn("America/Sao_Paulo");
+    EXPECT_EQ(saoPaulo.startOfDay(utc(2018, 11, 4, 15)), utc(2018, 11, 4, 3));
+    EXPECT_EQ(saoPaulo.addDays(utc(2018, 11, 3, 3), 1), utc(2018, 11, 4, 3));
+    EXPECT_EQ(saoPaulo.addDays(utc(2018, 11, 4, 3), 1), utc(2018, 11, 5, 2));
+    EXPECT_EQ(saoPaulo.startOfMonth(utc(2018, 11, 20)), utc(2018, 11, 1, 3));
+
+    const auto santiago = calendarIn("America/Santiago");
+    EXPECT_EQ(santiago.startOfDay(utc(2022, 9, 11, 12)), utc(2022, 9, 11, 4));
+    EXPECT_EQ(santiago.addDays(utc(2022, 9, 12, 3), -1), utc(2022, 9, 11, 4));
+}
+
+TEST(QtLocalCalendarTest, ADayThatTheZoneLeftOutCannotBeFormed) {
+    // Samoa skipped 30 December 2011 when it moved west of the date line.
+    const auto apia = calendarIn("Pacific/Apia");
+    const double lastBefore = local("Pacific/Apia", 2011, 12, 29);
+    const double firstAfter = local("Pacific/Apia", 2011, 12, 31);
+    EXPECT_EQ(apia.addDays(lastBefore, 1), std::nullopt);
+    EXPECT_EQ(apia.addDays(lastBefore, 2), firstAfter);
+    EXPECT_EQ(apia.addDays(firstAfter, -1), std::nullopt);
+    EXPECT_EQ(firstAfter - lastBefore, 24 * hour);
+}
+
+TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
+    const QtLocalCalendar calendar;
+    const double t = utc(2025, 6, 11, 12);
+    for (const auto& [zone, midnight] : {std::pair{"America/New_York", utc(2025, 6, 11, 4)},
+                                         std::pair{"Asia/Tokyo", utc(2025, 6, 10, 15)}}) {
+        const test::WithEnv tz("TZ", zone);
+        EXPECT_EQ(calendar.startOfDay(t), midnight) << zone;
+    }
+}
+
+TEST(QtLocalCalendarTest, AWeekStartsOnTheFirstWeekdayOfTheLocale) {
+    const auto monday = calendarIn("Europe/Berlin", germany);
+    const auto sunday = calendarIn("Europe/Berlin", unitedStates);
+    const double wednesday = local("Europe/Berlin", 2025, 6, 11, 12);
+    EXPECT_EQ(monday.startOfWeek(wednesday), local("Europe/Berlin", 2025, 6, 9));
+    EXPECT_EQ(sunday.startOfWeek(wednesday), local("Europe/Berlin", 2025, 6, 8));
+    const double sundayMorning = local("Europe/Berlin", 2025, 6, 15, 10);
+    EXPECT_EQ(monday.startOfWeek(sundayMorning), local("Europe/Berlin", 2025, 6, 9));
+    EXPECT_EQ(sunday.startOfWeek(sundayMorning), local("Europe/Berlin", 2025, 6, 15));
+    // The week of 1 January 2025 began in 2024.
+    EXPECT_EQ(monday.startOfWeek(local("Europe/Berlin", 2025, 1, 1, 9)),
+              local("Europe/Berlin", 2024, 12, 30));
+}
+
+TEST(QtLocalCalendarTest, AMonthStartsAtMidnightOnItsFirstDay) {
+    const auto berlin = calendarIn("Europe/Berlin");
+    // The first of March is in winter time, the last in summer time.
+    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 31, 23, 30)),
+              local("Europe/Berlin", 2025, 3, 1));
+    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 1)), local("Europe/Berlin", 2025, 3, 1));
+    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 1) - 1),
+              local("Europe/Berlin", 2025, 2, 1));
+}
+
+TEST(QtLocalCalendarTest, FormsNothingWithoutAValidZoneOrMoment) {
+    const auto nowhere = calendarIn("Nowhere/Atlantis");
+    const double t = utc(2025, 6, 11);
+    EXPECT_EQ(nowhere.startOfDay(t), std::nullopt);
+    EXPECT_EQ(nowhere.addDays(t, 1), std::nullopt);
+    EXPECT_EQ(nowhere.startOfWeek(t), std::nullopt);
+    EXPECT_EQ(nowhere.startOfMonth(t), std::nullopt);
+
+    const auto berlin = calendarIn("Europe/Berlin");
+    EXPECT_EQ(berlin.startOfDay(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+    EXPECT_EQ(berlin.startOfWeek(std::numeric_limits<double>::infinity()), std::nullopt);
+    EXPECT_EQ(berlin.startOfMonth(-1e300), std::nullopt);
+}
+
+TEST_F(UsageAggregatesTest, NoRecordsGiveZerosAndEmptyLists) {
+    const ManualClock clock(local("Europe/Berlin", 2025, 6, 11, 12));
+    const auto calendar = calendarIn("Europe/Berlin");
+    const UsageSnapshot figures = snapshot(clock, calendar);
+    EXPECT_EQ(figures.todayUSD, 0.0);
+    EXPECT_EQ(figures.weekUSD, 0.0);
+    EXPECT_EQ(figures.monthUSD, 0.0);
+    EXPECT_EQ(figures.last30DaysUSD, 0.0);
+    EXPECT_EQ(figures.avg7dPriorDaily, 0.0);
+    EXPECT_TRUE(figures.monthByModel.empty());
+    EXPECT_TRUE(figures.monthByProject.empty());
+    EXPECT_TRUE(figures.liveSessions.empty());
+    EXPECT_TRUE(figures.unpricedModels.empty());
+    ASSERT_EQ(figures.dailySeries.size(), 14u);
+    for (const DaySpend& entry : figures.dailySeries) {
+        EXPECT_EQ(entry.usd, 0.0);
+    }
+    EXPECT_EQ(figures.dailySeries.back().date, local("Europe/Berlin", 2025, 6, 11));
+    EXPECT_EQ(figures.dailySeries.front().date, local("Europe/Berlin", 2025, 5, 29));
+}
+
+TEST_F(UsageAggregatesTest, ARecordAtLocalMidnightCountsForTheNewDay) {
+    const auto calendar = calendarIn("America/New_York");
+    const double midnight = local("America/New_York", 2025, 6, 11);
+    claudeCode = {spend(midnight - 1, "claude-haiku-4-5"), spend(midnight)};
+    const ManualClock clock(local("America/New_York", 2025, 6, 11, 15));
+    EXPECT_EQ(todayUSD(lists(), clock, calendar), 3.0);
+    EXPECT_EQ(dailySeries(lists(), clock, calendar, 2),
+              (std::vector<DaySpend>{{local("America/New_York", 2025, 6, 10), 1.0}, {midnight, 3.0}}));
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, TheLast30DaysAreAFixedSpanNotCalendarDays) {
+    // Summer time began on 30 March: the same wall time 30 calendar days earlier is only
+    // 29 days and 23 hours ago.
+    const auto calendar = calendarIn("Europe/Berlin");
+    const double now = local("Europe/Berlin", 2025, 4, 15, 12);
+    ASSERT_EQ(now - local("Europe/Berlin", 2025, 3, 16, 12), 29 * day + 23 * hour);
+    claudeCode = {spend(now - 30 * day - 1, "claude-haiku-4-5")};
+    openClaw = {spend(now - 30 * day, "claude-opus-4-5")};
+    openAI = {spend(local("Europe/Berlin", 2025, 3, 16, 12))};
+    const ManualClock clock(now);
+    EXPECT_EQ(last30DaysUSD(lists(), clock), 8.0);
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, WindowsHaveNoUpperBoundButDaysDo) {
+    const auto calendar = calendarIn("UTC");
+    const double now = utc(2025, 6, 11, 12);
+    claudeCode = {spend(now + 2 * day)};
+    const ManualClock clock(now);
+    const UsageSnapshot figures = snapshot(clock, calendar);
+    EXPECT_EQ(figures.todayUSD, 3.0);
+    EXPECT_EQ(figures.weekUSD, 3.0);
+    EXPECT_EQ(figures.monthUSD, 3.0);
+    EXPECT_EQ(figures.last30DaysUSD, 3.0);
+    EXPECT_EQ(figures.dailySeries.back().usd, 0.0);
+    ASSERT_EQ(figures.liveSessions.size(), 1u);
+    EXPECT_EQ(figures.liveSessions[0].lastActivity, now + 2 * day);
+}
+
+TEST_F(UsageAggregatesTest, TheWeekBeginsOnTheLocalesFirstWeekday) {
+    const double now = local("Europe/Berlin", 2025, 6, 11, 12); // a Wednesday
+    claudeCode = {spend(local("Europe/Berlin", 2025, 6, 7, 10), "claude-opus-4-5"),
+                  spend(local("Europe/Berlin", 2025, 6, 8, 10), "claude-haiku-4-5"),
+                  spend(local("Europe/Berlin", 2025, 6, 9))};
+    const ManualClock clock(now);
+    EXPECT_EQ(weekUSD(lists(), clock, calendarIn("Europe/Berlin", germany)), 3.0);
+    EXPECT_EQ(weekUSD(lists(), clock, calendarIn("Europe/Berlin", unitedStates)), 4.0);
+    snapshot(clock, calendarIn("Europe/Berlin", germany));
+    snapshot(clock, calendarIn("Europe/Berlin", unitedStates));
+}
+
+TEST_F(UsageAggregatesTest, TheMonthBeginsAtLocalMidnightOfItsFirstDay) {
+    const double monthStart = local("Europe/Berlin", 2025, 3, 1);
+    claudeCode = {spend(monthStart - 1, "claude-haiku-4-5", "s", "-Users-dev-old"),
+                  spend(monthStart, "claude-sonnet-4-5", "s", "-Users-dev-new")};
+    const ManualClock clock(monthStart + 30 * minute);
+    const auto berlin = calendarIn("Europe/Berlin");
+    EXPECT_EQ(monthUSD(lists(), clock, berlin), 3.0);
+    EXPECT_EQ(monthByModel(lists(), clock, berlin), (std::vector<ModelSpend>{{"claude-sonnet-4-5", 3.0}}));
+    EXPECT_EQ(monthByProject(lists(), clock, berlin), (std::vector<ProjectSpend>{{"-Users-dev-new", 3.0}}));
+    snapshot(clock, berlin);
+    // In New York the same moment is still in February.
+    const auto newYork = calendarIn("America/New_York");
+    EXPECT_EQ(monthUSD(lists(), clock, newYork), 4.0);
+    snapshot(clock, newYork);
+}
+
+TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
+    const double now = utc(2025, 6, 11, 12);
+    claudeCode = {spend(now - hour), spend(now - 3 * day, "claude-haiku-4-5")};
+    PartialCalendar calendar;
+    calendar.formsWeekAndMonth = false;
+    calendar.skippedDay = utc(2025, 6, 10);
+    const ManualClock clock(now);
+    const UsageSnapshot figures = snapshot(clock, calendar);
+    EXPECT_EQ(figures.todayUSD, 3.0);
+    EXPECT_EQ(figures.weekUSD, 0.0);
+    EXPECT_EQ(figures.monthUSD, 0.0);
+    EXPECT_EQ(figures.last30DaysUSD, 4.0);
+    EXPECT_TRUE(figures.monthByModel.empty());
+    EXPECT_TRUE(figures.monthByProject.empty());
+    // The skipped day is left out of the series; the day before it cannot end either.
+    EXPECT_EQ(figures.dailySeries.size(), 12u);
+    EXPECT_EQ(dailySeries(lists(), clock, calendar, 4),
+              (std::vector<DaySpend>{{utc(2025, 6, 8), 1.0}, {utc(2025, 6, 11), 3.0}}));
+    // Eight days minus the two left out, minus today: the $1 spread over five days.
+    EXPECT_EQ(figures.avg7dPriorDaily, 1.0 / 5);
+}
+
+TEST_F(UsageAggregatesTest, MonthByModelKeepsDatedAndUndatedIdsApartButUnpricedMergesThem) {
+    const double now = utc(2025, 6, 11, 12);
+    claudeCode = {spend(now - hour, "claude-haiku-4-5-20251001"), spend(now - hour, "claude-haiku-4-5"),
+                  spend(now - hour, "acme-coder-2-20250101")};
+    openClaw = {spend(now - hour, "acme-coder-2"), spend(now - hour, "claude-haiku-4-5")};
+    const ManualClock clock(now);
+    const auto calendar = calendarIn("UTC");
+    // A model without a rate is priced at the fallback rate, claude-sonnet-4-6's.
+    EXPECT_EQ(monthByModel(lists(), clock, calendar),
+              (std::vector<ModelSpend>{{"acme-coder-2", 3.0},
+                                       {"acme-coder-2-20250101", 3.0},
+                                       {"claude-haiku-4-5", 2.0},
+                                       {"claude-haiku-4-5-20251001", 1.0}}));
+    EXPECT_EQ(unpricedModels(lists()), std::vector<std::string>{"acme-coder-2"});
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, MonthGroupsRunFromTheMostExpensiveAndKeepZeroSums) {
+    const double now = utc(2025, 6, 11, 12);
+    auto free = spend(now, "claude-opus-4-5", "s", "-p-free");
+    free.inputTokens = 0;
+    claudeCode = {spend(now, "claude-haiku-4-5", "s", "-p-b"), free,
+                  spend(now, "claude-sonnet-4-5", "s", "-p-c")};
+    openClaw = {spend(now, "claude-haiku-4-5", "s", "-p-a"), spend(now, "claude-haiku-4-5", "s", "-p-a")};
+    openAI = {spend(now, "claude-haiku-4-5", "s", "-p-b")};
+    const ManualClock clock(now);
+    const auto calendar = calendarIn("UTC");
+    EXPECT_EQ(monthByModel(lists(), clock, calendar),
+              (std::vector<ModelSpend>{
+                  {"claude-haiku-4-5", 4.0}, {"claude-sonnet-4-5", 3.0}, {"claude-opus-4-5", 0.0}}));
+    EXPECT_EQ(monthByProject(lists(), clock, calendar),
+              (std::vector<ProjectSpend>{{"-p-c", 3.0}, {"-p-a", 2.0}, {"-p-b", 2.0}, {"-p-free", 0.0}}));
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
+    auto big = spend(1, "mystery-big");
+    big.inputTokens = 10;
+    big.outputTokens = 20;
+    big.cacheCreationInputTokens = 30;
+    big.cacheReadInputTokens = 40;
+    auto oneHour = spend(1, "mystery-one-hour");
+    oneHour.inputTokens = 0;
+    oneHour.cacheCreationInputTokens = 50;
+    oneHour.cacheCreation1hTokens = 50; // part of the 50 above, not added to them
+    auto none = spend(1, "mystery-none");
+    none.inputTokens = 0;
+    auto tie = spend(1, "mystery-tie-a");
+    tie.inputTokens = 50;
+    claudeCode = {none, oneHour, spend(1, "claude-opus-4-5")};
+    openClaw = {tie, big};
+    openAI = {spend(1, "gpt-4o-2024-11-20")};
+    EXPECT_EQ(unpricedModels(lists()),
+              (std::vector<std::string>{"mystery-big", "mystery-one-hour", "mystery-tie-a", "mystery-none"}));
+    EXPECT_EQ(tokenTotal(big), 100);
+    EXPECT_EQ(tokenTotal(oneHour), 50);
+
+    ModelPricing::setUserOverrides({{"mystery-big", {1.0, 1.0, 1.0, 1.0, 1.0}}});
+    ModelPricing::setRemoteRates({{"mystery-none", {1.0, 1.0, 1.0, 1.0, 1.0}}});
+    EXPECT_EQ(unpricedModels(lists()), (std::vector<std::string>{"mystery-one-hour", "mystery-tie-a"}));
+    snapshot(ManualClock(2), calendarIn("UTC"));
+}
+
+TEST_F(UsageAggregatesTest, TokenTotalsSaturateInsteadOfOverflowing) {
+    auto huge = spend(1, "mystery-huge");
+    huge.inputTokens = std::numeric_limits<std::int64_t>::max();
+    huge.outputTokens = 5;
+    EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::max());
+    claudeCode = {huge, huge};
+    const auto live = liveSessions(lists(), ManualClock(2), 5);
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].totalTokens, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(unpricedModels(lists()), std::vector<std::string>{"mystery-huge"});
+    huge.inputTokens = std::numeric_limits<std::int64_t>::min();
+    huge.outputTokens = -5;
+    EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::min());
+}
+
+TEST_F(UsageAggregatesTest, TheDailySeriesRunsFromTheOldestDayToTodayAcrossDaylightSaving) {
+    const char* zone = "Europe/Berlin";
+    const auto calendar = calendarIn(zone);
+    const double now = local(zone, 2025, 4, 5, 9);
+    // 30 March lasts 23 hours; its last half hour is 22.5 hours after its start.
+    claudeCode = {spend(local(zone, 2025, 3, 30, 23, 30)), spend(local(zone, 2025, 3, 31)),
+                  spend(local(zone, 2025, 4, 5, 8), "claude-haiku-4-5")};
+    const ManualClock clock(now);
+    const auto series = dailySeries(lists(), clock, calendar, 14);
+    ASSERT_EQ(series.size(), 14u);
+    EXPECT_EQ(series.front().date, local(zone, 2025, 3, 23));
+    EXPECT_EQ(series.back(), (DaySpend{local(zone, 2025, 4, 5), 1.0}));
+    EXPECT_EQ(series[7], (DaySpend{local(zone, 2025, 3, 30), 3.0}));
+    EXPECT_EQ(series[8].date - series[7].date, 23 * hour);
+    EXPECT_EQ(series[8], (DaySpend{local(zone, 2025, 3, 31), 3.0}));
+    double total = 0.0;
+    for (const DaySpend& entry : series) {
+        total += entry.usd;
+    }
+    EXPECT_EQ(total, 7.0);
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, ADailySeriesOfOneDayIsToday) {
+    const auto calendar = calendarIn("Australia/Lord_Howe");
+    const double now = local("Australia/Lord_Howe", 2025, 10, 5, 18);
+    claudeCode = {spend(now - day), spend(now - hour, "claude-haiku-4-5")};
+    const ManualClock clock(now);
+    EXPECT_EQ(dailySeries(lists(), clock, calendar, 1),
+              (std::vector<DaySpend>{{local("Australia/Lord_Howe", 2025, 10, 5), 1.0}}));
+    EXPECT_TRUE(dailySeries(lists(), clock, calendar, 0).empty());
+    EXPECT_TRUE(dailySeries(lists(), clock, calendar, -3).empty());
+}
+
+TEST_F(UsageAggregatesTest, ThePriorWeekAverageLeavesOutTodayAndTheEighthDay) {
+    const char* zone = "America/New_York";
+    const double today = local(zone, 2025, 11, 5);
+    const auto calendar = calendarIn(zone);
+    claudeCode = {spend(today + hour, "claude-opus-4-5"), spend(local(zone, 2025, 10, 28, 23))};
+    for (int back = 1; back <= 7; back += 2) {
+        // Across the change back to winter time on 2 November.
+        claudeCode.push_back(spend(*calendar.addDays(today, -back) + 30 * minute, "claude-haiku-4-5"));
+    }
+    std::sort(claudeCode.begin(), claudeCode.end(),
+              [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    const ManualClock clock(today + 2 * hour);
+    EXPECT_EQ(avg7dPriorDaily(lists(), clock, calendar), 4.0 / 7);
+    snapshot(clock, calendar);
+}
+
+TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) {
+    const double now = utc(2025, 6, 11, 12);
+    auto cached = spend(now - 4 * minute, "claude-sonnet-4-5", "alpha");
+    cached.cacheReadInputTokens = 500;
+    cached.cacheCreationInputTokens = 40;
+    cached.cacheCreation1hTokens = 40;
+    claudeCode = {
+        spend(now - 3 * hour, "claude-haiku-4-5", "alpha", "-Users-dev-code-alpha"),
+        spend(now - 2 * hour, "claude-haiku-4-5", "beta", "-Users-dev-beta"),
+        spend(now - 2 * hour, "claude-sonnet-4-5", "alpha", "-Users-dev-code-other"),
+        spend(now - 6 * minute, "claude-sonnet-4-5", "beta"),
+        spend(now - 5 * minute, "claude-opus-4-5", "edge", "-Users-dev-my-app"),
+        cached,
+        spend(now - minute, "claude-haiku-4-5", "gamma", "-Users-dev-gamma"),
+    };
+    openClaw = {spend(now - minute, "claude-sonnet-4-5", "claw")};
+    openAI = {spend(now - minute, "gpt-4o", "openai-gpt-4o")};
+    const ManualClock clock(now);
+    // The cached record: $3 of input, 40 one-hour cache-write tokens at $6 and 500 cache-read
+    // tokens at $0.30 per million.
+    const double cachedCost = (3'000'000.0 + 40 * 6.0 + 500 * 0.3) / 1e6;
+    EXPECT_EQ(
+        liveSessions(lists(), clock, 5),
+        (std::vector<LiveSession>{
+            {"gamma", "gamma", 1.0, 1'000'000, now - minute, "claude-haiku-4-5", 1},
+            {"alpha", "alpha", 1.0 + 3.0 + cachedCost, 3'000'540, now - 4 * minute, "claude-sonnet-4-5", 3},
+            {"edge", "app", 5.0, 1'000'000, now - 5 * minute, "claude-opus-4-5", 1},
+        }));
+    EXPECT_TRUE(liveSessions(lists(), clock, 0).empty());
+    EXPECT_EQ(liveSessions(lists(), clock, 7).size(), 4u);
+    snapshot(clock, calendarIn("UTC"));
+}
+
+TEST_F(UsageAggregatesTest, ALiveSessionsModelIsItsMostFrequentWithTiesByName) {
+    const double now = utc(2025, 6, 11, 12);
+    claudeCode = {spend(now - 9 * minute, "claude-sonnet-4-5", "a"),
+                  spend(now - 8 * minute, "claude-haiku-4-5", "a"),
+                  spend(now - 7 * minute, "claude-haiku-4-5", "a"),
+                  spend(now - minute, "claude-sonnet-4-5", "b"), spend(now - minute, "claude-opus-4-5", "b")};
+    const ManualClock clock(now);
+    const auto live = liveSessions(lists(), clock, 10);
+    ASSERT_EQ(live.size(), 2u);
+    EXPECT_EQ(live[0].id, "b");
+    EXPECT_EQ(live[0].model, "claude-opus-4-5");
+    EXPECT_EQ(live[1].model, "claude-haiku-4-5");
+    snapshot(clock, calendarIn("UTC"));
+}
+
+TEST_F(UsageAggregatesTest, LiveSessionsDoNotNeedTheListInTimeOrder) {
+    const double now = utc(2025, 6, 11, 12);
+    claudeCode = {
+        spend(now - minute, "claude-sonnet-4-5", "front"), spend(now - 2 * hour, "claude-haiku-4-5", "tail"),
+        spend(now - 3 * hour, "claude-sonnet-4-5", "front"),
+        spend(now - 2 * minute, "claude-haiku-4-5", "tail"), spend(now - hour, "claude-sonnet-4-5", "idle")};
+    const ManualClock clock(now);
+    const UsageSnapshot figures = snapshot(clock, calendarIn("UTC"));
+    ASSERT_EQ(figures.liveSessions.size(), 2u);
+    EXPECT_EQ(figures.liveSessions[0].id, "front");
+    EXPECT_EQ(figures.liveSessions[0].messageCount, 2);
+    EXPECT_EQ(figures.liveSessions[1].id, "tail");
+    EXPECT_EQ(figures.liveSessions[1].totalUSD, 2.0);
+}
+
+// The last piece of the folder name; a name without pieces comes back unchanged.
+TEST(ShortenProjectNameTest, KeepsTheLastPieceOfTheFolderName) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"-Users-dev-code-myproj", "myproj"},
+        {"-Users-dev-my-app", "app"},
+        {"abc-", "abc"},
+        {"a--b", "b"},
+        {"plain", "plain"},
+        {"--lead", "lead"},
+        {"---", "---"},
+        {"-", "-"},
+        {"", ""},
+    };
+    for (const auto& [name, shortName] : cases) {
+        EXPECT_EQ(shortenProjectName(name), shortName) << name;
+    }
+}
+
+// Records around `now`: some at local midnights and at the window edges, in the future,
+// without a rate, with odd token counts; mostly in time order, sometimes not.
+std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalendar& calendar, double now,
+                                       std::size_t count, const std::vector<InternedString>& sessions) {
+    const InternedString models[] = {"claude-sonnet-4-5",
+                                     "claude-sonnet-4-5-20250929",
+                                     "claude-opus-4-5",
+                                     "claude-haiku-4-5-20251001",
+                                     "gpt-4o",
+                                     "mystery-model",
+                                     "mystery-model-20250101",
+                                     "other-unknown"};
+    const InternedString projects[] = {"-Users-dev-a", "-Users-dev-b-c", "-x-", "", "---", "-Users-dev-z"};
+    std::uniform_real_distribution<double> offset(-40 * day, 2 * hour);
+    std::vector<UsageRecord> records;
+    for (std::size_t i = 0; i < count; ++i) {
+        double t = now + offset(random);
+        switch (random() % 10) {
+        case 0:
+            t = calendar.startOfDay(t).value_or(t);
+            break;
+        case 1:
+            t = now - static_cast<double>(random() % 11) * minute;
+            break;
+        case 2:
+            t = now - 30 * day + static_cast<double>(random() % 3) - 1;
+            break;
+        default:
+            break;
+        }
+        UsageRecord record =
+            spend(t, models[random() % std::size(models)], sessions[random() % sessions.size()],
+                  projects[random() % std::size(projects)]);
+        record.inputTokens = static_cast<std::int64_t>(random() % 100'000);
+        record.outputTokens = static_cast<std::int64_t>(random() % 20'000);
+        record.cacheCreationInputTokens = static_cast<std::int64_t>(random() % 50'000);
+        record.cacheCreation1hTokens = static_cast<std::int64_t>(random() % 60'000);
+        record.cacheReadInputTokens = static_cast<std::int64_t>(random() % 400'000);
+        if (random() % 100 == 0) {
+            record.outputTokens = -static_cast<std::int64_t>(random() % 1'000);
+        }
+        records.push_back(record);
+    }
+    std::sort(records.begin(), records.end(),
+              [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    if (random() % 2 == 0) {
+        for (int swaps = 0; swaps < 5; ++swaps) {
+            std::swap(records[random() % records.size()], records[random() % records.size()]);
+        }
+    }
+    return records;
+}
+
+TEST_F(UsageAggregatesTest, TheSnapshotEqualsTheFiguresComputedOneByOne) {
+    std::mt19937_64 random(20251206);
+    const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8"};
+    const QtLocalCalendar calendars[] = {calendarIn("America/New_York", unitedStates),
+                                         calendarIn("Europe/Berlin", germany),
+                                         calendarIn("Australia/Lord_Howe", unitedStates)};
+    const double nows[] = {local("America/New_York", 2025, 11, 3, 0, 3),
+                           local("Europe/Berlin", 2025, 3, 31, 9),
+                           local("Australia/Lord_Howe", 2025, 10, 6, 1)};
+    int compared = 0;
+    for (const QtLocalCalendar& calendar : calendars) {
+        for (const double now : nows) {
+            for (int round = 0; round < 3; ++round) {
+                claudeCode = randomRecords(random, calendar, now, 1'400, sessions);
+                openClaw = randomRecords(random, calendar, now, 400, sessions);
+                openAI = randomRecords(random, calendar, now, 200, sessions);
+                const ManualClock clock(now);
+                const UsageSnapshot figures = snapshot(clock, calendar);
+                EXPECT_EQ(figures.dailySeries.size(), 14u);
+                EXPECT_FALSE(figures.liveSessions.empty());
+                EXPECT_EQ(figures.unpricedModels,
+                          (std::vector<std::string>{"mystery-model", "other-unknown"}))
+                    << "other-unknown has fewer records, so fewer tokens";
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 27);
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,223 @@
+#include "core/ledger/StateFile.h"
+#include "core/common/AtomicFile.h"
+
+#include "support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fernhollow {
+namespace {
+
+using test::TempTree;
+
+UsageRecord record(std::string messageId, double timestamp, std::int64_t output = 20) {
+    return UsageRecord{
+        Uuid::random(), std::move(messageId), timestamp,      "claude-sonnet-4-5", 10, output, 300, 100,
+        4000,           "-home-dev-alpha",    "0a1b2c3d-1111"};
+}
+
+PersistedState snapshot(int records, std::int64_t marker) {
+    PersistedState state;
+    for (int i = 0; i < records; ++i) {
+        state.records.push_back(record("msg_" + std::to_string(i), 1762351407.0 + i, marker));
+    }
+    state.fileMtimes["/home/dev/.claude/projects/p/s.jsonl"] = 1762351407.25;
+    state.fileMtimes["/home/dev/.claude/projects/p/t.jsonl"] = static_cast<double>(marker);
+    return state;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    return test::readFile(path).value_or("");
+}
+
+TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecond) {
+    PersistedState state = snapshot(3, 1);
+    state.records[0].timestamp = 1762351407.75;
+    const auto decoded = decodeState(encodeState(state));
+    ASSERT_TRUE(decoded);
+    EXPECT_NE(*decoded, state);
+    state.records[0].timestamp = 1762351407.0;
+    EXPECT_EQ(*decoded, state);
+}
+
+TEST(StateFileFormat, WritesCompactJsonWithEscapedSlashes) {
+    const std::string bytes = encodeState(snapshot(1, 1));
+    EXPECT_EQ(bytes.find('\n'), std::string::npos);
+    EXPECT_NE(bytes.find(R"("\/home\/dev\/.claude\/projects\/p\/s.jsonl":1762351407.25)"), std::string::npos);
+    EXPECT_NE(bytes.find(R"("schemaVersion":3})"), std::string::npos);
+    EXPECT_NE(bytes.find(R"("timestamp":"2025-11-05T14:03:27Z")"), std::string::npos);
+}
+
+TEST(StateFileFormat, ReadsSlashesEscapedOrNot) {
+    const std::string id = Uuid::random().toString();
+    const std::string recordJson =
+        R"({"id":")" + id +
+        R"(","messageId":"m","timestamp":"2025-03-01T14:05:09Z","model":"x","inputTokens":1,"outputTokens":2,)"
+        R"("cacheCreationInputTokens":3,"cacheCreation1hTokens":0,"cacheReadInputTokens":4,"projectPath":"a\/b","sessionId":"s"})";
+    const auto state =
+        decodeState(R"({"schemaVersion":3,"fileMtimes":{"\/x\/y.jsonl":1,"/x/z.jsonl":2.5},"records":[)" +
+                    recordJson + "]}");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->records.at(0).projectPath, "a/b");
+    EXPECT_EQ(state->fileMtimes.at("/x/y.jsonl"), 1.0);
+    EXPECT_EQ(state->fileMtimes.at("/x/z.jsonl"), 2.5);
+}
+
+TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
+    // Large enough to be read in several chunks; some strings look like record seams.
+    PersistedState state = snapshot(30'000, 7);
+    state.records[100].messageId = R"(},{"id":"x)";
+    state.records[20'000].projectPath = "},{\"id\":\"";
+    state.records[29'999].sessionId = "tail ],\"fileMtimes\":{";
+    const std::string bytes = encodeState(state);
+    ASSERT_GT(bytes.size(), 8u << 20);
+    EXPECT_EQ(decodeState(bytes), state);
+}
+
+TEST(StateFileFormat, LeavesOutALogPathThatIsNotText) {
+    PersistedState state = snapshot(2, 7);
+    const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
+    state.fileMtimes[oddPath] = 1762351407.0;
+    const auto decoded = decodeState(encodeState(state));
+    state.fileMtimes.erase(oddPath);
+    EXPECT_EQ(decoded, state);
+}
+
+TEST(StateFileFormat, ReadsMembersInAnyOrder) {
+    const PersistedState state = snapshot(2, 1);
+    const std::string bytes = encodeState(state);
+    const std::size_t tail = bytes.find(R"(],"fileMtimes")");
+    const std::string records = bytes.substr(std::string_view(R"({"records":)").size(),
+                                             tail + 1 - std::string_view(R"({"records":)").size());
+    const std::string reordered =
+        "{" + bytes.substr(tail + 2, bytes.size() - tail - 3) + ",\"records\":" + records + "}";
+    EXPECT_EQ(decodeState(reordered), state);
+}
+
+TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
+    const std::string good = encodeState(snapshot(2, 1));
+    ASSERT_TRUE(decodeState(good));
+    const auto replaced = [&](std::string_view from, std::string_view to) {
+        std::string bytes = good;
+        bytes.replace(bytes.find(from), from.size(), to);
+        return bytes;
+    };
+    EXPECT_FALSE(decodeState(replaced("\"records\":", "\"recs\":")));
+    EXPECT_FALSE(decodeState(replaced("\"fileMtimes\":", "\"mtimes\":")));
+    EXPECT_FALSE(decodeState(replaced("\"schemaVersion\":3", "\"schemaVersion\":\"3\"")));
+    EXPECT_FALSE(decodeState(replaced("\"schemaVersion\":3", "\"schemaVersion\":3.0")));
+    EXPECT_FALSE(decodeState(replaced("14:03:28Z", "14:03:28.250Z")));
+    EXPECT_FALSE(decodeState(replaced("\"cacheCreation1hTokens\":100,", "")));
+    EXPECT_FALSE(decodeState(replaced(":1762351407.25", ":\"1762351407.25\"")));
+    EXPECT_FALSE(decodeState(good.substr(0, good.size() - 1)));
+    EXPECT_FALSE(decodeState(good + "x"));
+    EXPECT_FALSE(decodeState(replaced(R"(},{"id":")", R"(},,{"id":")")));
+    EXPECT_FALSE(decodeState(""));
+}
+
+TEST(StateFileLoading, IgnoresOtherSchemaVersionsAndDamagedFilesWithoutTouchingThem) {
+    TempTree tree;
+    const auto path = tree / "state.json";
+    EXPECT_FALSE(loadStateFile(path));
+    PersistedState old = snapshot(1, 1);
+    old.schemaVersion = 2;
+    tree.write("state.json", encodeState(old));
+    EXPECT_FALSE(loadStateFile(path));
+    tree.write("state.json", "{not json");
+    EXPECT_FALSE(loadStateFile(path));
+    EXPECT_EQ(readFile(path), "{not json");
+    tree.write("state.json", encodeState(snapshot(2, 1)));
+    EXPECT_EQ(loadStateFile(path)->records.size(), 2u);
+}
+
+// Bytes equal to the file on disk are not written again.
+TEST(StateFileSaving, ReplacesTheFileOnlyWhenTheBytesDifferAndLeavesNoTemporaryBehind) {
+    TempTree tree;
+    const auto path = tree / "state.json";
+    const std::string first = encodeState(snapshot(3, 2));
+    EXPECT_EQ(replaceFileAtomically(path, first), SaveOutcome::written);
+    EXPECT_EQ(readFile(path), first);
+    const std::string bytes = encodeState(snapshot(2, 1));
+    EXPECT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_FALSE(std::filesystem::exists(tree / "state.json.tmp"));
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    TempTree::shiftMtime(path, std::chrono::seconds(-10));
+    const auto aged = std::filesystem::last_write_time(path);
+    EXPECT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::unchanged);
+    EXPECT_EQ(std::filesystem::last_write_time(path), aged);
+    std::string sameSize = bytes;
+    sameSize[sameSize.size() - 2] = '4';
+    EXPECT_EQ(replaceFileAtomically(path, sameSize), SaveOutcome::written);
+}
+
+TEST(StateFileSaving, AFailedSaveLeavesThePreviousFileWhole) {
+    TempTree tree;
+    const auto path = tree / "state.json";
+    const std::string bytes = encodeState(snapshot(2, 1));
+    ASSERT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
+    // A directory where the temporary file must go makes the write fail.
+    std::filesystem::create_directory(tree / "state.json.tmp");
+    std::filesystem::create_directory(tree / "state.json.tmp/x");
+    EXPECT_EQ(replaceFileAtomically(path, encodeState(snapshot(3, 2))), SaveOutcome::failed);
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_EQ(replaceFileAtomically(tree / "missing/state.json", bytes), SaveOutcome::failed);
+}
+
+TEST(StateFileSaving, ConcurrentSavesAlwaysLeaveOneWholeSnapshot) {
+    TempTree tree;
+    const auto path = tree / "state.json";
+    std::vector<std::string> snapshots;
+    for (int i = 0; i < 4; ++i) {
+        snapshots.push_back(encodeState(snapshot(200 + i, i)));
+    }
+    std::vector<std::jthread> savers;
+    for (int t = 0; t < 4; ++t) {
+        savers.emplace_back([&, t] {
+            for (int round = 0; round < 25; ++round) {
+                replaceFileAtomically(path, snapshots[(t + round) % snapshots.size()]);
+            }
+        });
+    }
+    savers.clear();
+    const std::string final = readFile(path);
+    EXPECT_NE(std::find(snapshots.begin(), snapshots.end(), final), snapshots.end());
+}
+
+TEST(StateFileSaving, AKilledSaverNeverLeavesAPartialFile) {
+    TempTree tree;
+    const auto path = tree / "state.json";
+    const std::string older = encodeState(snapshot(3000, 1));
+    const std::string newer = encodeState(snapshot(3001, 2));
+    ASSERT_EQ(replaceFileAtomically(path, older), SaveOutcome::written);
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<int> delayMicros(0, 20'000);
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int round = 0;; ++round) {
+                replaceFileAtomically(path, round % 2 == 0 ? newer : older);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(delayMicros(random)));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string onDisk = readFile(path);
+        ASSERT_TRUE(onDisk == older || onDisk == newer)
+            << "attempt " << attempt << ": " << onDisk.size() << " bytes";
+    }
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,160 @@
+#include "core/model/PricingFiles.h"
+#include "core/model/ModelPricing.h"
+#include "support/RatePrinter.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace {
+
+using namespace fernhollow;
+using ModelPricing::Rate;
+using ModelPricing::RateTable;
+using PricingFiles::DecodeError;
+
+// The decoded table, or a failed expectation.
+RateTable decodedTable(std::string_view bytes) {
+    auto decoded = PricingFiles::decodeRateTable(bytes);
+    if (const auto* error = std::get_if<DecodeError>(&decoded)) {
+        ADD_FAILURE() << "unexpected decode error: " << error->description;
+        return {};
+    }
+    return std::get<RateTable>(std::move(decoded));
+}
+
+// The description of the failure, or nothing when the document decoded.
+std::string decodeFailure(std::string_view bytes) {
+    const auto decoded = PricingFiles::decodeRateTable(bytes);
+    const auto* error = std::get_if<DecodeError>(&decoded);
+    return error != nullptr ? error->description : std::string();
+}
+
+// Its "_comment" string is not a rate object, so the example can never be used unedited.
+TEST(ExampleOverridesText, DoesNotDecode) {
+    EXPECT_NE(decodeFailure(PricingFiles::exampleText).find("_comment"), std::string::npos);
+}
+
+// The rules for one rate object are ModelPricing's; here only what the document adds.
+TEST(DecodeRateTable, KeysAreTakenExactlyAsWritten) {
+    EXPECT_TRUE(decodedTable("{}").empty());
+    const RateTable rates = decodedTable(R"({"claude-opus-4-1-20250805": {"input": 15, "output": 75},)"
+                                         R"( "Vendor/Model X": {"input": 3, "output": 15, "cacheRead": 0}})");
+    EXPECT_EQ(rates, (RateTable{{"claude-opus-4-1-20250805", Rate{15.0, 75.0, 18.75, 30.0, 1.5}},
+                                {"Vendor/Model X", Rate{3.0, 15.0, 3.75, 6.0, 0.0}}}));
+}
+
+// The description is shown to the user, who must learn which entry to fix.
+TEST(DecodeRateTable, ABadEntryFailsTheWholeDocumentNamingItsKey) {
+    std::vector<std::string> documents;
+    for (const char* value :
+         {"42", "\"cheap\"", "[1, 2]", "null", "true", "{}", R"({"output": 15})", R"({"input": 3})",
+          R"({"input": "3", "output": 15})", R"({"input": 3, "output": "15"})",
+          R"({"input": 3, "output": 15, "cacheWrite": "3.75"})",
+          R"({"input": 3, "output": 15, "cacheWrite1h": "6"})",
+          R"({"input": 3, "output": 15, "cacheRead": "0.3"})"}) {
+        documents.push_back(R"({"good-model": {"input": 1, "output": 2}, "odd-model": )" +
+                            std::string(value) + R"(, "later-model": {"input": 1, "output": 2}})");
+    }
+    for (const std::string& document : documents) {
+        EXPECT_NE(decodeFailure(document).find("odd-model"), std::string::npos) << document;
+    }
+}
+
+TEST(DecodeRateTable, AnythingButOneJsonObjectFails) {
+    for (const std::string_view document : {"", "   ", "not json", "{\"m\": {\"input\": 1, \"output\": 2}",
+                                            "{\"m\": {\"input\": 1, \"output\": 2}} trailing",
+                                            R"([{"input": 1, "output": 2}])", "[]", "42", "\"m\"", "null"}) {
+        EXPECT_FALSE(decodeFailure(document).empty()) << '"' << document << '"';
+    }
+}
+
+// The files this table is stored in escape '/' as "\/".
+TEST(EncodeRateTable, WritesAllFivePricesCompactly) {
+    EXPECT_EQ(PricingFiles::encodeRateTable({}), "{}");
+    EXPECT_EQ(
+        PricingFiles::encodeRateTable({{"vendor/model", Rate{3.0, 15.0, 3.75, 6.0, 0.5}}}),
+        R"({"vendor\/model":{"input":3,"output":15,"cacheWrite":3.75,"cacheWrite1h":6,"cacheRead":0.5}})");
+}
+
+TEST(EncodeRateTable, RoundTripsThroughDecodeExactly) {
+    const RateTable rates{
+        {"claude-sonnet-4", Rate{3.0, 15.0, 3.75, 6.0, 3.0 * 0.1}},
+        {"awkward", Rate{0.1 + 0.2, 5.0 / 3.0, 1e-300, 5e-324, 2.0 / 7.0}},
+        {"large", Rate{123456.789, 1e21, 9007199254740993.0, 0.07, 0.275}},
+        {"zero-cache", Rate{1.0, 2.0, 0.0, 0.0, 0.0}},
+        {"vendor/model \"quoted\" \xC3\xBC", Rate{0.000003 * 1e6, 0.000015 * 1e6, 4.1, 6.2, 0.31}},
+    };
+    EXPECT_EQ(decodedTable(PricingFiles::encodeRateTable(rates)), rates);
+}
+
+TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
+    const RateTable rates = PricingFiles::parseLiteLLM(R"({
+        "anthropic/claude-sonnet-4": {"input_cost_per_token": 0.000003, "output_cost_per_token": 0.000015,
+                                      "litellm_provider": "anthropic", "max_tokens": 64000},
+        "gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5,
+                   "cache_creation_input_token_cost": 3e-6, "cache_read_input_token_cost": 1.25e-6},
+        "mistral/mistral-large": {"input_cost_per_token": 2e-6, "output_cost_per_token": 6e-6},
+        "claude-opus-4-5": {"input_cost_per_token": 5e-6, "output_cost_per_token": 2.5e-5,
+                            "cache_creation_input_token_cost": 6.25e-6},
+        "claude-proxy/gpt-4.1": {"input_cost_per_token": 2e-6, "output_cost_per_token": 8e-6,
+                                 "cache_creation_input_token_cost": 3e-6},
+        "claude-haiku-4-5-20251001": {"input_cost_per_token": 1e-6, "output_cost_per_token": 5e-6},
+        "a/b/claude-x": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "openrouter/anthropic/claude-y/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "//": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "sample_spec": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
+        "zero-input": {"input_cost_per_token": 0, "output_cost_per_token": 2e-6},
+        "zero-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 0.0},
+        "negative-input": {"input_cost_per_token": -1e-6, "output_cost_per_token": 2e-6},
+        "negative-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": -2e-6},
+        "missing-input": {"output_cost_per_token": 2e-6},
+        "missing-output": {"input_cost_per_token": 1e-6},
+        "string-input": {"input_cost_per_token": "1e-6", "output_cost_per_token": 2e-6},
+        "string-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": "2e-6"},
+        "null-input": {"input_cost_per_token": null, "output_cost_per_token": 2e-6},
+        "bool-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": true},
+        "absurd-input": {"input_cost_per_token": 1e303, "output_cost_per_token": 2e-6,
+                         "cache_creation_input_token_cost": 1e-6, "cache_read_input_token_cost": 1e-6},
+        "absurd-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 1e303},
+        "a-number": 3, "a-string": "x", "an-array": [1e-6, 2e-6], "a-null": null, "a-bool": false
+    })");
+    const double sonnet = 0.000003 * 1e6;
+    const double mistral = 2e-6 * 1e6;
+    const double gpt41 = 2e-6 * 1e6;
+    const double one = 1e-6 * 1e6;
+    // Without a 1-hour price in the catalogue, a key naming "claude" anywhere gets twice the
+    // input price, any other the 5-minute price.
+    const RateTable expected{
+        {"claude-sonnet-4", Rate{sonnet, 0.000015 * 1e6, sonnet * 1.25, sonnet * 2, sonnet * 0.1}},
+        {"gpt-4o", Rate{2.5e-6 * 1e6, 1e-5 * 1e6, 3e-6 * 1e6, 3e-6 * 1e6, 1.25e-6 * 1e6}},
+        {"mistral-large", Rate{mistral, 6e-6 * 1e6, mistral * 1.25, mistral * 1.25, mistral * 0.1}},
+        {"claude-opus-4-5", Rate{5e-6 * 1e6, 2.5e-5 * 1e6, 6.25e-6 * 1e6, 5e-6 * 1e6 * 2, 5e-6 * 1e6 * 0.1}},
+        {"gpt-4.1", Rate{gpt41, 8e-6 * 1e6, 3e-6 * 1e6, gpt41 * 2, gpt41 * 0.1}},
+        {"claude-haiku-4-5", Rate{one, 5e-6 * 1e6, one * 1.25, one * 2, one * 0.1}},
+        {"claude-x", Rate{one, 2e-6 * 1e6, one * 1.25, one * 2, one * 0.1}},
+        {"claude-y", Rate{one, 2e-6 * 1e6, one * 1.25, one * 2, one * 0.1}},
+    };
+    EXPECT_EQ(rates, expected);
+    EXPECT_DOUBLE_EQ(rates.at("claude-sonnet-4").input, 3.0);
+    // A sync stores its table through encodeRateTable: an infinite price would be written as
+    // null and make the whole cache unreadable.
+    EXPECT_EQ(decodedTable(PricingFiles::encodeRateTable(rates)), rates);
+}
+
+TEST(ParseLiteLLM, UnreadableDocumentsGiveAnEmptyTable) {
+    for (const std::string_view document :
+         {"", "not json", "{\"kept\": {\"input_cost_per_token\": 1e-6",
+          R"([{"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6}])", "42", "null", "{}"}) {
+        EXPECT_TRUE(PricingFiles::parseLiteLLM(document).empty()) << document;
+    }
+}
+
+} // namespace

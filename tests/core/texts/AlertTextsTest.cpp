@@ -1,0 +1,90 @@
+#include "core/texts/AlertTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace fernhollow {
+namespace {
+
+// The exact bytes of each alert, sound flag included; the emoji's variation selector is
+// invisible in any editor.
+TEST(AlertTexts, EachAlertReadsAsWritten) {
+    const std::pair<AlertText, AlertText> cases[] = {
+        {AlertTexts::warn(147.3, 200, 147.3 / 200),
+         {"\xE2\x9A\xA0\xEF\xB8\x8F Fernhollow \xE2\x80\x94 73% of monthly budget used",
+          "You've burned $147.30 of $200.00 this month.", false}},
+        {AlertTexts::critical(180, 200, 0.9),
+         {"\xF0\x9F\x9A\xA8 Fernhollow \xE2\x80\x94 90% of monthly budget",
+          "$180.00 / $200.00. Burn slowly for the rest of the month.", true}},
+        {AlertTexts::emergency(250, 200),
+         {"\xF0\x9F\x94\xA5 Fernhollow \xE2\x80\x94 Monthly budget BLOWN",
+          "$50.00 over budget ($250.00 / $200.00). Switch to Haiku, or lift the cap in Settings.", true}},
+        {AlertTexts::test(), {"Fernhollow \xE2\x80\x94 Test", "Notifications are working.", false}},
+    };
+    for (const auto& [actual, expected] : cases) {
+        EXPECT_EQ(actual, expected) << expected.title;
+    }
+}
+
+std::string warnPercent(double pct) {
+    const std::string title = AlertTexts::warn(0, 1, pct).title;
+    const std::string prefix = "\u26A0\uFE0F Fernhollow \u2014 ";
+    const std::string suffix = "% of monthly budget used";
+    EXPECT_EQ(title.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(title.substr(title.size() - suffix.size()), suffix);
+    return title.substr(prefix.size(), title.size() - prefix.size() - suffix.size());
+}
+
+TEST(AlertTexts, PercentIsCutTowardZero) {
+    EXPECT_EQ(warnPercent(0.7399), "73");
+    EXPECT_EQ(warnPercent(0.7365), "73");
+    EXPECT_EQ(warnPercent(0.999999), "99");
+    EXPECT_EQ(warnPercent(0.0099), "0");
+    EXPECT_EQ(warnPercent(1.2599), "125");
+    EXPECT_EQ(warnPercent(-0.0199), "-1");
+}
+
+// Thresholds are fractions such as 0.7 or 0.57, and a ratio exactly at one must show its own
+// percent even where the fraction is stored a hair below itself (0.29 × 100 < 29 in doubles).
+TEST(AlertTexts, PercentOfARatioExactlyAtAThresholdIsThatThreshold) {
+    EXPECT_EQ(warnPercent(0.7), "70");
+    EXPECT_EQ(warnPercent(0.9), "90");
+    EXPECT_EQ(warnPercent(0.29), "29");
+    EXPECT_EQ(warnPercent(0.57), "57");
+    EXPECT_EQ(warnPercent(140.0 / 200.0), "70");
+    EXPECT_EQ(warnPercent(58.0 / 200.0), "29");
+    for (int percent = 0; percent <= 300; ++percent) {
+        SCOPED_TRACE(percent);
+        EXPECT_EQ(warnPercent(percent / 100.0), std::to_string(percent));
+        if (percent > 0) {
+            EXPECT_EQ(warnPercent((percent - 0.01) / 100.0), std::to_string(percent - 1));
+        }
+    }
+}
+
+std::string criticalBody(double spent) {
+    return AlertTexts::critical(spent, 1000, spent / 1000).body;
+}
+
+TEST(AlertTexts, DollarsHaveTwoDecimalsRoundedAsPrintfDoes) {
+    const std::pair<double, const char*> cases[] = {
+        {147.3, "$147.30"}, {0, "$0.00"},     {0.005, "$0.01"},      {1.005, "$1.00"},
+        {2.675, "$2.67"},   {0.125, "$0.12"}, {999.999, "$1000.00"}, {1234567.891, "$1234567.89"},
+    };
+    for (const auto& [spent, dollars] : cases) {
+        EXPECT_EQ(criticalBody(spent),
+                  std::string(dollars) + " / $1000.00. Burn slowly for the rest of the month.");
+    }
+}
+
+TEST(AlertTexts, EmergencyOverspendIsSpentMinusBudget) {
+    EXPECT_EQ(AlertTexts::emergency(200.004, 200).body,
+              "$0.00 over budget ($200.00 / $200.00). Switch to Haiku, or lift the cap in Settings.");
+    EXPECT_EQ(AlertTexts::emergency(1000.5, 99.25).body,
+              "$901.25 over budget ($1000.50 / $99.25). Switch to Haiku, or lift the cap in Settings.");
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,178 @@
+#include "platform/net/HttpEndpoints.h"
+
+#include "core/model/ModelPricing.h"
+#include "platform/net/PricingConfig.h"
+#include "platform/net/OpenAIUsageClient.h"
+#include "support/LocalHttpServer.h"
+#include "support/TempTree.h"
+#include "support/WithEnv.h"
+
+#include <QCoroNetworkReply>
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslConfiguration>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace fernhollow;
+using test::LocalHttpServer;
+
+// Every client that reaches out, with an answer it takes from a server that behaves.
+struct Client {
+    const char* name;
+    const char* baseUrlVariable;
+    std::function<QUrl()> address;
+    QByteArray goodAnswer;
+    // One request; true when it brought back what it asked for.
+    std::function<bool(QNetworkAccessManager&)> fetch;
+};
+
+const std::vector<Client>& clients() {
+    static const std::vector<Client> all = {
+        {"catalogue", "FERNHOLLOW_LITELLM_BASE_URL", PricingConfig::litellmURL,
+         R"({"gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5}})",
+         [](QNetworkAccessManager& network) {
+             auto syncing = PricingConfig::syncRemote(network);
+             return QCoro::waitFor(syncing).has_value();
+         }},
+        {"OpenAI usage", "FERNHOLLOW_OPENAI_BASE_URL", OpenAIUsageClient::endpoint,
+         R"({"data":[{"start_time":1730419200,"results":[{"model":"gpt-4o","input_tokens":5}]}]})",
+         [](QNetworkAccessManager& network) {
+             auto fetching = OpenAIUsageClient::fetchRecent(network, 30, "sk-admin-endpoints-test");
+             return std::holds_alternative<std::vector<UsageRecord>>(QCoro::waitFor(fetching));
+         }},
+    };
+    return all;
+}
+
+// Plain http only where the tests' servers are: https to any host, http to the three loopback
+// names and nothing else, no other scheme at all.
+TEST(HttpEndpoints, PlainHttpGoesOnlyToALoopbackHost) {
+    const std::vector<std::pair<QString, bool>> hosts = {
+        {"127.0.0.1", true},
+        {"localhost", true},
+        {"[::1]", true},
+        {"127.0.0.2", false},
+        {"example.com", false},
+        {"10.0.0.1", false},
+        {"127.0.0.1.example.com", false},
+        {"localhost.example.com", false},
+        // User information before the host: the host is example.com.
+        {"127.0.0.1@example.com", false},
+        {"localhost:80@example.com", false},
+    };
+    for (const auto& [host, loopback] : hosts) {
+        for (const QString scheme : {"https", "http", "ftp"}) {
+            const QString base = scheme + QLatin1String("://") + host;
+            const bool allowed =
+                scheme == QLatin1String("https") || (scheme == QLatin1String("http") && loopback);
+            EXPECT_EQ(HttpEndpoints::isAllowed(QUrl(base + QLatin1String(":8123/x"))), allowed)
+                << base.toStdString();
+            // Each client builds its address from such an override, or refuses it and sends nothing.
+            for (const Client& client : clients()) {
+                qputenv(client.baseUrlVariable, base.toUtf8());
+                const QUrl address = client.address();
+                EXPECT_EQ(address.isEmpty(), !allowed) << client.name << ' ' << base.toStdString();
+                EXPECT_TRUE(address.isEmpty() || HttpEndpoints::isAllowed(address)) << client.name;
+                qunsetenv(client.baseUrlVariable);
+            }
+        }
+    }
+    for (const char* refused : {"", "127.0.0.1:8123", "file:///tmp/x", "HTTP://example.com"}) {
+        EXPECT_FALSE(HttpEndpoints::isAllowed(QUrl(QString::fromLatin1(refused)))) << refused;
+    }
+    for (const Client& client : clients()) {
+        EXPECT_EQ(client.address().scheme(), QLatin1String("https")) << client.name;
+    }
+}
+
+// Both clients against servers that misbehave, in a data folder of their own so that the
+// catalogue's cache lands there. The process-wide price table is left empty.
+class ClientsAgainst : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const Client& client : clients()) {
+            qunsetenv(client.baseUrlVariable);
+        }
+        ModelPricing::setRemoteRates({});
+    }
+
+    bool fetchFrom(const Client& client, const QString& baseUrl) {
+        qputenv(client.baseUrlVariable, baseUrl.toUtf8());
+        return client.fetch(network_);
+    }
+
+    test::TempTree home_;
+    const test::WithEnv dataHome_{"XDG_DATA_HOME", (home_ / "data").string()};
+    QNetworkAccessManager network_;
+};
+
+// More than either answer ever holds is not that answer, however well formed, and is given up
+// as soon as it shows: when announced, or once that much has arrived.
+TEST_F(ClientsAgainst, AnAnswerOf50MBIsGivenUpEarly) {
+    for (const Client& client : clients()) {
+        for (const bool announced : {true, false}) {
+            SCOPED_TRACE(std::string(client.name) +
+                         (announced ? ", length announced" : ", length unannounced"));
+            const LocalHttpServer good({.body = client.goodAnswer, .announceLength = announced});
+            EXPECT_TRUE(fetchFrom(client, good.baseUrl()));
+            const LocalHttpServer huge(
+                {.body = client.goodAnswer + QByteArray(50 * 1024 * 1024, ' '), .announceLength = announced});
+            QElapsedTimer elapsed;
+            elapsed.start();
+            EXPECT_FALSE(fetchFrom(client, huge.baseUrl()));
+            EXPECT_LT(elapsed.elapsed(), 20'000);
+            EXPECT_EQ(huge.requests().size(), 1u);
+        }
+    }
+}
+
+// An https address whose server shows a certificate nobody vouches for is given up in the
+// handshake: the server never gets a request, neither encrypted nor in the clear, so never
+// the key. The same server does answer a client that trusts its certificate, and records a
+// request sent to it in the clear.
+TEST_F(ClientsAgainst, ASelfSignedCertificateIsRefusedBeforeAnythingIsSent) {
+    const LocalHttpServer::TlsIdentity identity = LocalHttpServer::TlsIdentity::selfSigned();
+    ASSERT_FALSE(identity.certificate.isNull()) << "the openssl command could not make a certificate";
+    QList<QSslError> errors;
+    QObject::connect(&network_, &QNetworkAccessManager::sslErrors,
+                     [&errors](QNetworkReply*, const QList<QSslError>& found) { errors += found; });
+    for (const Client& client : clients()) {
+        SCOPED_TRACE(client.name);
+        errors.clear();
+        const LocalHttpServer server({.body = client.goodAnswer}, identity);
+        ASSERT_TRUE(server.baseUrl().startsWith(QLatin1String("https://127.0.0.1:")));
+        EXPECT_FALSE(fetchFrom(client, server.baseUrl()));
+        EXPECT_EQ(server.tlsHandshakes(), 1);
+        EXPECT_TRUE(server.requests().empty());
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_EQ(errors.front().error(), QSslError::SelfSignedCertificate);
+
+        const QString inTheClear = server.baseUrl().replace(QLatin1String("https:"), QLatin1String("http:"));
+        EXPECT_TRUE(fetchFrom(client, inTheClear));
+        EXPECT_EQ(server.requests().size(), 1u);
+        EXPECT_EQ(server.tlsHandshakes(), 1);
+    }
+    const LocalHttpServer server({.body = "trusted"}, identity);
+    QNetworkRequest request(QUrl(server.baseUrl() + QLatin1String("/x")));
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificate(identity.certificate);
+    request.setSslConfiguration(trusting);
+    const std::unique_ptr<QNetworkReply> reply(network_.get(request));
+    auto finishing = qCoro(reply.get()).waitForFinished();
+    QCoro::waitFor(finishing);
+    EXPECT_EQ(reply->readAll(), "trusted");
+    EXPECT_EQ(server.tlsHandshakes(), 1);
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+#include "platform/net/OpenAIUsageClient.h"
+
+#include "support/LocalHttpServer.h"
+#include "support/ManualClock.h"
+
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace fernhollow;
+using OpenAIUsageClient::ClientError;
+using OpenAIUsageClient::FetchResult;
+using test::LocalHttpServer;
+
+constexpr auto baseUrlVariable = "FERNHOLLOW_OPENAI_BASE_URL";
+constexpr auto timeoutVariable = "FERNHOLLOW_HTTP_TIMEOUT_MS";
+constexpr auto usagePath = "/v1/organization/usage/completions";
+constexpr auto adminKey = "sk-admin-7Kq2xWv9PzLm4RtY";
+// 2024-11-20T12:00:00-05:00, a few weeks after New York left summer time.
+constexpr double novemberNoon = 1732122000.0;
+
+// Two days of usage as the API answers them, with more pages on offer.
+const QByteArray twoDays =
+    R"({"object":"page","data":[{"object":"bucket","start_time":1730419200,"end_time":1730505600,"results":[)"
+    R"({"model":"gpt-4o-2024-08-06","input_tokens":1000,"output_tokens":500,"input_cached_tokens":400},)"
+    R"({"model":"gpt-4o-mini-2024-07-18","input_tokens":20,"output_tokens":10}]},)"
+    R"({"object":"bucket","start_time":1730505600,"end_time":1730592000,"results":[{"model":"o3"}]}],)"
+    R"("has_more":true,"next_page":"page_AAA"})";
+
+// Every test leaves the address and time-out overrides as it found them: unset.
+class OpenAIUsageClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        qunsetenv(baseUrlVariable);
+        qunsetenv(timeoutVariable);
+    }
+
+    const LocalHttpServer& serve(LocalHttpServer::Response response) {
+        server_ = std::make_unique<LocalHttpServer>(std::move(response));
+        EXPECT_TRUE(server_->isListening());
+        qputenv(baseUrlVariable, server_->baseUrl().toUtf8());
+        return *server_;
+    }
+
+    QCoro::Task<FetchResult> start(int days = 30, std::string key = adminKey, double now = novemberNoon,
+                                   const QTimeZone& zone = QTimeZone::utc()) {
+        clock_.seconds = now;
+        return OpenAIUsageClient::fetchRecent(network_, days, std::move(key), clock_, zone);
+    }
+
+    FetchResult fetch() { return QCoro::waitFor(start()); }
+
+    // The one request the server saw.
+    const LocalHttpServer::Request& onlyRequest() const {
+        EXPECT_EQ(server_->requests().size(), 1u);
+        return server_->requests().front();
+    }
+
+    QNetworkAccessManager network_;
+    test::ManualClock clock_;
+    std::unique_ptr<LocalHttpServer> server_;
+};
+
+ClientError error(const FetchResult& result) {
+    if (const auto* failed = std::get_if<ClientError>(&result)) {
+        return *failed;
+    }
+    ADD_FAILURE() << "got " << std::get<std::vector<UsageRecord>>(result).size() << " records, not an error";
+    return {ClientError::Kind::transport, -1, "(no error)"};
+}
+
+// Neither a missing key nor a refused address may reach the network: the task is finished
+// before any event loop ran.
+TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKeyOrToAnUnsafeAddress) {
+    EXPECT_EQ(OpenAIUsageClient::endpoint(),
+              QUrl("https://api.openai.com/v1/organization/usage/completions"));
+    const LocalHttpServer& server = serve({.body = twoDays});
+    auto withoutKey = start(30, "");
+    EXPECT_TRUE(withoutKey.isReady());
+    const ClientError missing = error(QCoro::waitFor(withoutKey));
+    EXPECT_EQ(missing.kind, ClientError::Kind::missingKey);
+    EXPECT_EQ(missing.description(), "OpenAI key not set.");
+
+    qputenv(baseUrlVariable, "http://example.com");
+    EXPECT_TRUE(OpenAIUsageClient::endpoint().isEmpty());
+    auto refused = start();
+    EXPECT_TRUE(refused.isReady());
+    const ClientError unsafe = error(QCoro::waitFor(refused));
+    EXPECT_EQ(unsafe.kind, ClientError::Kind::transport);
+    EXPECT_FALSE(unsafe.description().empty());
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(OpenAIUsageClientTest, AsksForDailyUsageByModelWithTheKeyInTheHeader) {
+    serve({.body = twoDays});
+    const FetchResult answer = fetch();
+    // has_more is true, yet only the first page is asked for.
+    const LocalHttpServer::Request& request = onlyRequest();
+    ASSERT_TRUE(std::holds_alternative<std::vector<UsageRecord>>(answer));
+    const auto& records = std::get<std::vector<UsageRecord>>(answer);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2].messageId, "openai:1730505600:o3");
+
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.target.toStdString(),
+              std::string(usagePath) +
+                  "?start_time=" + std::to_string(static_cast<long long>(novemberNoon) - 30 * 86400) +
+                  "&bucket_width=1d&group_by=model&limit=180");
+    EXPECT_EQ(request.header("Authorization"), QByteArray("Bearer ") + adminKey);
+    EXPECT_EQ(request.header("Content-Type"), QByteArray("application/json"));
+}
+
+// The start is the same wall-clock time `days` calendar days earlier, whole seconds.
+TEST_F(OpenAIUsageClientTest, StartTimeFollowsTheLocalCalendar) {
+    const QTimeZone newYork("America/New_York");
+    ASSERT_TRUE(newYork.isValid());
+    struct Case {
+        double now;
+        int days;
+        QTimeZone zone;
+        qint64 start;
+    };
+    const Case cases[] = {
+        // 2024-10-21T12:00:00-04:00: summer time, so one hour further back than 30 × 24 hours.
+        {novemberNoon, 30, newYork, 1729526400},
+        // 2024-03-20T12:00:00-04:00, and 30 days earlier 2024-02-19T12:00:00-05:00.
+        {1710950400.0, 30, newYork, 1708362000},
+        {novemberNoon + 0.999, 7, QTimeZone::utc(), static_cast<qint64>(novemberNoon) - 7 * 86400},
+    };
+    for (const auto& [now, days, zone, expected] : cases) {
+        serve({.body = R"({"data":[]})"});
+        QCoro::waitFor(start(days, adminKey, now, zone));
+        const QUrlQuery query(QUrl(QString::fromLatin1(onlyRequest().target)));
+        EXPECT_EQ(query.queryItemValue(QStringLiteral("start_time")).toLongLong(), expected) << now;
+    }
+}
+
+// The body is cut to its first 200 user-perceived characters: each unit below is one
+// character but several bytes (or, for the combining accent, several code points), so a cut
+// by bytes or code points would keep a different amount or split one.
+TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfTheBody) {
+    const std::string json = R"({"error":{"message":"Invalid key","type":"invalid_request_error"}})";
+    std::vector<std::tuple<int, std::string, std::string>> cases = {
+        {401, json, json}, {403, "\xFF\xFE denied", "(no body)"}, {429, "no", "no"}, {500, "", ""}};
+    for (const std::string unit : {"a", "\xC3\xA9", "\xF0\x9F\x98\x80", "e\xCC\x81", "\xE4\xB8\xAD"}) {
+        std::string body;
+        for (int i = 0; i < 300; ++i) {
+            body += unit;
+        }
+        cases.emplace_back(500, body, body.substr(0, 200 * unit.size()));
+    }
+    for (const auto& [status, body, text] : cases) {
+        serve({.status = status, .reason = "Refused", .body = QByteArray::fromStdString(body)});
+        const ClientError failed = error(fetch());
+        EXPECT_EQ(failed.kind, ClientError::Kind::http);
+        EXPECT_EQ(failed.statusCode, status);
+        EXPECT_EQ(failed.description(), "OpenAI HTTP " + std::to_string(status) + ": " + text) << body;
+        EXPECT_EQ(onlyRequest().header("Authorization"), QByteArray("Bearer ") + adminKey);
+    }
+}
+
+// Following a redirect would hand the key to whatever address the answer names.
+TEST_F(OpenAIUsageClientTest, RedirectIsReportedAndNotFollowed) {
+    const LocalHttpServer elsewhere({.body = twoDays});
+    ASSERT_TRUE(elsewhere.isListening());
+    const QByteArray away = (elsewhere.baseUrl() + QLatin1String(usagePath)).toUtf8();
+    for (const auto& [status, location] : std::vector<std::pair<int, QByteArray>>{
+             {301, away}, {302, away}, {307, away}, {308, away}, {302, "/v1/elsewhere"}}) {
+        serve({.status = status, .reason = "Redirect", .headers = {{"Location", location}}, .body = twoDays});
+        const ClientError failed = error(fetch());
+        EXPECT_EQ(failed.kind, ClientError::Kind::http);
+        EXPECT_EQ(failed.statusCode, status);
+        EXPECT_EQ(server_->requests().size(), 1u) << location.toStdString();
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}
+
+// How each member is checked is the decoder's own test; here only that a failure arrives.
+TEST_F(OpenAIUsageClientTest, UnexpectedJsonIsADecodeError) {
+    serve({.body = R"({"data":{}})"});
+    const ClientError failed = error(fetch());
+    EXPECT_EQ(failed.kind, ClientError::Kind::decode);
+    EXPECT_TRUE(failed.description().starts_with("OpenAI response decode failed: ")) << failed.description();
+    EXPECT_NE(failed.text.find("data"), std::string::npos) << failed.text;
+}
+
+// The cut body is a complete answer followed by padding never sent, so only the transfer
+// error, not the JSON, can tell that the response was cut short.
+TEST_F(OpenAIUsageClientTest, NoCompleteAnswerIsATransportError) {
+    qputenv(timeoutVariable, "300");
+    for (const LocalHttpServer::Response& response :
+         {LocalHttpServer::Response{.body = twoDays + QByteArray(4096, ' '),
+         .closeAfterBodyBytes = twoDays.size()},
+          LocalHttpServer::Response{.neverAnswer = true}}) {
+        serve(response);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const ClientError failed = error(fetch());
+        EXPECT_LT(elapsed.elapsed(), 10'000);
+        EXPECT_EQ(failed.kind, ClientError::Kind::transport);
+        EXPECT_FALSE(failed.description().empty());
+        EXPECT_EQ(failed.description().find(adminKey), std::string::npos);
+        EXPECT_EQ(server_->requests().size(), 1u);
+    }
+    {
+        const LocalHttpServer gone({});
+        qputenv(baseUrlVariable, gone.baseUrl().toUtf8());
+    }
+    const ClientError failed = error(fetch());
+    EXPECT_EQ(failed.kind, ClientError::Kind::transport);
+    EXPECT_FALSE(failed.description().empty());
+}
+
+} // namespace

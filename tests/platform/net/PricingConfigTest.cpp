@@ -1,0 +1,297 @@
+#include "platform/net/PricingConfig.h"
+#include "core/model/ModelPricing.h"
+#include "core/model/PricingFiles.h"
+#include "support/LocalHttpServer.h"
+#include "support/RatePrinter.h"
+#include "support/TempTree.h"
+#include "support/WithEnv.h"
+
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace fernhollow;
+using ModelPricing::Rate;
+using ModelPricing::RateTable;
+using test::LocalHttpServer;
+using test::readFile;
+using test::TempTree;
+
+constexpr auto baseUrlVariable = "FERNHOLLOW_LITELLM_BASE_URL";
+constexpr auto timeoutVariable = "FERNHOLLOW_HTTP_TIMEOUT_MS";
+constexpr std::string_view cataloguePath = "/BerriAI/litellm/main/model_prices_and_context_window.json";
+constexpr std::string_view warningPrefix = "\xE2\x9A\xA0\xEF\xB8\x8F overrides parse error: ";
+constexpr Rate markerRate{0.123, 0.456, 0.789, 1.234, 0.0567};
+
+void writeFile(const std::filesystem::path& path, std::string_view content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// One LiteLLM catalogue entry, prices in USD per token.
+std::string catalogueEntry(std::string_view key, std::string_view inputCost, std::string_view outputCost) {
+    return "\"" + std::string(key) + "\": {\"input_cost_per_token\": " + std::string(inputCost) +
+           ", \"output_cost_per_token\": " + std::string(outputCost) + ", \"mode\": \"chat\"}";
+}
+
+// Two usable models and one entry without prices.
+const std::string smallCatalogue = "{" + catalogueEntry("anthropic/claude-sonnet-4", "0.000003", "0.000015") +
+                                   ", " + catalogueEntry("openai/gpt-4o", "2.5e-6", "1e-5") +
+                                   ", \"unpriced\": {\"mode\": \"embedding\"}}";
+
+// Every test gets fresh home folders, which a later test must not recreate once they are
+// gone, and leaves the process-wide price tables and the environment overrides as it found them.
+class PricingConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        ModelPricing::setUserOverrides({});
+        ModelPricing::setRemoteRates({});
+        qunsetenv(baseUrlVariable);
+        qunsetenv(timeoutVariable);
+    }
+
+    TempTree home_;
+
+private:
+    const test::WithEnv homeVariable_{"HOME", home_.root().string()};
+    const test::WithEnv dataVariable_{"XDG_DATA_HOME", (home_ / "data").string()};
+    const test::WithEnv configVariable_{"XDG_CONFIG_HOME", (home_ / "config").string()};
+};
+
+// Each load replaces the table in force and writes the example file when it is missing, but
+// never over one the user may have edited.
+TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
+    struct Case {
+        std::optional<std::string> file;
+        std::string status;
+        RateTable loaded;
+    };
+    const std::vector<Case> cases = {
+        {std::nullopt, "No overrides file", {}},
+        {"", "No overrides file", {}},
+        {"{}", "Overrides file empty", {}},
+        {R"({"my-model": {"input": 2.0, "output": 8.0, "cacheRead": 0.2}})",
+         "1 override(s) loaded",
+         {{"my-model", Rate{2.0, 8.0, 2.5, 4.0, 0.2}}}},
+        {R"({"model-a": {"input": 1, "output": 2}, "model-b-20250101": {"input": 3, "output": 4}})",
+         "2 override(s) loaded",
+         {{"model-a", Rate{1.0, 2.0, 1.25, 2.0, 0.1}},
+          {"model-b-20250101", Rate{3.0, 4.0, 3.75, 6.0, 3.0 * 0.1}}}},
+    };
+    for (const auto& [file, status, loaded] : cases) {
+        ModelPricing::setUserOverrides({{"stale-model", markerRate}});
+        std::filesystem::remove(PricingConfig::overridesURL());
+        std::filesystem::remove(PricingConfig::exampleURL());
+        if (file) {
+            writeFile(PricingConfig::overridesURL(), *file);
+        }
+        EXPECT_EQ(PricingConfig::loadUserOverrides(), status);
+        EXPECT_EQ(*ModelPricing::userOverrides(), loaded) << status;
+        EXPECT_EQ(readFile(PricingConfig::exampleURL()), std::string(PricingFiles::exampleText)) << status;
+    }
+    writeFile(PricingConfig::exampleURL(), "the user's own notes");
+    PricingConfig::loadUserOverrides();
+    EXPECT_EQ(readFile(PricingConfig::exampleURL()), "the user's own notes");
+}
+
+// A file the user is halfway through editing must not take away the prices already in force.
+TEST_F(PricingConfigTest, ParseErrorKeepsThePreviousOverrides) {
+    writeFile(PricingConfig::overridesURL(), R"({"my-model": {"input": 2.0, "output": 8.0}})");
+    ASSERT_EQ(PricingConfig::loadUserOverrides(), "1 override(s) loaded");
+    const auto before = ModelPricing::userOverrides();
+    for (const std::string_view broken : {PricingFiles::exampleText, std::string_view("{\"my-model\": ")}) {
+        writeFile(PricingConfig::overridesURL(), broken);
+        const std::string status = PricingConfig::loadUserOverrides();
+        EXPECT_TRUE(status.starts_with(warningPrefix)) << status;
+        EXPECT_GT(status.size(), warningPrefix.size()) << status;
+        EXPECT_EQ(ModelPricing::userOverrides(), before);
+    }
+}
+
+TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
+    ModelPricing::setRemoteRates({{"kept-model", markerRate}});
+    const auto before = ModelPricing::remoteRates();
+    PricingConfig::loadRemoteCache();
+    EXPECT_EQ(ModelPricing::remoteRates(), before);
+    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "not json", "[]",
+                                           R"({"m": {"input": "3", "output": 15}})"}) {
+        writeFile(PricingConfig::remoteCacheURL(), damaged);
+        PricingConfig::loadRemoteCache();
+        EXPECT_EQ(ModelPricing::remoteRates(), before) << damaged;
+    }
+    const RateTable cached{{"claude-sonnet-4", Rate{3.0, 15.0, 3.75, 6.0, 0.3}},
+                           {"gpt-4o", Rate{2.5, 10.0, 2.5, 2.5, 1.25}}};
+    writeFile(PricingConfig::remoteCacheURL(), PricingFiles::encodeRateTable(cached));
+    PricingConfig::loadRemoteCache();
+    EXPECT_EQ(*ModelPricing::remoteRates(), cached);
+    writeFile(PricingConfig::remoteCacheURL(), "{}");
+    PricingConfig::loadRemoteCache();
+    EXPECT_TRUE(ModelPricing::remoteRates()->empty());
+}
+
+// Plain http is honoured only on loopback hosts, so nothing goes out in the clear.
+TEST_F(PricingConfigTest, LitellmUrlTakesAnOverrideOnlyWhereItIsSafe) {
+    const std::string path(cataloguePath);
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {nullptr, "https://raw.githubusercontent.com" + path},
+        {"https://mirror.example.org:8443", "https://mirror.example.org:8443" + path},
+        {"http://127.0.0.1:8123", "http://127.0.0.1:8123" + path},
+        {"http://127.0.0.1:8123/", "http://127.0.0.1:8123" + path},
+        {"http://localhost:8123", "http://localhost:8123" + path},
+        {"http://[::1]:8123", "http://[::1]:8123" + path},
+        {"http://example.com", ""},
+        {"http://127.0.0.2:8123", ""},
+        {"ftp://127.0.0.1", ""},
+        {"file:///tmp/x", ""},
+    };
+    for (const auto& [base, expected] : cases) {
+        if (base != nullptr) {
+            qputenv(baseUrlVariable, base);
+        }
+        EXPECT_EQ(PricingConfig::litellmURL(), QUrl(QString::fromStdString(expected)))
+            << (base ? base : "unset");
+    }
+}
+
+class SyncRemote : public PricingConfigTest {
+protected:
+    const LocalHttpServer& serve(LocalHttpServer::Response response) {
+        server_ = std::make_unique<LocalHttpServer>(std::move(response));
+        EXPECT_TRUE(server_->isListening());
+        qputenv(baseUrlVariable, server_->baseUrl().toUtf8());
+        return *server_;
+    }
+
+    std::optional<int> sync() { return QCoro::waitFor(PricingConfig::syncRemote(network_)); }
+
+    // A remote table and a cache file from an earlier sync, for a failed sync to leave alone.
+    void givenAnEarlierSync() {
+        ModelPricing::setRemoteRates({{"old-model", markerRate}});
+        writeFile(PricingConfig::remoteCacheURL(), earlierCache);
+        earlierTable_ = ModelPricing::remoteRates();
+    }
+
+    void expectEarlierSyncUntouched() const {
+        EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
+        EXPECT_EQ(readFile(PricingConfig::remoteCacheURL()), earlierCache);
+    }
+
+    static constexpr std::string_view earlierCache =
+        R"({"old-model":{"input":1,"output":2,"cacheWrite":3,"cacheWrite1h":4,"cacheRead":5}})";
+
+    QNetworkAccessManager network_;
+    std::unique_ptr<LocalHttpServer> server_;
+    std::shared_ptr<const RateTable> earlierTable_;
+};
+
+TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
+    givenAnEarlierSync();
+    const LocalHttpServer& server = serve({.body = QByteArray::fromStdString(smallCatalogue)});
+    EXPECT_EQ(sync(), 2);
+    const auto synced = ModelPricing::remoteRates();
+    EXPECT_EQ(synced->size(), 2u);
+    ASSERT_TRUE(synced->contains("claude-sonnet-4"));
+    EXPECT_EQ(synced->at("claude-sonnet-4").input, 0.000003 * 1e6);
+    EXPECT_TRUE(synced->contains("gpt-4o"));
+    ASSERT_EQ(server.requestPaths().size(), 1u);
+    EXPECT_EQ(server.requestPaths().front().toStdString(), cataloguePath);
+
+    ModelPricing::setRemoteRates({});
+    PricingConfig::loadRemoteCache();
+    EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
+}
+
+// Only a direct 200 with at least one usable entry is the catalogue. The cut body is a
+// complete catalogue followed by padding never sent, so only the transfer error tells. A
+// redirect is not followed, to the same server or another.
+TEST_F(SyncRemote, AnythingElseChangesNothing) {
+    const QByteArray catalogue = QByteArray::fromStdString(smallCatalogue);
+    const LocalHttpServer elsewhere({.body = catalogue});
+    const std::string unusable = "{" + catalogueEntry("negative-model", "-1e-6", "2e-6") + ", " +
+                                 catalogueEntry("free-model", "0", "0") + ", " +
+                                 catalogueEntry("/", "1e-6", "2e-6") + ", \"text\": \"x\"}";
+    const std::vector<std::pair<const char*, LocalHttpServer::Response>> cases = {
+        {"not JSON", {.body = "<html>rate limited</html>"}},
+        {"no usable entry", {.body = QByteArray::fromStdString(unusable)}},
+        {"empty catalogue", {.body = "{}"}},
+        {"cut short", {.body = catalogue + QByteArray(4096, ' '), .closeAfterBodyBytes = catalogue.size()}},
+        {"404", {.status = 404, .reason = "Not Found", .body = catalogue}},
+        {"204", {.status = 204, .reason = "No Content"}},
+        {"301",
+         {.status = 301,
+          .reason = "Moved Permanently",
+          .headers = {{"Location", QByteArray(cataloguePath.data(), cataloguePath.size())}},
+          .body = catalogue}},
+        {"302 to another server",
+         {.status = 302,
+          .reason = "Found",
+          .headers = {{"Location", elsewhere.baseUrl().toUtf8() + cataloguePath.data()}},
+          .body = catalogue}},
+        {"500", {.status = 500, .reason = "Internal Server Error", .body = catalogue}},
+    };
+    for (const auto& [name, response] : cases) {
+        SCOPED_TRACE(name);
+        givenAnEarlierSync();
+        const LocalHttpServer& server = serve(response);
+        EXPECT_EQ(sync(), std::nullopt);
+        EXPECT_EQ(server.requestPaths().size(), 1u);
+        expectEarlierSyncUntouched();
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}
+
+TEST_F(SyncRemote, ServerThatNeverAnswersTimesOut) {
+    givenAnEarlierSync();
+    const LocalHttpServer& server = serve({.neverAnswer = true});
+    qputenv(timeoutVariable, "300");
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_EQ(sync(), std::nullopt);
+    EXPECT_LT(elapsed.elapsed(), 10'000);
+    EXPECT_EQ(server.requestPaths().size(), 1u);
+    expectEarlierSyncUntouched();
+}
+
+TEST_F(SyncRemote, UnusableAddressMakesNoRequest) {
+    givenAnEarlierSync();
+    qputenv(baseUrlVariable, "http://example.com");
+    auto task = PricingConfig::syncRemote(network_);
+    // Finished before any event loop ran: nothing can have gone out on the network.
+    EXPECT_TRUE(task.isReady());
+    EXPECT_EQ(QCoro::waitFor(task), std::nullopt);
+    expectEarlierSyncUntouched();
+}
+
+TEST_F(SyncRemote, LargeCatalogueCountsEveryUsableEntry) {
+    std::string catalogue = "{" + catalogueEntry("unpriced", "0", "0");
+    int usable = 0;
+    for (int i = 0; catalogue.size() < 20 * 1024 * 1024; ++i) {
+        const std::string id = std::to_string(i);
+        // Provider prefixes and date suffixes collapse, so every usable entry needs its own base id.
+        catalogue += ", " + (i % 10 == 9 ? catalogueEntry("bedrock/unpriced-" + id, "0", "0")
+                                         : catalogueEntry("provider-" + id + "/model-" + id + "-20250101",
+                                                          "0.000001" + id, "0.00002" + id));
+        usable += i % 10 == 9 ? 0 : 1;
+    }
+    serve({.body = QByteArray::fromStdString(catalogue + "}")});
+    EXPECT_EQ(sync(), usable);
+    EXPECT_EQ(ModelPricing::remoteRates()->size(), static_cast<std::size_t>(usable));
+    EXPECT_TRUE(ModelPricing::remoteRates()->contains("model-0"));
+}
+
+} // namespace

@@ -1,0 +1,210 @@
+#include "platform/settings/AppSettings.h"
+
+#include "core/model/IsoDate.h"
+#include "platform/settings/JsonPreferencesFile.h"
+#include "support/FileModes.h"
+#include "support/TempTree.h"
+#include "support/WithEnv.h"
+
+#include "support/ManualClock.h"
+#include "support/MemoryPreferences.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fernhollow {
+namespace {
+
+using test::ManualClock;
+using test::MemoryPreferences;
+
+double utc(const char* isoText) {
+    return *isodate::parseInternetDateTime(isoText);
+}
+
+TEST(AppSettingsLoading, StartsFromTheDefaultsAndWritesNothing) {
+    MemoryPreferences store;
+    const AppSettings settings(store);
+    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
+    EXPECT_EQ(settings.warnThresholdPct(), 0.7);
+    EXPECT_EQ(settings.criticalThresholdPct(), 0.9);
+    EXPECT_EQ(settings.pricingMode(), PricingMode::anthropicOfficial);
+    EXPECT_FALSE(settings.syncRemotePricing());
+    for (const auto kind : {ThresholdKind::warn, ThresholdKind::critical, ThresholdKind::emergency}) {
+        EXPECT_TRUE(settings.lastFiredISO(kind).isEmpty());
+        EXPECT_FALSE(settings.hasFiredToday(kind));
+    }
+    EXPECT_EQ(store.writes, 0);
+}
+
+TEST(AppSettingsLoading, TakesOnlyValuesOfTheRightType) {
+    MemoryPreferences store;
+    store.values[AppSettings::monthlyBudgetKey] = QJsonValue(QStringLiteral("150"));
+    store.values[AppSettings::warnThresholdKey] = QJsonValue(0);
+    store.values[AppSettings::criticalThresholdKey] = QJsonValue(1.5);
+    store.values[AppSettings::syncRemotePricingKey] = QJsonValue(QStringLiteral("true"));
+    store.values[AppSettings::lastWarnFiredKey] = QJsonValue(42);
+    store.values[AppSettings::lastCriticalFiredKey] = QJsonValue(QStringLiteral("2026-03-01T17:04:05Z"));
+    const AppSettings settings(store);
+    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
+    EXPECT_EQ(settings.warnThresholdPct(), 0.0);
+    EXPECT_EQ(settings.criticalThresholdPct(), 1.5);
+    EXPECT_FALSE(settings.syncRemotePricing());
+    EXPECT_TRUE(settings.lastWarnFiredISO().isEmpty());
+    EXPECT_EQ(settings.lastCriticalFiredISO(), QStringLiteral("2026-03-01T17:04:05Z"));
+
+    store.values[AppSettings::monthlyBudgetKey] = QJsonValue(150);
+    store.values[AppSettings::syncRemotePricingKey] = QJsonValue(true);
+    const AppSettings reread(store);
+    EXPECT_EQ(reread.monthlyBudgetUSD(), 150.0);
+    EXPECT_TRUE(reread.syncRemotePricing());
+}
+
+TEST(AppSettingsLoading, ReadsThePricingModeFromItsRawValue) {
+    const std::pair<QJsonValue, PricingMode> cases[] = {
+        {QStringLiteral("ccusage"), PricingMode::ccusageCompatible},
+        {QStringLiteral("anthropic"), PricingMode::anthropicOfficial},
+        {QStringLiteral(""), PricingMode::anthropicOfficial},
+        {QStringLiteral("foo"), PricingMode::anthropicOfficial},
+        {QJsonValue(1), PricingMode::anthropicOfficial},
+    };
+    for (const auto& [stored, expected] : cases) {
+        MemoryPreferences store;
+        store.values[AppSettings::pricingModeKey] = stored;
+        EXPECT_EQ(AppSettings(store).pricingMode(), expected) << stored.toString().toStdString();
+    }
+}
+
+TEST(AppSettingsChanges, WriteTheirKeyAtOnceAndNotifyObserversOfRealChanges) {
+    MemoryPreferences store;
+    AppSettings settings(store);
+    QSignalSpy budgetSpy(&settings, &AppSettings::monthlyBudgetUSDChanged);
+    QSignalSpy modeSpy(&settings, &AppSettings::pricingModeChanged);
+
+    settings.setWarnThresholdPct(0.5);
+    EXPECT_EQ(store.values.at(AppSettings::warnThresholdKey), QJsonValue(0.5));
+    settings.setMonthlyBudgetUSD(350.0);
+    settings.setMonthlyBudgetUSD(350.0);
+    EXPECT_EQ(budgetSpy.count(), 1);
+    EXPECT_EQ(store.writes, 3); // the repeated set still writes, repairing a mistyped stored value
+    settings.setPricingMode(PricingMode::ccusageCompatible);
+    EXPECT_EQ(store.values.at(AppSettings::pricingModeKey), QJsonValue(QStringLiteral("ccusage")));
+    EXPECT_EQ(modeSpy.count(), 1);
+    settings.setProperty("syncRemotePricing", true); // as a two-way binding would
+    EXPECT_EQ(store.values.at(AppSettings::syncRemotePricingKey), QJsonValue(true));
+    settings.setLastFiredISO(ThresholdKind::emergency, QStringLiteral("2026-03-01T17:04:05Z"));
+    EXPECT_EQ(store.values.at(AppSettings::lastEmergencyFiredKey),
+              QJsonValue(QStringLiteral("2026-03-01T17:04:05Z")));
+}
+
+TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDay) {
+    MemoryPreferences store;
+    ManualClock clock;
+    const QTimeZone newYork("America/New_York");
+    ASSERT_TRUE(newYork.isValid());
+    AppSettings settings(store, clock, newYork);
+    // 23:59:30 in New York is already the next day in UTC.
+    settings.setLastWarnFiredISO(QStringLiteral("2026-03-02T04:59:30Z"));
+    clock.seconds = utc("2026-03-01T23:59:59-05:00");
+    EXPECT_TRUE(settings.hasFiredToday(ThresholdKind::warn));
+    clock.seconds = utc("2026-03-02T00:00:00-05:00");
+    EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::warn));
+    EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::critical));
+
+    // Across the spring-forward night the local day still ends at local midnight.
+    settings.setLastCriticalFiredISO(QStringLiteral("2026-03-08T05:30:00Z")); // 00:30 EST
+    clock.seconds = utc("2026-03-08T23:59:00-04:00");
+    EXPECT_TRUE(settings.hasFiredToday(ThresholdKind::critical));
+    clock.seconds = utc("2026-03-09T00:00:01-04:00");
+    EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::critical));
+}
+
+TEST(AppSettingsMarkers, IgnoreTextThatIsNotAnInternetDateTime) {
+    MemoryPreferences store;
+    ManualClock clock;
+    clock.seconds = utc("2026-03-01T12:00:00Z");
+    AppSettings settings(store, clock, QTimeZone::utc());
+    for (const char* marker : {"yesterday", "2026-03-01", "2026-03-01T10:00:00", "2026-03-01T10:00:00.5Z",
+                               "2026-02-28T23:59:59Z"}) {
+        settings.setLastWarnFiredISO(QString::fromUtf8(marker));
+        EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::warn)) << marker;
+    }
+    settings.setLastWarnFiredISO(QStringLiteral("2026-03-01T13:00:00+02:00"));
+    EXPECT_TRUE(settings.hasFiredToday(ThresholdKind::warn));
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    return test::readFile(path).value_or("");
+}
+
+TEST(PreferencesFile, PersistsEachChangeForTheNextInstance) {
+    test::TempTree tree;
+    const auto path = tree / "preferences.json";
+    {
+        JsonPreferencesFile file(path);
+        AppSettings settings(file);
+        EXPECT_FALSE(std::filesystem::exists(path));
+        settings.setWarnThresholdPct(0.5);
+        settings.setPricingMode(PricingMode::ccusageCompatible);
+        EXPECT_TRUE(std::filesystem::exists(path));
+        EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    JsonPreferencesFile reopened(path);
+    const AppSettings settings(reopened);
+    EXPECT_EQ(settings.warnThresholdPct(), 0.5);
+    EXPECT_EQ(settings.pricingMode(), PricingMode::ccusageCompatible);
+    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
+    EXPECT_FALSE(reopened.value(AppSettings::monthlyBudgetKey));
+}
+
+TEST(PreferencesFile, KeepsNumbersAndStringsApart) {
+    test::TempTree tree;
+    tree.write("preferences.json",
+               R"({"fernhollow.monthlyBudgetUSD":"150","fernhollow.warnThresholdPct":0.6})");
+    JsonPreferencesFile file(tree / "preferences.json");
+    const AppSettings settings(file);
+    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
+    EXPECT_EQ(settings.warnThresholdPct(), 0.6);
+    EXPECT_TRUE(file.value(AppSettings::monthlyBudgetKey)->isString());
+}
+
+TEST(PreferencesFile, MovesADamagedFileAsideBeforeTheFirstWrite) {
+    test::TempTree tree;
+    const auto path = tree.write("preferences.json", R"({"fernhollow.monthlyBudgetUSD": 150,)");
+    JsonPreferencesFile file(path);
+    AppSettings settings(file);
+    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
+    EXPECT_EQ(readFile(path), R"({"fernhollow.monthlyBudgetUSD": 150,)");
+    settings.setMonthlyBudgetUSD(90.0);
+    EXPECT_EQ(readFile(tree / "preferences.json.corrupt"), R"({"fernhollow.monthlyBudgetUSD": 150,)");
+    JsonPreferencesFile reopened(path);
+    EXPECT_EQ(AppSettings(reopened).monthlyBudgetUSD(), 90.0);
+}
+
+// Whatever the umask, the preferences file and every folder made on the way to it are their
+// owner's alone.
+TEST(PreferencesFile, IsOwnerOnlyWhateverTheUmask) {
+    for (const mode_t mask : {0000, 0277}) {
+        SCOPED_TRACE(mask);
+        const test::TempTree home;
+        const test::WithEnv configHome("XDG_CONFIG_HOME", (home / "config").string());
+        {
+            const test::WithUmask umask(mask);
+            JsonPreferencesFile file(JsonPreferencesFile::defaultPath());
+            AppSettings(file).setMonthlyBudgetUSD(90.0);
+        }
+        EXPECT_TRUE(std::filesystem::exists(home / "config/Fernhollow/preferences.json"));
+        EXPECT_EQ(test::notOwnerOnly(home / "config"), std::vector<std::string>{});
+    }
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,70 @@
+#include "platform/system/Keychain.h"
+
+#include <QCoroTask>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+namespace fernhollow {
+namespace {
+
+const QString account = QString::fromLatin1(Keychain::openAIAccount);
+
+// What the desktop's own tool finds under our service and account: the proof that the
+// secret is in the Secret Service, where other programs see it, and not somewhere private.
+std::optional<std::string> lookUpWithSecretTool(const QString& accountName) {
+    const std::string command = "secret-tool lookup server " + std::string(Keychain::service) + " user " +
+                                accountName.toStdString() + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return std::nullopt;
+    }
+    std::string out;
+    std::array<char, 256> buffer{};
+    while (const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
+        out.append(buffer.data(), got);
+    }
+    const int status = ::pclose(pipe);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+class KeychainTest : public testing::Test {
+protected:
+    void TearDown() override { QCoro::waitFor(Keychain::remove(account)); }
+};
+
+TEST_F(KeychainTest, StoresReplacesAndForgetsTheSecretInTheSecretService) {
+    for (const QString& secret : {QStringLiteral("sk-admin-first"), QStringLiteral("sk-admin-second")}) {
+        ASSERT_TRUE(QCoro::waitFor(Keychain::set(secret, account)));
+        EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), secret);
+        EXPECT_EQ(lookUpWithSecretTool(account), secret.toStdString());
+    }
+    EXPECT_TRUE(QCoro::waitFor(Keychain::remove(account)));
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), std::nullopt);
+    EXPECT_EQ(lookUpWithSecretTool(account), std::nullopt);
+}
+
+TEST_F(KeychainTest, TellsAMissingSecretApart) {
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(QStringLiteral("never.stored"))), std::nullopt);
+    EXPECT_TRUE(QCoro::waitFor(Keychain::remove(QStringLiteral("never.stored"))));
+}
+
+TEST_F(KeychainTest, KeepsAccountsApartAndTextWhole) {
+    const QString other = QStringLiteral("other.account");
+    const QString text = QStringLiteral("clé ✓ 🔑");
+    ASSERT_TRUE(QCoro::waitFor(Keychain::set(QStringLiteral("sk-admin"), account)));
+    ASSERT_TRUE(QCoro::waitFor(Keychain::set(text, other)));
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(account)), QStringLiteral("sk-admin"));
+    EXPECT_EQ(QCoro::waitFor(Keychain::get(other)), text);
+    EXPECT_TRUE(QCoro::waitFor(Keychain::remove(other)));
+}
+
+} // namespace
+} // namespace fernhollow

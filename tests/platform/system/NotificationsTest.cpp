@@ -1,0 +1,150 @@
+#include "platform/system/Notifications.h"
+
+#include "core/texts/AlertTexts.h"
+
+#include "support/FakeNotificationServer.h"
+
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+// Runs on a private session bus without service activation (support/with-private-bus.sh):
+// either a FakeNotificationServer owns the notification name, or nobody does.
+namespace fernhollow {
+namespace {
+
+using test::FakeNotificationServer;
+using test::ReceivedNotification;
+
+const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
+const QVariantMap soundHint{{QStringLiteral("sound-name"), QStringLiteral("message-new-instant")}};
+
+bool someoneServesNotifications() {
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus != nullptr && bus->isServiceRegistered(serviceName).value();
+}
+
+// Titles of their own, so that no earlier test's notification is there to be replaced.
+QString uniqueTitle(const char* label) {
+    return QString::fromLatin1(label) + QLatin1Char(' ') + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+class NotificationsTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server_.isRegistered()); }
+
+    FakeNotificationServer server_;
+};
+
+// The words themselves are the alert texts' own test; here they must arrive whole, and only
+// critical and over-budget alerts ring.
+TEST_F(NotificationsTest, EachAlertArrivesAsWrittenAndOnlyTheUrgentOnesRing) {
+    struct Case {
+        QCoro::Task<> (*fire)();
+        AlertText text;
+    };
+    const Case cases[] = {
+        {[] { return Notifications::fireWarn(147.3, 200, 147.3 / 200); },
+         AlertTexts::warn(147.3, 200, 147.3 / 200)},
+        {[] { return Notifications::fireCritical(180, 200, 0.9); }, AlertTexts::critical(180, 200, 0.9)},
+        {[] { return Notifications::fireEmergency(250, 200); }, AlertTexts::emergency(250, 200)},
+        {[] { return Notifications::fireTest(); }, AlertTexts::test()},
+    };
+    for (const auto& [fire, text] : cases) {
+        SCOPED_TRACE(text.title);
+        const std::size_t before = server_.received().size();
+        QCoro::waitFor(fire());
+        ASSERT_EQ(server_.received().size(), before + 1);
+        const ReceivedNotification& received = server_.received().back();
+        EXPECT_EQ(received.appName, QStringLiteral("Fernhollow"));
+        EXPECT_EQ(received.appIcon, QString());
+        EXPECT_EQ(received.summary, QString::fromStdString(text.title));
+        EXPECT_EQ(received.body, QString::fromStdString(text.body));
+        EXPECT_EQ(received.actions, QStringList());
+        EXPECT_EQ(received.hints, text.sound ? soundHint : QVariantMap());
+        EXPECT_EQ(received.expireTimeout, -1);
+    }
+}
+
+TEST_F(NotificationsTest, BodyMarkupIsEscapedAndTheTitleLeftAlone) {
+    const QString title = uniqueTitle("Tom & <Jerry>");
+    QCoro::waitFor(Notifications::fire(title, QStringLiteral("<b>5 < 6</b> & \"7 > 6\""), false));
+    ASSERT_EQ(server_.received().size(), 1U);
+    const ReceivedNotification& received = server_.received().front();
+    EXPECT_EQ(received.summary, title);
+    EXPECT_EQ(received.body, QStringLiteral("&lt;b&gt;5 &lt; 6&lt;/b&gt; &amp; \"7 &gt; 6\""));
+}
+
+TEST_F(NotificationsTest, ANewAlertWithTheSameTitleReplacesTheLastOneShown) {
+    const QString first = uniqueTitle("first");
+    const QString second = uniqueTitle("second");
+    QCoro::waitFor(Notifications::fire(first, QStringLiteral("one"), false));
+    QCoro::waitFor(Notifications::fire(first, QStringLiteral("two"), false));
+    QCoro::waitFor(Notifications::fire(second, QStringLiteral("three"), false));
+    QCoro::waitFor(Notifications::fire(first, QStringLiteral("four"), false));
+    const std::vector<ReceivedNotification>& received = server_.received();
+    ASSERT_EQ(received.size(), 4U);
+    EXPECT_EQ(received[0].replacesId, 0U);
+    EXPECT_EQ(received[1].replacesId, received[0].id);
+    EXPECT_EQ(received[2].replacesId, 0U);
+    EXPECT_EQ(received[3].replacesId, received[1].id);
+}
+
+TEST_F(NotificationsTest, AlertsOfTheSameLevelAndPercentShareOneNotification) {
+    QCoro::waitFor(Notifications::fireCritical(1851.5, 2000, 1851.5 / 2000));
+    QCoro::waitFor(Notifications::fireCritical(1859.25, 2000, 1859.25 / 2000));
+    QCoro::waitFor(Notifications::fireCritical(1861, 2000, 1861.0 / 2000));
+    const std::vector<ReceivedNotification>& received = server_.received();
+    ASSERT_EQ(received.size(), 3U);
+    EXPECT_EQ(received[1].summary, received[0].summary);
+    EXPECT_EQ(received[1].replacesId, received[0].id);
+    EXPECT_EQ(received[2].summary, QStringLiteral("🚨 Fernhollow — 93% of monthly budget"));
+    EXPECT_NE(received[2].replacesId, received[1].id);
+}
+
+// The call gives up after its timeout instead of holding the alert task for the bus's 25 s,
+// and an unanswered call leaves nothing to replace.
+TEST_F(NotificationsTest, AServerThatNeverAnswersCostsSecondsAtMost) {
+    const QString title = uniqueTitle("hung");
+    server_.setAnswering(false);
+    QElapsedTimer timer;
+    timer.start();
+    QCoro::waitFor(Notifications::fire(title, QStringLiteral("unanswered"), false));
+    EXPECT_LT(timer.elapsed(), 10'000);
+    server_.setAnswering(true);
+    QCoro::waitFor(Notifications::fire(title, QStringLiteral("answered"), false));
+    ASSERT_EQ(server_.received().size(), 2U);
+    EXPECT_EQ(server_.received()[1].replacesId, 0U);
+}
+
+// Also run with no bus at all (NotificationsWithoutABus), where the same holds.
+TEST(NotificationsWithoutAServer, EveryAlertReturnsPromptly) {
+    ASSERT_FALSE(someoneServesNotifications());
+    QElapsedTimer timer;
+    timer.start();
+    QCoro::waitFor(Notifications::fireWarn(150, 200, 0.75));
+    QCoro::waitFor(Notifications::fireCritical(190, 200, 0.95));
+    QCoro::waitFor(Notifications::fireEmergency(250, 200));
+    QCoro::waitFor(Notifications::fireTest());
+    QCoro::waitFor(Notifications::fire(uniqueTitle("nobody"), QStringLiteral("listens"), true));
+    EXPECT_LT(timer.elapsed(), 2'000);
+}
+
+// Meant for a real notification daemon (support/dunst-end-to-end.sh, which then checks what
+// the daemon shows); on a bus without one there is nothing to post to.
+TEST(NotificationsOnARealServer, PostsTheTestNotification) {
+    if (!someoneServesNotifications()) {
+        GTEST_SKIP() << "no notification daemon on this bus";
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QCoro::waitFor(Notifications::fireTest());
+    EXPECT_LT(timer.elapsed(), 5'000);
+}
+
+} // namespace
+} // namespace fernhollow
