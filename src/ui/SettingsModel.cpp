@@ -221,14 +221,14 @@ void SettingsModel::disconnectKey() {
 }
 
 QString SettingsModel::cacheLocationText() const {
-    return QStringLiteral("History lives at ") + homeRelative(PersistenceStore::ledgerURL()) +
+    return QStringLiteral("History lives at ") + homeRelative(store_.ledgerPath()) +
            QStringLiteral(". Rescan if numbers look stale or wrong: every log is read again, and the "
                           "records of logs that are gone stay.");
 }
 
 QString SettingsModel::cacheSizeText() const {
     return text(SettingsTexts::cacheSize(
-        static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk()))));
+        static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk(store_.ledgerPath())))));
 }
 
 QString SettingsModel::recordsLoadedText() const {

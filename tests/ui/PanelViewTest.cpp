@@ -22,7 +22,7 @@ protected:
 
 TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
     EXPECT_EQ(view->width(), 380);
-    EXPECT_EQ(cell("todayCellValue"), "$10.99");
+    EXPECT_EQ(cell("todayCellValue"), "$10.98");
     EXPECT_EQ(cell("todayCellSub"), "+238% vs 7d avg");
     EXPECT_EQ(cell("weekCellValue"), "$27.66");
     EXPECT_EQ(cell("monthCellValue"), "$43.71");
@@ -55,7 +55,7 @@ TEST_F(PanelView, SparklineHasFourteenBarsWithTodayLast) {
     ASSERT_EQ(bars.size(), 14);
     EXPECT_TRUE(bars.back().toMap().value("isToday").toBool());
     EXPECT_FALSE(bars.front().toMap().value("isToday").toBool());
-    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $10.99");
+    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $10.98");
     EXPECT_NEAR(bars.back().toMap().value("height").toDouble(), 10.985 / 13.44 * 36, 1e-9);
     EXPECT_EQ(bars[10].toMap().value("height").toDouble(), 36.0);
     EXPECT_EQ(text(*view, "sparklineMax"), "max $13.44");

@@ -79,10 +79,12 @@ TEST_F(SettingsView, OpensWithTheStoredValuesInEverySection) {
     EXPECT_EQ(text(*view, "unpricedLine"),
               "\u26A0\uFE0F Currently unpriced (billed as Sonnet): mystery-model-x");
     EXPECT_EQ(text(*view, "cacheLocation"),
-              "Cache lives at ~/data/Fernhollow/state.json. Rescan if numbers look stale or wrong.");
+              "History lives at " + QString::fromStdString((fixture.home / "ledger.sqlite3").string()) +
+                  ". Rescan if numbers look stale or wrong: every log is read again, and the records of logs "
+                  "that are gone stay.");
     EXPECT_TRUE(text(*view, "cacheSize").startsWith("Cache size on disk: "));
     EXPECT_TRUE(text(*view, "cacheSize").endsWith(" MB"));
-    EXPECT_EQ(text(*view, "recordsLoaded"), "28 records loaded");
+    EXPECT_EQ(text(*view, "recordsLoaded"), "28 records kept");
     settle([&] { return text(*view, "openaiSourceDetail") == "Not connected"; });
     test::saveScreenshot(*view, "settings.png");
 }
@@ -124,7 +126,7 @@ TEST_F(SettingsView, ConnectsAndDisconnectsTheOpenAIKey) {
     click("connectButton");
     settle([&] { return text(*view, "connectButton") == "Update"; });
     EXPECT_TRUE(shown(*view, "disconnectButton"));
-    EXPECT_EQ(text(*view, "openaiSourceDetail"), "0 records \u00B7 last 30d");
+    EXPECT_EQ(text(*view, "openaiSourceDetail"), "0 records kept");
     // Stored exactly as typed, trailing space included.
     EXPECT_EQ(QCoro::waitFor(Keychain::get(QString::fromLatin1(Keychain::openAIAccount))),
               "sk-admin-view-test ");

@@ -3,7 +3,6 @@
 #include "core/model/IsoDate.h"
 #include "platform/system/QtLocalCalendar.h"
 #include "platform/settings/AppSettings.h"
-#include "platform/store/PersistenceStore.h"
 #include "platform/store/UsageStore.h"
 #include "support/ManualClock.h"
 #include "support/MemoryPreferences.h"
@@ -31,8 +30,8 @@ namespace fernhollow::test {
 // the app wires them.
 struct ViewFixture {
     ViewFixture() {
-        PersistenceStore::clear();
         UsageStore::Options options;
+        options.ledgerPath = home / "ledger.sqlite3";
         options.claudeProjectsRoot = FERNHOLLOW_TEST_DATA_DIR "/panel-projects";
         options.openClawAgentsRoot = home / "openclaw";
         options.interactive = false;
@@ -43,7 +42,6 @@ struct ViewFixture {
             std::make_unique<PanelModel>(*store, settings, updater, clock, calendar, QColor(Qt::black));
         settingsModel = std::make_unique<SettingsModel>(settings, *store, loginItem, network);
     }
-    ~ViewFixture() { PersistenceStore::clear(); }
 
     std::unique_ptr<QQuickView> panelView() {
         return Views::createView(

@@ -119,8 +119,8 @@ constexpr std::string_view countColumns = "input, output, cache_write, cache_wri
 
 std::int64_t millisecondsOf(double seconds) {
     const double ms = std::round(seconds * 1000.0);
-    // Beyond any date a log can hold; keeps the conversion defined for absurd input.
-    constexpr double limit = 1e17;
+    // Beyond any calendar (1e15 s), yet within 64 bits: keeps the conversion defined for absurd input.
+    constexpr double limit = 4e18;
     return static_cast<std::int64_t>(std::clamp(std::isnan(ms) ? 0.0 : ms, -limit, limit));
 }
 
@@ -133,6 +133,8 @@ std::int64_t quarterOf(std::int64_t ms) {
 void createOwnerOnly(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
+        // Whatever the umask: a mask that took the owner's write would leave a ledger nobody can update.
+        ::fchmod(fd, 0600);
         ::close(fd);
     }
 }
@@ -240,7 +242,8 @@ void Ledger::apply(const LedgerBatch& batch) {
             .bind(7, record.inputTokens)
             .bind(8, record.outputTokens)
             .bind(9, record.cacheCreationInputTokens)
-            .bind(10, record.cacheCreation1hTokens)
+            // The 1-hour part is priced as at most the whole: kept so, sums price as their records do.
+            .bind(10, std::min(record.cacheCreation1hTokens, record.cacheCreationInputTokens))
             .bind(11, record.cacheReadInputTokens)
             .run();
     }

@@ -14,8 +14,7 @@ std::filesystem::path legacyStateURL() {
     return Folders::data() / "state.json";
 }
 
-std::int64_t sizeOnDisk() {
-    const std::filesystem::path ledger = ledgerURL();
+std::int64_t sizeOnDisk(const std::filesystem::path& ledger) {
     std::int64_t total = 0;
     for (const auto& file : {ledger, std::filesystem::path(ledger.string() + "-wal")}) {
         std::error_code error;

@@ -13,7 +13,7 @@ std::filesystem::path ledgerURL();
 // fill a new ledger, and then left where it is.
 std::filesystem::path legacyStateURL();
 
-// The ledger and its write-ahead log together, in bytes; 0 when there is none.
-std::int64_t sizeOnDisk();
+// The ledger at `ledger` and its write-ahead log together, in bytes; 0 when there is none.
+std::int64_t sizeOnDisk(const std::filesystem::path& ledger);
 
 } // namespace fernhollow::PersistenceStore

@@ -10,6 +10,7 @@
 #include "platform/system/Notifications.h"
 #include "platform/store/PersistenceStore.h"
 #include "core/figures/LedgerFigures.h"
+#include "core/ledger/LedgerPass.h"
 #include "core/ledger/LegacyImport.h"
 
 #include <QCoroFuture>
@@ -35,24 +36,6 @@ constexpr int progressIntervalMs = 100;
 // is called back once the store is gone.
 void detach(QCoro::Task<> task, QObject* context) {
     QCoro::connect(std::move(task), context, [] {});
-}
-
-// One source's scan on a scanning thread, with a connection of its own: the states the last
-// pass left, the logs read from them, and what was read written in one transaction.
-template <typename Scan>
-std::optional<sqlite::Error> scanSource(const std::filesystem::path& ledgerPath, UsageSource source, bool wholeFiles,
-                                        const Scan& scan) {
-    try {
-        Ledger ledger(ledgerPath);
-        ScanResult result = scan(ledger.fileStates(source), wholeFiles);
-        if (!result.changesNothing()) {
-            ledger.apply({source, wholeFiles ? RecordRule::replace : RecordRule::keepLarger,
-                          std::move(result.records), std::move(result.files), std::move(result.goneFiles)});
-        }
-        return std::nullopt;
-    } catch (const sqlite::Error& error) {
-        return error;
-    }
 }
 
 std::string passFailure(const sqlite::Error& error) {
@@ -101,22 +84,24 @@ void UsageStore::openLedger() {
     try {
         std::string notice;
         ledger_ = openLedgerOrRebuild(ledgerPath_, notice);
-        setLedgerError(notice.empty() ? std::nullopt : std::optional(notice));
+        if (!notice.empty()) {
+            setLedgerNotice(std::move(notice));
+        }
     } catch (const sqlite::Error& error) {
-        setLedgerError(std::string("Could not open the usage ledger: ") + error.what());
+        setLedgerFailure(std::string("Could not open the usage ledger: ") + error.what());
     }
 }
 
 QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles) {
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
     auto claudeScan = QtConcurrent::run([path = ledgerPath_, root = options_.claudeProjectsRoot, wholeFiles, progress] {
-        return scanSource(path, UsageSource::claudeCode, wholeFiles, [&](const LogFileStates& known, bool whole) {
+        return passIntoLedger(path, UsageSource::claudeCode, wholeFiles, [&](const LogFileStates& known, bool whole) {
             return CCUsageParser::parseChanged(root, known, whole, progress.get());
         });
     });
     auto openClawScan = QtConcurrent::run([path = ledgerPath_, root = options_.openClawAgentsRoot, wholeFiles,
                                           progress] {
-        return scanSource(path, UsageSource::openClaw, wholeFiles, [&](const LogFileStates& known, bool whole) {
+        return passIntoLedger(path, UsageSource::openClaw, wholeFiles, [&](const LogFileStates& known, bool whole) {
             return root ? OpenClawParser::parseChanged(*root, known, whole, progress.get())
                         : OpenClawParser::parseChanged(known, whole, progress.get());
         });
@@ -164,26 +149,20 @@ QCoro::Task<> UsageStore::refresh() {
     if (outcome.damaged) {
         // The file is set aside and a new ledger filled from the logs at once.
         ledger_.reset();
-        const std::optional<std::string> notice = setLedgerAside(ledgerPath_);
+        setLedgerNotice(setLedgerAside(ledgerPath_));
         openLedger();
         outcome = co_await scanIntoLedger(true);
         if (!alive) {
             co_return;
         }
-        lastPassFailed_ = outcome.error.has_value();
-        if (!outcome.error) {
-            outcome.error = notice;
-        }
-    } else {
-        lastPassFailed_ = outcome.error.has_value();
     }
     progressTimer_.stop();
     scanProgress_ = std::make_shared<ScanProgress>();
     publishScanProgress();
-    setLedgerError(outcome.error);
     if (!outcome.error && ledger_ == nullptr) {
         openLedger();
     }
+    setLedgerFailure(outcome.error);
     lastRefresh_ = clock_.now();
     emit lastRefreshChanged();
     // "Today" and "live" move with the clock, so the figures are taken again after every pass.
@@ -229,7 +208,7 @@ void UsageStore::applyOpenAI(std::vector<UsageRecord> records) {
         ledger_->apply({UsageSource::openAI, RecordRule::replace, std::move(records), {}, {}});
         publishRecords();
     } catch (const sqlite::Error& error) {
-        setLedgerError(passFailure(error));
+        setLedgerFailure(passFailure(error));
     }
 }
 
@@ -243,7 +222,7 @@ QCoro::Task<> UsageStore::forgetHistory() {
         try {
             ledger_->forget();
         } catch (const sqlite::Error& error) {
-            setLedgerError(passFailure(error));
+            setLedgerFailure(passFailure(error));
         }
         publishRecords();
     }
@@ -307,7 +286,7 @@ QString UsageStore::statusRawValue() const {
 }
 
 QString UsageStore::ledgerErrorText() const {
-    return ledgerError_ ? QString::fromStdString(*ledgerError_) : QString();
+    return QString::fromStdString(ledgerError().value_or(std::string()));
 }
 
 QString UsageStore::openaiErrorText() const {
@@ -335,11 +314,16 @@ void UsageStore::setOpenAIError(std::optional<std::string> error) {
     }
 }
 
-void UsageStore::setLedgerError(std::optional<std::string> error) {
-    if (ledgerError_ != error) {
-        ledgerError_ = std::move(error);
+void UsageStore::setLedgerFailure(std::optional<std::string> failure) {
+    if (ledgerFailure_ != failure) {
+        ledgerFailure_ = std::move(failure);
         emit ledgerErrorChanged();
     }
+}
+
+void UsageStore::setLedgerNotice(std::string notice) {
+    ledgerNotice_ = std::move(notice);
+    emit ledgerErrorChanged();
 }
 
 void UsageStore::publishRecords() {
@@ -348,7 +332,7 @@ void UsageStore::publishRecords() {
             snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);
             recordCounts_ = ledger_->recordCounts();
         } catch (const sqlite::Error& error) {
-            setLedgerError(std::string("Could not read the usage ledger: ") + error.what());
+            setLedgerFailure(std::string("Could not read the usage ledger: ") + error.what());
         }
     }
     emit recordsChanged();

@@ -79,10 +79,10 @@ public:
 
     std::int64_t recordCount(UsageSource source) const;
     const std::optional<std::string>& openaiError() const { return openaiError_; }
-    // Why the last pass could not write to the ledger (a full disk, a read-only folder), or
-    // that a damaged ledger was set aside; none once a pass succeeds.
-    const std::optional<std::string>& ledgerError() const { return ledgerError_; }
-    bool lastPassFailed() const { return lastPassFailed_; }
+    // Why the last pass could not write to the ledger (a full disk, a read-only folder), none
+    // once a pass succeeds; else that a damaged ledger was set aside in this run.
+    std::optional<std::string> ledgerError() const { return ledgerFailure_ ? ledgerFailure_ : ledgerNotice_; }
+    bool lastPassFailed() const { return ledgerFailure_.has_value(); }
     std::optional<double> lastRefresh() const { return lastRefresh_; }
     bool isRefreshing() const { return isRefreshing_; }
     BudgetStatus status() const { return status_; }
@@ -91,6 +91,7 @@ public:
     const UsageAggregates::UsageSnapshot& snapshot() const { return snapshot_; }
     // The main thread's connection, for the report; none when the ledger could not be opened.
     Ledger* ledger() const { return ledger_.get(); }
+    const std::filesystem::path& ledgerPath() const { return ledgerPath_; }
 
     QString statusRawValue() const;
     QString openaiErrorText() const;
@@ -123,7 +124,8 @@ private:
     void setRefreshing(bool refreshing);
     void setStatus(BudgetStatus status);
     void setOpenAIError(std::optional<std::string> error);
-    void setLedgerError(std::optional<std::string> error);
+    void setLedgerFailure(std::optional<std::string> failure);
+    void setLedgerNotice(std::string notice);
     void publishRecords();
     void publishScanProgress();
 
@@ -137,14 +139,14 @@ private:
     std::unique_ptr<Ledger> ledger_;
     std::map<UsageSource, std::int64_t> recordCounts_;
     std::optional<std::string> openaiError_;
-    std::optional<std::string> ledgerError_;
+    std::optional<std::string> ledgerFailure_;
+    std::optional<std::string> ledgerNotice_;
     std::optional<double> lastRefresh_;
     bool isRefreshing_ = false;
     BudgetStatus status_ = BudgetStatus::ok;
     bool didSyncRemoteThisLaunch_ = false;
     // Set by a forced rescan for the next scan.
     bool readWholeLogs_ = false;
-    bool lastPassFailed_ = false;
     UsageAggregates::UsageSnapshot snapshot_;
 
     // Shared with the scanning threads, which may outlive a pass's interest in them.

@@ -1,9 +1,11 @@
+#include "core/figures/LedgerFigures.h"
 #include "core/figures/UsageAggregates.h"
 
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
 
 #include "support/ManualClock.h"
+#include "support/TempTree.h"
 #include "support/WithEnv.h"
 
 #include <QDateTime>
@@ -650,6 +652,63 @@ TEST_F(UsageAggregatesTest, TheSnapshotEqualsTheFiguresComputedOneByOne) {
         }
     }
     EXPECT_EQ(compared, 27);
+}
+
+// Sums taken in another order may differ in their last bits.
+void expectSameFigures(const UsageSnapshot& ledger, const UsageSnapshot& lists) {
+    const auto near = [](double a, double b) { return std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b)); };
+    EXPECT_TRUE(near(ledger.todayUSD, lists.todayUSD)) << ledger.todayUSD << " " << lists.todayUSD;
+    EXPECT_TRUE(near(ledger.weekUSD, lists.weekUSD));
+    EXPECT_TRUE(near(ledger.monthUSD, lists.monthUSD));
+    EXPECT_TRUE(near(ledger.last30DaysUSD, lists.last30DaysUSD)) << ledger.last30DaysUSD << " " << lists.last30DaysUSD;
+    EXPECT_TRUE(near(ledger.avg7dPriorDaily, lists.avg7dPriorDaily));
+    ASSERT_EQ(ledger.monthByModel.size(), lists.monthByModel.size());
+    for (std::size_t i = 0; i < lists.monthByModel.size(); ++i) {
+        EXPECT_EQ(ledger.monthByModel[i].model, lists.monthByModel[i].model);
+        EXPECT_TRUE(near(ledger.monthByModel[i].usd, lists.monthByModel[i].usd));
+    }
+    ASSERT_EQ(ledger.monthByProject.size(), lists.monthByProject.size());
+    for (std::size_t i = 0; i < lists.monthByProject.size(); ++i) {
+        EXPECT_EQ(ledger.monthByProject[i].project, lists.monthByProject[i].project);
+        EXPECT_TRUE(near(ledger.monthByProject[i].usd, lists.monthByProject[i].usd));
+    }
+    ASSERT_EQ(ledger.dailySeries.size(), lists.dailySeries.size());
+    for (std::size_t i = 0; i < lists.dailySeries.size(); ++i) {
+        EXPECT_EQ(ledger.dailySeries[i].date, lists.dailySeries[i].date);
+        EXPECT_TRUE(near(ledger.dailySeries[i].usd, lists.dailySeries[i].usd)) << i;
+    }
+    ASSERT_EQ(ledger.liveSessions.size(), lists.liveSessions.size());
+    for (std::size_t i = 0; i < lists.liveSessions.size(); ++i) {
+        LiveSession session = ledger.liveSessions[i];
+        EXPECT_TRUE(near(session.totalUSD, lists.liveSessions[i].totalUSD));
+        session.totalUSD = lists.liveSessions[i].totalUSD;
+        EXPECT_EQ(session, lists.liveSessions[i]);
+    }
+    EXPECT_EQ(ledger.unpricedModels, lists.unpricedModels);
+}
+
+TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {
+    std::mt19937_64 random(20261206);
+    const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6"};
+    const char* zones[] = {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe"};
+    for (const char* zone : zones) {
+        const QtLocalCalendar calendar = calendarIn(zone);
+        const ManualClock clock(local(zone, 2025, 11, 2, 1, 30, 17));
+        const test::TempTree tree;
+        Ledger ledger(tree / "ledger.sqlite3");
+        std::vector<UsageRecord>* lists[] = {&claudeCode, &openClaw, &openAI};
+        for (std::size_t i = 0; i < std::size(lists); ++i) {
+            *lists[i] = randomRecords(random, calendar, clock.now(), 1'500, sessions);
+            for (UsageRecord& record : *lists[i]) {
+                // The ledger keeps milliseconds; one project a session, so no tie of times
+                // decides a live session's project.
+                record.timestamp = std::round(record.timestamp * 1000.0) / 1000.0;
+                record.projectPath = "-home-" + record.sessionId.str();
+            }
+            ledger.apply({allUsageSources[i], RecordRule::keepLarger, *lists[i], {}, {}});
+        }
+        expectSameFigures(LedgerFigures::snapshot(ledger, clock, calendar), snapshot(clock, calendar));
+    }
 }
 
 } // namespace

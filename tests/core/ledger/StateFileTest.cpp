@@ -1,5 +1,4 @@
 #include "core/ledger/StateFile.h"
-#include "core/common/AtomicFile.h"
 
 #include "support/TempTree.h"
 
@@ -139,85 +138,5 @@ TEST(StateFileLoading, IgnoresOtherSchemaVersionsAndDamagedFilesWithoutTouchingT
 }
 
 // Bytes equal to the file on disk are not written again.
-TEST(StateFileSaving, ReplacesTheFileOnlyWhenTheBytesDifferAndLeavesNoTemporaryBehind) {
-    TempTree tree;
-    const auto path = tree / "state.json";
-    const std::string first = encodeState(snapshot(3, 2));
-    EXPECT_EQ(replaceFileAtomically(path, first), SaveOutcome::written);
-    EXPECT_EQ(readFile(path), first);
-    const std::string bytes = encodeState(snapshot(2, 1));
-    EXPECT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
-    EXPECT_EQ(readFile(path), bytes);
-    EXPECT_FALSE(std::filesystem::exists(tree / "state.json.tmp"));
-    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-
-    TempTree::shiftMtime(path, std::chrono::seconds(-10));
-    const auto aged = std::filesystem::last_write_time(path);
-    EXPECT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::unchanged);
-    EXPECT_EQ(std::filesystem::last_write_time(path), aged);
-    std::string sameSize = bytes;
-    sameSize[sameSize.size() - 2] = '4';
-    EXPECT_EQ(replaceFileAtomically(path, sameSize), SaveOutcome::written);
-}
-
-TEST(StateFileSaving, AFailedSaveLeavesThePreviousFileWhole) {
-    TempTree tree;
-    const auto path = tree / "state.json";
-    const std::string bytes = encodeState(snapshot(2, 1));
-    ASSERT_EQ(replaceFileAtomically(path, bytes), SaveOutcome::written);
-    // A directory where the temporary file must go makes the write fail.
-    std::filesystem::create_directory(tree / "state.json.tmp");
-    std::filesystem::create_directory(tree / "state.json.tmp/x");
-    EXPECT_EQ(replaceFileAtomically(path, encodeState(snapshot(3, 2))), SaveOutcome::failed);
-    EXPECT_EQ(readFile(path), bytes);
-    EXPECT_EQ(replaceFileAtomically(tree / "missing/state.json", bytes), SaveOutcome::failed);
-}
-
-TEST(StateFileSaving, ConcurrentSavesAlwaysLeaveOneWholeSnapshot) {
-    TempTree tree;
-    const auto path = tree / "state.json";
-    std::vector<std::string> snapshots;
-    for (int i = 0; i < 4; ++i) {
-        snapshots.push_back(encodeState(snapshot(200 + i, i)));
-    }
-    std::vector<std::jthread> savers;
-    for (int t = 0; t < 4; ++t) {
-        savers.emplace_back([&, t] {
-            for (int round = 0; round < 25; ++round) {
-                replaceFileAtomically(path, snapshots[(t + round) % snapshots.size()]);
-            }
-        });
-    }
-    savers.clear();
-    const std::string final = readFile(path);
-    EXPECT_NE(std::find(snapshots.begin(), snapshots.end(), final), snapshots.end());
-}
-
-TEST(StateFileSaving, AKilledSaverNeverLeavesAPartialFile) {
-    TempTree tree;
-    const auto path = tree / "state.json";
-    const std::string older = encodeState(snapshot(3000, 1));
-    const std::string newer = encodeState(snapshot(3001, 2));
-    ASSERT_EQ(replaceFileAtomically(path, older), SaveOutcome::written);
-    std::mt19937 random(20261206);
-    std::uniform_int_distribution<int> delayMicros(0, 20'000);
-    for (int attempt = 0; attempt < 150; ++attempt) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int round = 0;; ++round) {
-                replaceFileAtomically(path, round % 2 == 0 ? newer : older);
-            }
-        }
-        ::usleep(static_cast<useconds_t>(delayMicros(random)));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        const std::string onDisk = readFile(path);
-        ASSERT_TRUE(onDisk == older || onDisk == newer)
-            << "attempt " << attempt << ": " << onDisk.size() << " bytes";
-    }
-}
-
 } // namespace
 } // namespace fernhollow

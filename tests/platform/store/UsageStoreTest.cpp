@@ -4,9 +4,7 @@
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
 #include "platform/settings/AppSettings.h"
-#include "core/sources/CCUsageParser.h"
 #include "platform/system/Keychain.h"
-#include "platform/store/PersistenceStore.h"
 #include "support/FakeNotificationServer.h"
 #include "support/LocalHttpServer.h"
 #include "support/SaveFaults.h"
@@ -51,49 +49,10 @@ std::string usagePage(std::int64_t input) {
            std::to_string(input) + "}]}]}";
 }
 
-// Holds the OpenClaw scan of every pass started meanwhile in open() of a new log, until
-// released: a write lease makes any other open wait for its holder. The lease's break signal
-// is ours to ignore, and the pool needs a thread beyond the held one.
-class HeldOpenClawScan {
-public:
-    explicit HeldOpenClawScan(const TempTree& tree)
-        : log_(tree.write("openclaw/main/sessions/held.jsonl", "")),
-          lease_(::open(log_.c_str(), O_RDONLY | O_CLOEXEC)) {
-        EXPECT_GE(lease_, 0);
-        EXPECT_EQ(::fcntl(lease_, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
-        QThreadPool::globalInstance()->setMaxThreadCount(std::max(previousThreads_, 3));
-    }
-    ~HeldOpenClawScan() {
-        release();
-        QThreadPool::globalInstance()->setMaxThreadCount(previousThreads_);
-        std::signal(SIGIO, previousSigio_);
-    }
-    HeldOpenClawScan(const HeldOpenClawScan&) = delete;
-    HeldOpenClawScan& operator=(const HeldOpenClawScan&) = delete;
-
-    // Waits until a scan is held.
-    bool waitForScan() const {
-        return QTest::qWaitFor([this] { return ::fcntl(lease_, F_GETLEASE) != F_WRLCK; });
-    }
-    void release() {
-        if (lease_ >= 0) {
-            ::fcntl(lease_, F_SETLEASE, F_UNLCK);
-            ::close(lease_);
-            lease_ = -1;
-        }
-    }
-
-private:
-    const std::filesystem::path log_;
-    const decltype(SIG_IGN) previousSigio_ = std::signal(SIGIO, SIG_IGN);
-    const int previousThreads_ = QThreadPool::globalInstance()->maxThreadCount();
-    int lease_;
-};
-
 class UsageStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        PersistenceStore::clear();
+        std::filesystem::create_directory(tree / "data");
         QCoro::waitFor(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)));
     }
     void TearDown() override {
@@ -101,7 +60,6 @@ protected:
         qunsetenv("FERNHOLLOW_OPENAI_BASE_URL");
         qunsetenv("FERNHOLLOW_LITELLM_BASE_URL");
         ModelPricing::setRemoteRates({});
-        PersistenceStore::clear();
     }
 
     std::unique_ptr<UsageStore> makeStore(bool interactive = false) {
@@ -110,6 +68,7 @@ protected:
         options.openClawAgentsRoot = tree / "openclaw";
         options.interactive = interactive;
         options.refreshInterval = std::chrono::milliseconds(50);
+        options.ledgerPath = ledgerPath();
         return std::make_unique<UsageStore>(settings, network, calendar, options, clock);
     }
 
@@ -117,6 +76,9 @@ protected:
         ASSERT_TRUE(QCoro::waitFor(
             Keychain::set(QString::fromLatin1(key), QString::fromLatin1(Keychain::openAIAccount))));
     }
+
+    std::filesystem::path ledgerPath() const { return tree / "data/ledger.sqlite3"; }
+    std::int64_t claudeRecords() const { return Ledger(ledgerPath()).recordCounts()[UsageSource::claudeCode]; }
 
     TempTree tree;
     ManualClock clock{*isodate::parseInternetDateTime("2026-03-10T12:00:00Z")};
@@ -129,62 +91,55 @@ protected:
 TEST_F(UsageStoreTest, AFirstPassWithNothingToReadLeavesAnEmptySettledStore) {
     const auto store = makeStore();
     QCoro::waitFor(store->refresh());
-    EXPECT_TRUE(store->records().empty());
-    EXPECT_TRUE(store->openclawRecords().empty());
-    EXPECT_TRUE(store->openaiRecords().empty());
+    for (const UsageSource source : allUsageSources) {
+        EXPECT_EQ(store->recordCount(source), 0);
+    }
     EXPECT_EQ(store->lastRefresh(), clock.seconds);
     EXPECT_EQ(store->openaiError(), std::nullopt);
+    EXPECT_EQ(store->ledgerError(), std::nullopt);
     EXPECT_FALSE(store->isRefreshing());
     EXPECT_EQ(store->status(), BudgetStatus::ok);
 }
 
-TEST_F(UsageStoreTest, ReadsBothLogSourcesSortedAndCachesTheClaudeCodePart) {
+TEST_F(UsageStoreTest, KeepsBothLogSourcesInTheLedgerAndStartsFromItsFigures) {
     tree.write("claude/p/s.jsonl",
                reply("b", 1000, "2026-03-10T10:00:00Z") + reply("a", 2000, "2026-03-10T09:00:00Z"));
     tree.write(
         "openclaw/main/sessions/t.jsonl",
         R"({"id":"e1","timestamp":"2026-03-10T08:00:00Z","message":{"role":"assistant","model":"gpt-4.1","usage":{"input":5}}})"
         "\n");
+    const double todayUSD = 0.009 + 5 * 2.0 / 1e6;
     {
         const auto store = makeStore();
         QSignalSpy changes(store.get(), &UsageStore::recordsChanged);
         QCoro::waitFor(store->refresh());
-        ASSERT_EQ(store->records().size(), 2u);
-        EXPECT_EQ(store->records()[0].messageId, "a");
-        EXPECT_EQ(store->openclawRecords().size(), 1u);
+        EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
+        EXPECT_EQ(store->recordCount(UsageSource::openClaw), 1);
         EXPECT_GE(changes.count(), 1);
-        EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.009 + 5 * 2.0 / 1e6);
-    } // the store waits for its background save when it goes
-    const auto cached = PersistenceStore::load();
-    ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->records.size(), 2u);
-
-    // A new store starts from the cache, before any pass.
+        EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, todayUSD);
+    }
+    // OpenClaw prunes old sessions; what was counted stays.
+    std::filesystem::remove_all(tree / "openclaw");
     const auto restarted = makeStore();
-    EXPECT_EQ(restarted->records().size(), 2u);
-    EXPECT_TRUE(restarted->openclawRecords().empty());
+    EXPECT_DOUBLE_EQ(restarted->snapshot().todayUSD, todayUSD) << "before any pass";
+    QCoro::waitFor(restarted->refresh());
+    EXPECT_EQ(restarted->recordCount(UsageSource::openClaw), 1);
 }
 
-TEST_F(UsageStoreTest, AnIdlePassWritesNoCacheButMovesTheFiguresOn) {
-    // Written a minute ago: a file written within the last seconds is read again.
-    TempTree::shiftMtime(tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z")),
-                         -std::chrono::minutes(1));
-    {
-        const auto store = makeStore();
-        QCoro::waitFor(store->refresh());
-        ASSERT_TRUE(QTest::qWaitFor([] { return std::filesystem::exists(PersistenceStore::stateURL()); }));
-        std::filesystem::remove(PersistenceStore::stateURL());
-
-        clock.seconds += 86'400;
-        QCoro::waitFor(store->refresh());
-        EXPECT_EQ(store->records().size(), 1u);
-        EXPECT_EQ(store->snapshot().todayUSD, 0.0);
-    } // the store waits for its background saves when it goes
-    EXPECT_FALSE(std::filesystem::exists(PersistenceStore::stateURL()));
+TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z"));
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.003);
+    const auto before = test::readFile(ledgerPath().string() + "-wal");
+    clock.seconds += 86'400;
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(test::readFile(ledgerPath().string() + "-wal"), before);
+    EXPECT_EQ(store->snapshot().todayUSD, 0.0);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
 }
 
-// An empty stored key counts as none.
-TEST_F(UsageStoreTest, KeepsTheLastOpenAIUsageWhileAFetchFailsAndDropsItWithTheKey) {
+TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
     storeKey("sk-admin-store-test");
     const test::LocalHttpServer good({.body = QByteArray::fromStdString(usagePage(1000))});
     const test::LocalHttpServer bad({.status = 500, .reason = "Server Error", .body = "down"});
@@ -192,25 +147,21 @@ TEST_F(UsageStoreTest, KeepsTheLastOpenAIUsageWhileAFetchFailsAndDropsItWithTheK
 
     qputenv("FERNHOLLOW_OPENAI_BASE_URL", good.baseUrl().toUtf8());
     QCoro::waitFor(store->refresh());
-    ASSERT_EQ(store->openaiRecords().size(), 1u);
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->recordCount(UsageSource::openAI), 1) << "a refetched bucket replaces itself";
     EXPECT_EQ(store->openaiError(), std::nullopt);
 
     qputenv("FERNHOLLOW_OPENAI_BASE_URL", bad.baseUrl().toUtf8());
     QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->openaiRecords().size(), 1u);
+    EXPECT_EQ(store->recordCount(UsageSource::openAI), 1);
     EXPECT_EQ(store->openaiError(), "OpenAI HTTP 500: down");
 
-    qputenv("FERNHOLLOW_OPENAI_BASE_URL", good.baseUrl().toUtf8());
-    QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->openaiError(), std::nullopt);
-
-    QCoro::waitFor(Keychain::remove(QString::fromLatin1(Keychain::openAIAccount)));
-    QCoro::waitFor(store->refresh());
-    EXPECT_TRUE(store->openaiRecords().empty());
+    // Without a key (an empty one counts as none) nothing is asked, and the error goes.
     storeKey("");
     QCoro::waitFor(store->refresh());
     EXPECT_EQ(good.requests().size(), 2u);
     EXPECT_EQ(store->openaiError(), std::nullopt);
+    EXPECT_EQ(store->recordCount(UsageSource::openAI), 1);
 }
 
 TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
@@ -225,60 +176,54 @@ TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
     EXPECT_EQ(catalogue.requests().size(), 1u);
 }
 
-TEST_F(UsageStoreTest, ARescanDropsTheCacheAndReadsEverythingAgain) {
+TEST_F(UsageStoreTest, ARescanReadsEveryLogAgainAndForgettingEmptiesTheLedger) {
     const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    test::TempTree::shiftMtime(log, -std::chrono::minutes(1)); // else the next scan reads it again
-    {
-        const auto store = makeStore();
-        QCoro::waitFor(store->refresh());
-    }
-    ASSERT_TRUE(PersistenceStore::load());
-    // The same modification time: only a rescan sees the new content.
-    const auto mtime = std::filesystem::last_write_time(log);
-    tree.write("claude/p/s.jsonl",
-               reply("a", 1000, "2026-03-10T09:00:00Z") + reply("b", 1, "2026-03-10T09:01:00Z"));
-    std::filesystem::last_write_time(log, mtime);
-
+    tree.write("claude/p/gone.jsonl", reply("g", 1000, "2026-03-10T09:00:00Z"));
     const auto store = makeStore();
     QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->records().size(), 1u);
+    std::filesystem::remove(tree / "claude/p/gone.jsonl");
+    // Rewritten with its size and time kept: only a rescan sees the new reply.
+    const auto mtime = std::filesystem::last_write_time(log);
+    tree.write("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:00:00Z"));
+    std::filesystem::last_write_time(log, mtime);
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
     QCoro::waitFor(store->forceFullRescan());
-    EXPECT_EQ(store->records().size(), 2u);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 3) << "a, the gone log's g, and b";
+    QCoro::waitFor(store->forgetHistory());
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1) << "only what the logs still hold";
 }
 
-// A save that meets a wall costs only that save: the pass completes with the right figures,
-// the state saved before stays whole with nothing half-written beside it, and the first save
-// after the wall is gone is written.
-TEST_F(UsageStoreTest, ASaveThatFailsCostsOnlyThatSave) {
-    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    {
-        const auto store = makeStore();
+// A pass that cannot write costs only that pass: it says why, and the first pass after the
+// disk has room again writes what was missed.
+TEST_F(UsageStoreTest, APassThatCannotWriteSaysSoAndALaterPassCatchesUp) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    QCoro::waitFor(makeStore()->refresh());
+    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:30:00Z"));
+    std::unique_ptr<UsageStore> store;
+    test::whileSavingFails(test::SaveFault::fullDisk, ledgerPath().parent_path(), 4096, [&] {
+        store = makeStore();
         QCoro::waitFor(store->refresh());
-    }
-    const auto state = PersistenceStore::stateURL();
-    const auto saved = test::readFile(state);
-    ASSERT_TRUE(saved);
-    std::size_t replies = 1;
-    for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
-        SCOPED_TRACE(test::name(fault));
-        tree.append("claude/p/s.jsonl", reply(std::to_string(++replies), 1000, "2026-03-10T09:30:00Z"));
-        test::TempTree::shiftMtime(log, std::chrono::seconds(5));
-        // The store waits for its save as it goes, so the save meets the wall too.
-        test::whileSavingFails(fault, state.parent_path(), saved->size() / 2, [&] {
-            const auto store = makeStore();
-            QCoro::waitFor(store->refresh());
-            EXPECT_FALSE(store->isRefreshing());
-            EXPECT_EQ(store->records().size(), replies);
-            EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.003 * static_cast<double>(replies));
-        });
-        EXPECT_EQ(test::readFile(state), saved);
-        EXPECT_FALSE(std::filesystem::exists(state.string() + ".tmp"));
-    }
-    {
-        const auto store = makeStore();
-        QCoro::waitFor(store->refresh());
-    }
-    EXPECT_EQ(PersistenceStore::load()->records.size(), replies);
+        EXPECT_FALSE(store->isRefreshing());
+        ASSERT_TRUE(store->ledgerError().has_value());
+        EXPECT_NE(store->ledgerError()->find("Could not"), std::string::npos) << *store->ledgerError();
+        EXPECT_TRUE(store->lastPassFailed());
+    });
+    EXPECT_EQ(claudeRecords(), 1);
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->ledgerError(), std::nullopt);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
+    EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.006);
+}
+
+TEST_F(UsageStoreTest, ADamagedLedgerIsSetAsideAndRefilledFromTheLogs) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    tree.write("data/ledger.sqlite3", std::string(4096, '\x17'));
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    ASSERT_TRUE(store->ledgerError().has_value());
+    EXPECT_NE(store->ledgerError()->find("was damaged"), std::string::npos);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
 }
 
 TEST_F(UsageStoreTest, AlertsOncePerLocalDayOnARiseIntoALevel) {
@@ -332,7 +277,7 @@ TEST_F(UsageStoreTest, AHeadlessStoreNeverAlerts) {
     EXPECT_TRUE(settings.lastEmergencyFiredISO().isEmpty());
 }
 
-TEST_F(UsageStoreTest, OverlappingPassesEachApplyAWholeResult) {
+TEST_F(UsageStoreTest, OverlappingPassesBothLand) {
     storeKey("sk-admin-store-test");
     test::LocalHttpServer slow({.neverAnswer = true});
     qputenv("FERNHOLLOW_OPENAI_BASE_URL", slow.baseUrl().toUtf8());
@@ -341,69 +286,13 @@ TEST_F(UsageStoreTest, OverlappingPassesEachApplyAWholeResult) {
     const auto store = makeStore();
     auto first = store->refresh();
     tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
-    test::TempTree::shiftMtime(tree / "claude/p/s.jsonl", std::chrono::seconds(5));
     auto second = store->refresh();
     QCoro::waitFor(std::move(first));
     QCoro::waitFor(std::move(second));
     qunsetenv("FERNHOLLOW_HTTP_TIMEOUT_MS");
-    // Whichever pass finished first, the store holds the later pass's whole result.
-    const auto path = (tree / "claude/p/s.jsonl").string();
-    const double newerTime = CCUsageParser::parseChanged(tree / "claude", {}, {}).updatedMtimes.at(path);
-    EXPECT_EQ(store->fileMtimes().at(path), newerTime);
-    EXPECT_EQ(store->records().size(), 2u);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
     EXPECT_FALSE(store->isRefreshing());
     EXPECT_TRUE(store->openaiError().has_value());
-}
-
-TEST_F(UsageStoreTest, APassStartedDuringAScanScansAfterItFromItsResult) {
-    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    TempTree::shiftMtime(log, -std::chrono::minutes(1));
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    ASSERT_EQ(store->records().size(), 1u);
-
-    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
-    TempTree::shiftMtime(log, std::chrono::seconds(30));
-    HeldOpenClawScan hold(tree);
-    auto first = store->refresh();
-    // Its Claude Code scan has read both replies, and its OpenClaw scan is held.
-    EXPECT_TRUE(hold.waitForScan());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return store->scanFilesRead() >= 1; }));
-    // The log goes while the first scan runs. A second scan from the lists the first started
-    // with would keep only "a" for the gone log; it must start from the first one's result.
-    std::filesystem::remove(log);
-    auto second = store->refresh();
-    QTest::qWait(50);
-    hold.release();
-    QCoro::waitFor(std::move(first));
-    QCoro::waitFor(std::move(second));
-    ASSERT_EQ(store->records().size(), 2u);
-    EXPECT_EQ(store->records()[1].messageId, "b");
-    EXPECT_FALSE(store->fileMtimes().contains(log.string()));
-    EXPECT_FALSE(store->isRefreshing());
-}
-
-TEST_F(UsageStoreTest, AForcedRescanDuringAScanReadsEverythingAfterIt) {
-    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    TempTree::shiftMtime(log, -std::chrono::minutes(1));
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    // A pass with something new to apply is scanning when the rescan comes.
-    TempTree::shiftMtime(tree.write("claude/p/t.jsonl", reply("x", 1000, "2026-03-10T09:01:00Z")),
-                         -std::chrono::minutes(1));
-    HeldOpenClawScan hold(tree);
-    auto scanning = store->refresh();
-    EXPECT_TRUE(hold.waitForScan());
-    // Rewritten behind its time: only a scan that reads everything sees "b".
-    const auto written = std::filesystem::last_write_time(log);
-    tree.append("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:05:00Z"));
-    std::filesystem::last_write_time(log, written);
-    auto rescan = store->forceFullRescan();
-    EXPECT_TRUE(store->records().empty());
-    hold.release();
-    QCoro::waitFor(std::move(scanning));
-    QCoro::waitFor(std::move(rescan));
-    EXPECT_EQ(store->records().size(), 3u);
 }
 
 TEST_F(UsageStoreTest, RefreshesOnItsOwnOnceCreated) {
@@ -412,7 +301,7 @@ TEST_F(UsageStoreTest, RefreshesOnItsOwnOnceCreated) {
     QSignalSpy passes(store.get(), &UsageStore::lastRefreshChanged);
     EXPECT_TRUE(passes.wait(5000));
     EXPECT_TRUE(passes.wait(5000)); // and again on the timer
-    EXPECT_EQ(store->records().size(), 1u);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
 }
 
 } // namespace

@@ -1,0 +1,267 @@
+#include "core/ledger/LedgerPass.h"
+#include "core/ledger/LegacyImport.h"
+#include "core/ledger/StateFile.h"
+#include "core/sources/CCUsageParser.h"
+
+#include "support/SaveFaults.h"
+#include "support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+
+namespace fernhollow {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempTree;
+
+// A Claude Code reply of fixed length, so that a log's read end tells how many lines it holds.
+std::string reply(std::string_view id, int output, std::string_view session = "s") {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  R"({"type":"assistant","sessionId":"%.8s","message":{"id":"%.12s","model":"claude-sonnet-4-5",)"
+                  R"("usage":{"input_tokens":1,"output_tokens":%6d}},"timestamp":"2026-03-01T10:00:00Z"})"
+                  "\n",
+                  std::string(session).c_str(), std::string(id).c_str(), output);
+    return line;
+}
+
+struct Totals {
+    std::int64_t records = 0;
+    std::int64_t input = 0;
+    std::int64_t output = 0;
+    friend bool operator==(const Totals&, const Totals&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Totals& totals) {
+    return out << totals.records << " records, " << totals.input << " in, " << totals.output << " out";
+}
+
+Totals totalsOf(const fs::path& ledgerPath) {
+    Totals totals;
+    for (const ModelTotal& total : Ledger(ledgerPath).modelTotals()) {
+        totals.records += total.records;
+        totals.input += total.sums.inputTokens;
+        totals.output += total.sums.outputTokens;
+    }
+    return totals;
+}
+
+class LedgerTest : public testing::Test {
+public:
+    fs::path ledgerPath() const { return tree / "ledger.sqlite3"; }
+    fs::path log(std::string_view name) const { return tree / "projects" / "-home-dev-app" / name; }
+
+    void write(std::string_view name, const std::string& content) const {
+        tree.write(("projects/-home-dev-app/" + std::string(name)), content);
+    }
+    void append(std::string_view name, const std::string& content) const {
+        std::ofstream(log(name), std::ios::binary | std::ios::app) << content;
+    }
+
+    void pass(bool wholeFiles = false) const {
+        const auto error = passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
+                                          [this](const LogFileStates& known, bool whole) {
+                                              return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                                          });
+        ASSERT_FALSE(error) << error->what();
+    }
+
+    TempTree tree;
+};
+
+// Each row: a log as first read, what then happens to it, and what the ledger holds after the
+// next pass. Lines of equal length keep file sizes equal where a row needs it.
+TEST_F(LedgerTest, ARecordOnceCountedStaysCountedAndTheLargerCopyWins) {
+    struct Case {
+        const char* name;
+        std::string first;
+        std::function<void(const LedgerTest&)> then;
+        bool wholeFiles;
+        Totals expected;
+    };
+    const std::string three = reply("a", 10) + reply("b", 20) + reply("c", 30);
+    const Case cases[] = {
+        {"rewritten holding only its last reply", three,
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("c", 30)); }, false, {3, 3, 60}},
+        {"shortened", three, [](const LedgerTest& t) { fs::resize_file(t.log("s.jsonl"), 10); }, false, {3, 3, 60}},
+        {"deleted", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, false, {3, 3, 60}},
+        {"deleted, then a forced rescan", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, true,
+         {3, 3, 60}},
+        {"a streamed copy with more tokens appended", reply("a", 10),
+         [](const LedgerTest& t) { t.append("s.jsonl", reply("a", 50)); }, false, {1, 1, 50}},
+        {"rewritten with a smaller copy", reply("a", 50),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); }, false, {1, 1, 50}},
+        {"rewritten with a smaller copy, then a forced rescan", reply("a", 50),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); }, true, {1, 1, 10}},
+        {"rewritten before its old end, same size", reply("a", 10) + reply("b", 20),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10) + reply("x", 20)); }, false, {3, 3, 50}},
+        {"the same message in a second log", reply("a", 10),
+         [](const LedgerTest& t) { t.write("t.jsonl", reply("a", 10, "t")); }, false, {1, 1, 10}},
+        {"a reply appended", reply("a", 10), [](const LedgerTest& t) { t.append("s.jsonl", reply("b", 5)); },
+         false, {2, 2, 15}},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(tree / "projects");
+        Ledger(ledgerPath()).forget();
+        write("s.jsonl", c.first);
+        pass();
+        c.then(*this);
+        pass(c.wholeFiles);
+        EXPECT_EQ(totalsOf(ledgerPath()), c.expected) << c.name;
+    }
+}
+
+TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
+    const auto bucket = [](std::int64_t input) {
+        UsageRecord record;
+        record.messageId = "openai:1767225600:gpt-5";
+        record.timestamp = 1767225600;
+        record.model = "gpt-5";
+        record.inputTokens = input;
+        return record;
+    };
+    Ledger ledger(ledgerPath());
+    ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(100)}, {}, {}});
+    ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(80)}, {}, {}});
+    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{1, 80, 0}));
+    EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
+}
+
+TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
+    write("s.jsonl", reply("a", 10));
+    pass();
+    const auto before = test::readFile(ledgerPath());
+    const auto time = fs::last_write_time(ledgerPath());
+    pass();
+    EXPECT_EQ(test::readFile(ledgerPath()), before);
+    EXPECT_EQ(fs::last_write_time(ledgerPath()), time);
+    EXPECT_FALSE(fs::exists(ledgerPath().string() + "-wal") && fs::file_size(ledgerPath().string() + "-wal") > 0);
+}
+
+TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) {
+    const auto record = [](std::string messageId, double timestamp, std::int64_t output) {
+        UsageRecord r;
+        r.messageId = std::move(messageId);
+        r.timestamp = timestamp;
+        r.model = "claude-sonnet-4-5";
+        r.inputTokens = 1;
+        r.outputTokens = output;
+        r.projectPath = "-home-dev-app";
+        r.sessionId = "s";
+        return r;
+    };
+    // One reply still in its log, one whose log is gone, one without an id.
+    const PersistedState state{{record("a", 1772359200, 10), record("gone", 1772359200, 7), record("", 1772359201, 3)},
+                               {}};
+    const fs::path stateFile = tree.write("state.json", encodeState(state));
+    ASSERT_TRUE(importLegacyState(ledgerPath(), stateFile));
+    EXPECT_FALSE(importLegacyState(ledgerPath(), stateFile)) << "once only";
+    EXPECT_TRUE(fs::exists(stateFile)) << "left where it is";
+    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{3, 3, 20}));
+
+    write("s.jsonl", reply("a", 10));
+    pass();
+    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{3, 3, 20}));
+}
+
+TEST_F(LedgerTest, ADamagedLedgerIsMovedAsideAndANewOneMade) {
+    tree.write("ledger.sqlite3", std::string(8192, 'x'));
+    std::string notice;
+    const auto ledger = openLedgerOrRebuild(ledgerPath(), notice);
+    EXPECT_NE(notice.find("was damaged"), std::string::npos) << notice;
+    EXPECT_EQ(ledger->recordCounts()[UsageSource::claudeCode], 0);
+    int setAside = 0;
+    for (const auto& entry : fs::directory_iterator(tree.root())) {
+        setAside += entry.path().filename().string().starts_with("ledger.sqlite3.damaged-") ? 1 : 0;
+    }
+    EXPECT_EQ(setAside, 1);
+}
+
+TEST_F(LedgerTest, AProcessKilledDuringPassesLeavesEachPassWholeOrNotAtAll) {
+    constexpr int logs = 8;
+    const std::size_t lineLength = reply("0", 0).size();
+    std::mt19937 random(20261206);
+    int nextLine = 0;
+    for (int kill = 0; kill < 100; ++kill) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (int n = nextLine;; ++n) {
+                append("log" + std::to_string(n % logs) + ".jsonl", reply(std::to_string(n), 1));
+                pass();
+            }
+        }
+        ::usleep(2'000 + random() % 20'000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        nextLine += 1'000; // ids of a killed child's lines are never reused
+
+        // Every log's read end counts whole lines, and the ledger holds exactly the records of
+        // the lines read: a pass's records and its log states commit together.
+        Ledger ledger(ledgerPath());
+        std::int64_t linesRead = 0;
+        for (const auto& [path, state] : ledger.fileStates(UsageSource::claudeCode)) {
+            ASSERT_EQ(state.readEnd % lineLength, 0u) << path;
+            linesRead += static_cast<std::int64_t>(state.readEnd / lineLength);
+        }
+        ASSERT_EQ(totalsOf(ledgerPath()).records, linesRead) << "after kill " << kill;
+    }
+}
+
+TEST_F(LedgerTest, TwoProcessesPassingAtOnceCountEachMessageOnce) {
+    for (int n = 0; n < 200; ++n) {
+        const std::string name = "log" + std::to_string(n % 20) + ".jsonl";
+        if (n < 20) {
+            write(name, "");
+        }
+        append(name, reply(std::to_string(n), 1));
+    }
+    const auto passes = [this] {
+        for (int round = 0; round < 10; ++round) {
+            pass(round % 2 == 1);
+        }
+    };
+    const pid_t other = ::fork();
+    if (other == 0) {
+        passes();
+        ::_exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    passes();
+    int status = 0;
+    ::waitpid(other, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{200, 200, 200}));
+}
+
+TEST_F(LedgerTest, APassThatMeetsAFullDiskOrAReadOnlyFolderFailsWholeAndALaterOneSucceeds) {
+    write("s.jsonl", reply("a", 1));
+    pass();
+    std::int64_t replies = 1;
+    for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
+        SCOPED_TRACE(test::name(fault));
+        for (int n = 0; n < 200; ++n) {
+            append("s.jsonl", reply(std::to_string(++replies), 1));
+        }
+        test::whileSavingFails(fault, tree.root(), 4096, [this] {
+            const auto error = passIntoLedger(ledgerPath(), UsageSource::claudeCode, false,
+                                              [this](const LogFileStates& known, bool whole) {
+                                                  return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                                              });
+            EXPECT_TRUE(error.has_value());
+        });
+        EXPECT_EQ(totalsOf(ledgerPath()).records, replies - 200) << "nothing of the failed pass";
+        pass();
+        EXPECT_EQ(totalsOf(ledgerPath()).records, replies);
+    }
+}
+
+} // namespace
+} // namespace fernhollow
