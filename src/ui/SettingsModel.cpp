@@ -1,13 +1,15 @@
 #include "ui/SettingsModel.h"
 
+#include "core/sources/CodexParser.h"
+#include "core/sources/GeminiParser.h"
+#include "core/sources/OpenClawParser.h"
+#include "core/texts/SettingsTexts.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/settings/AppSettings.h"
-#include "core/texts/SettingsTexts.h"
-#include "platform/system/Keychain.h"
-#include "core/sources/OpenClawParser.h"
-#include "platform/system/Notifications.h"
 #include "platform/store/PersistenceStore.h"
 #include "platform/store/UsageStore.h"
+#include "platform/system/Keychain.h"
+#include "platform/system/Notifications.h"
 #include "ui/FileManager.h"
 #include "ui/LoginItem.h"
 
@@ -177,6 +179,28 @@ QString SettingsModel::openclawDetail() const {
                                : QStringLiteral("Not installed");
 }
 
+bool SettingsModel::codexFound() const {
+    return CodexParser::defaultHome().has_value();
+}
+
+QString SettingsModel::codexDetail() const {
+    const auto home = CodexParser::defaultHome();
+    return home ? QString::number(store_.recordCount(UsageSource::codex)) +
+                      QStringLiteral(" records \u00B7 ") + homeRelative(*home)
+                : QStringLiteral("Not found");
+}
+
+bool SettingsModel::geminiFound() const {
+    return GeminiParser::defaultRoot().has_value();
+}
+
+QString SettingsModel::geminiDetail() const {
+    const auto root = GeminiParser::defaultRoot();
+    return root ? QString::number(store_.recordCount(UsageSource::gemini)) +
+                      QStringLiteral(" records \u00B7 ") + homeRelative(*root)
+                : QStringLiteral("Not found");
+}
+
 bool SettingsModel::openaiDetailIsError() const {
     return store_.openaiError().has_value();
 }
@@ -227,8 +251,8 @@ QString SettingsModel::cacheLocationText() const {
 }
 
 QString SettingsModel::cacheSizeText() const {
-    return text(SettingsTexts::cacheSize(
-        static_cast<std::uint64_t>(std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk(store_.ledgerPath())))));
+    return text(SettingsTexts::cacheSize(static_cast<std::uint64_t>(
+        std::max<std::int64_t>(0, PersistenceStore::sizeOnDisk(store_.ledgerPath())))));
 }
 
 QString SettingsModel::recordsLoadedText() const {

@@ -26,6 +26,10 @@ class SettingsModel final : public QObject {
     Q_PROPERTY(QString claudeDetail READ claudeDetail NOTIFY changed)
     Q_PROPERTY(bool openclawInstalled READ openclawInstalled NOTIFY changed)
     Q_PROPERTY(QString openclawDetail READ openclawDetail NOTIFY changed)
+    Q_PROPERTY(bool codexFound READ codexFound NOTIFY changed)
+    Q_PROPERTY(QString codexDetail READ codexDetail NOTIFY changed)
+    Q_PROPERTY(bool geminiFound READ geminiFound NOTIFY changed)
+    Q_PROPERTY(QString geminiDetail READ geminiDetail NOTIFY changed)
     Q_PROPERTY(bool openaiKeySaved READ openaiKeySaved NOTIFY changed)
     Q_PROPERTY(QString openaiDetail READ openaiDetail NOTIFY changed)
     Q_PROPERTY(bool openaiDetailIsError READ openaiDetailIsError NOTIFY changed)
@@ -51,6 +55,10 @@ public:
     QString claudeDetail() const;
     bool openclawInstalled() const;
     QString openclawDetail() const;
+    bool codexFound() const;
+    QString codexDetail() const;
+    bool geminiFound() const;
+    QString geminiDetail() const;
     bool openaiKeySaved() const { return openaiKeySaved_; }
     QString openaiDetail() const;
     bool openaiDetailIsError() const;

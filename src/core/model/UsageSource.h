@@ -6,10 +6,11 @@
 namespace fernhollow {
 
 // Where a record came from. The numbers are stored in the ledger: never renumber.
-enum class UsageSource : std::int64_t { claudeCode = 1, openClaw = 2, openAI = 3 };
+enum class UsageSource : std::int64_t { claudeCode = 1, openClaw = 2, openAI = 3, codex = 4, gemini = 5 };
 
 inline constexpr UsageSource allUsageSources[] = {UsageSource::claudeCode, UsageSource::openClaw,
-                                                  UsageSource::openAI};
+                                                  UsageSource::openAI, UsageSource::codex,
+                                                  UsageSource::gemini};
 
 constexpr std::string_view sourceKey(UsageSource source) {
     switch (source) {
@@ -19,6 +20,10 @@ constexpr std::string_view sourceKey(UsageSource source) {
         return "openclaw";
     case UsageSource::openAI:
         return "openai";
+    case UsageSource::codex:
+        return "codex";
+    case UsageSource::gemini:
+        return "gemini";
     }
     return "unknown";
 }

@@ -2,8 +2,11 @@
 
 #include "core/common/PaddedFile.h"
 #include "core/common/Parallel.h"
+#include "core/common/RegularFile.h"
 #include "core/ledger/RecordIdentity.h"
 #include "core/sources/JsonlRecordReader.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <numeric>
@@ -20,20 +23,26 @@ struct PlannedRead {
     LogFileState before; // as known, for a tail
 };
 
+// One of the two ways a source reads its logs.
+struct Reader {
+    const LineRecordReader* lines = nullptr;
+    const WholeLogReader* whole = nullptr;
+};
+
 struct FileOutcome {
     std::vector<UsageRecord> records;
     LogFileState state;
     std::size_t bytesRead = 0;
 };
 
-Reading planFor(const LogFile& file, const LogFileState* known, bool wholeFiles) {
+Reading planFor(const LogFile& file, const LogFileState* known, bool wholeFiles, bool tails) {
     if (wholeFiles || known == nullptr) {
         return Reading::whole;
     }
     if (file.size == known->size && file.mtime == known->mtime) {
         return Reading::none;
     }
-    if (file.size < known->readEnd) {
+    if (!tails || file.size < known->readEnd) {
         return Reading::whole;
     }
     // Same size, another time: the window check below decides between a touch and a rewrite;
@@ -45,57 +54,89 @@ std::uint64_t windowStart(std::uint64_t end) {
     return end > checkedWindowBytes ? end - checkedWindowBytes : 0;
 }
 
+// What is compared to tell growth from rewriting: the window at the start of what was read
+// and the one before its end. An agent that rewrites a log (a compaction, a resume) changes
+// its start; an edit near the end changes the other.
+std::uint64_t windowsHash(std::string_view head, std::string_view tail) {
+    return bytesHash(head) ^ (bytesHash(tail) * 0x9e3779b97f4a7c15ULL);
+}
+
+// The first bytes of a log, up to a window's worth.
+std::optional<std::string> readHead(const std::string& path, std::uint64_t readEnd) {
+    const auto file = RegularFile::open(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string head(std::min(readEnd, checkedWindowBytes), '\0');
+    const ssize_t got = ::pread(file->descriptor, head.data(), head.size(), 0);
+    ::close(file->descriptor);
+    if (got != static_cast<ssize_t>(head.size())) {
+        return std::nullopt;
+    }
+    return head;
+}
+
+// `text` holds the log from `textStart` on; `head` its first window.
 LogFileState stateAfter(const LogFile& file, std::string_view text, std::uint64_t textStart,
-                        std::uint64_t endOfLastLine, const LogFileState& before) {
+                        std::uint64_t endOfLastLine, const LogFileState& before, std::string_view head) {
     LogFileState state{file.size, file.mtime, before.readEnd, before.windowHash};
     if (endOfLastLine > 0) {
         state.readEnd = textStart + endOfLastLine;
         const std::uint64_t from = windowStart(state.readEnd);
-        state.windowHash = bytesHash(text.substr(from - textStart, state.readEnd - from));
+        state.windowHash = windowsHash(head.substr(0, std::min<std::uint64_t>(head.size(), state.readEnd)),
+                                       text.substr(from - textStart, state.readEnd - from));
     }
     return state;
 }
 
 std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser& parser,
-                                     const LineRecordReader& readLine) {
+                                     const Reader& reader) {
     const auto bytes = PaddedFile::read(file.path);
     if (!bytes) {
         return std::nullopt;
     }
     const std::string_view text = bytes->bytes();
-    JsonlRead read = readJsonlText(text, file, parser, readLine);
+    JsonlRead read = reader.lines != nullptr ? readJsonlText(text, file, parser, *reader.lines)
+                                             : JsonlRead{(*reader.whole)(text, file, parser), text.size()};
     LogFile seen = file;
     seen.size = text.size();
-    return FileOutcome{std::move(read.records), stateAfter(seen, text, 0, read.endOfLastLine, {}), text.size()};
+    return FileOutcome{std::move(read.records),
+                       stateAfter(seen, text, 0, read.endOfLastLine, {}, text.substr(0, checkedWindowBytes)),
+                       text.size()};
 }
 
-// Reads from the window before the old end; when the window's bytes changed the log was
+// Reads from the window before the old end; when the windows' bytes changed the log was
 // rewritten, and it is read whole.
-std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before, simdjson::dom::parser& parser,
-                                    const LineRecordReader& readLine) {
+std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before,
+                                    simdjson::dom::parser& parser, const Reader& reader) {
     const std::uint64_t from = windowStart(before.readEnd);
     const auto bytes = PaddedFile::read(file.path, from);
-    if (!bytes) {
+    // A log read from its start holds its own first window.
+    const auto head = from > 0 ? readHead(file.path, before.readEnd) : std::optional<std::string>("");
+    if (!bytes || !head) {
         return std::nullopt;
     }
     const std::string_view text = bytes->bytes();
+    const std::string_view headWindow =
+        from > 0 ? std::string_view(*head) : text.substr(0, checkedWindowBytes);
     const std::uint64_t windowLength = before.readEnd - from;
-    if (text.size() < windowLength || bytesHash(text.substr(0, windowLength)) != before.windowHash) {
-        return readWhole(file, parser, readLine);
+    if (text.size() < windowLength ||
+        windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), before.readEnd)),
+                    text.substr(0, windowLength)) != before.windowHash) {
+        return readWhole(file, parser, reader);
     }
     // The rest starts where a line started, and is padded like the whole buffer.
     const std::string_view rest = text.substr(windowLength);
-    JsonlRead read = readJsonlText(rest, file, parser, readLine);
+    JsonlRead read = readJsonlText(rest, file, parser, *reader.lines);
     LogFile seen = file;
     seen.size = from + text.size();
     const std::uint64_t lastLine = read.endOfLastLine > 0 ? windowLength + read.endOfLastLine : 0;
-    return FileOutcome{std::move(read.records), stateAfter(seen, text, from, lastLine, before), text.size()};
+    return FileOutcome{std::move(read.records), stateAfter(seen, text, from, lastLine, before, headWindow),
+                       text.size()};
 }
 
-} // namespace
-
-ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
-                             const LineRecordReader& readLine, bool wholeFiles, ScanProgress* progress) {
+ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, const Reader& reader,
+                bool wholeFiles, ScanProgress* progress) {
     ScanResult result;
     std::vector<PlannedRead> plan;
     std::unordered_set<std::string_view> found;
@@ -104,7 +145,7 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileSta
         found.insert(file.path);
         const auto it = known.find(file.path);
         const LogFileState* state = it != known.end() ? &it->second : nullptr;
-        const Reading reading = planFor(file, state, wholeFiles);
+        const Reading reading = planFor(file, state, wholeFiles, reader.lines != nullptr);
         if (reading != Reading::none) {
             plan.push_back({&file, reading, state != nullptr ? *state : LogFileState{}});
         }
@@ -126,16 +167,15 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileSta
         progress->filesToRead += plan.size();
     }
     std::vector<std::optional<FileOutcome>> outcomes(plan.size());
-    parallelFor<simdjson::dom::parser>(plan.size(), threadsFor(plan.size(), 1),
-                                       [&](simdjson::dom::parser& parser, std::size_t k) {
-                                           const PlannedRead& read = plan[k];
-                                           outcomes[k] = read.reading == Reading::whole
-                                                             ? readWhole(*read.file, parser, readLine)
-                                                             : readTail(*read.file, read.before, parser, readLine);
-                                           if (progress != nullptr) {
-                                               ++progress->filesRead;
-                                           }
-                                       });
+    parallelFor<simdjson::dom::parser>(
+        plan.size(), threadsFor(plan.size(), 1), [&](simdjson::dom::parser& parser, std::size_t k) {
+            const PlannedRead& read = plan[k];
+            outcomes[k] = read.reading == Reading::whole ? readWhole(*read.file, parser, reader)
+                                                         : readTail(*read.file, read.before, parser, reader);
+            if (progress != nullptr) {
+                ++progress->filesRead;
+            }
+        });
 
     std::size_t total = 0;
     for (const auto& outcome : outcomes) {
@@ -153,6 +193,18 @@ ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileSta
         result.bytesRead += outcome.bytesRead;
     }
     return result;
+}
+
+} // namespace
+
+ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
+                             const LineRecordReader& readLine, bool wholeFiles, ScanProgress* progress) {
+    return scan(files, known, Reader{&readLine, nullptr}, wholeFiles, progress);
+}
+
+ScanResult scanWholeLogs(const std::vector<LogFile>& files, const LogFileStates& known,
+                         const WholeLogReader& read, bool wholeFiles, ScanProgress* progress) {
+    return scan(files, known, Reader{nullptr, &read}, wholeFiles, progress);
 }
 
 } // namespace fernhollow

@@ -19,9 +19,10 @@ namespace fernhollow {
 // What is remembered of a log between passes, so the next pass reads only what is new.
 struct LogFileState {
     std::uint64_t size = 0;
-    double mtime = 0.0;          // content modification time, seconds since 1970
-    std::uint64_t readEnd = 0;   // just past the last line break read
-    std::uint64_t windowHash = 0; // of the bytes just before `readEnd`, to tell a grown log from a rewritten one
+    double mtime = 0.0;        // content modification time, seconds since 1970
+    std::uint64_t readEnd = 0; // just past the last line break read
+    std::uint64_t windowHash =
+        0; // of the first bytes and of those just before `readEnd`: a grown log keeps both
     friend bool operator==(const LogFileState&, const LogFileState&) = default;
 };
 
@@ -40,7 +41,7 @@ struct LogFile {
 struct ScanResult {
     std::vector<UsageRecord> records; // the records of what was read: new logs, new lines, rewritten logs
     std::vector<std::pair<std::string, LogFileState>> files; // every log read or found retimed
-    std::vector<std::string> goneFiles;                       // logs known before and not found now
+    std::vector<std::string> goneFiles;                      // logs known before and not found now
     std::size_t bytesRead = 0;
 
     bool changesNothing() const { return records.empty() && files.empty() && goneFiles.empty(); }
@@ -75,5 +76,14 @@ inline constexpr std::uint64_t checkedWindowBytes = 4096;
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
                              const LineRecordReader& readLine, bool wholeFiles,
                              ScanProgress* progress = nullptr);
+
+// Turns a whole log (its text, followed by simdjson's padding) into records: for logs that are
+// one JSON document, or whose lines mean something only after the lines before them.
+using WholeLogReader = std::function<std::vector<UsageRecord>(std::string_view text, const LogFile& file,
+                                                              simdjson::dom::parser& parser)>;
+
+// The same scan for such logs: a log whose size or time changed is read whole.
+ScanResult scanWholeLogs(const std::vector<LogFile>& files, const LogFileStates& known,
+                         const WholeLogReader& read, bool wholeFiles, ScanProgress* progress = nullptr);
 
 } // namespace fernhollow

@@ -15,7 +15,7 @@
 namespace fernhollow {
 namespace {
 
-constexpr std::string_view extension = ".jsonl";
+constexpr std::string_view jsonlExtension = ".jsonl";
 
 struct FolderIdentity {
     dev_t device;
@@ -29,8 +29,9 @@ double modificationTime(const struct stat& info) {
 
 class Walker {
 public:
-    Walker(std::size_t rootLength, const std::function<void(const FoundLogFile&)>& visit)
-        : rootLength_(rootLength), visit_(visit) {}
+    Walker(std::size_t rootLength, const LogNamePredicate& isLogName,
+           const std::function<void(const FoundLogFile&)>& visit)
+        : rootLength_(rootLength), isLogName_(isLogName), visit_(visit) {}
 
     bool walk(const std::string& folder) {
         DIR* dir = ::opendir(folder.c_str());
@@ -54,7 +55,8 @@ public:
         // after it ("<session>.checkpoint.<id>.jsonl") and keeps the usage they repeat.
         std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
             const auto stem = [](std::string_view name) {
-                return name.ends_with(extension) ? name.substr(0, name.size() - extension.size()) : name;
+                return name.ends_with(jsonlExtension) ? name.substr(0, name.size() - jsonlExtension.size())
+                                                      : name;
             };
             const auto stemA = stem(a.first);
             const auto stemB = stem(b.first);
@@ -74,7 +76,7 @@ private:
             walk(path);
             return;
         }
-        const bool isLogName = name.size() > extension.size() && name.ends_with(extension);
+        const bool isLogName = isLogName_(name);
         const bool mayBeFolder = type == DT_LNK || type == DT_UNKNOWN;
         if (!mayBeFolder && !(type == DT_REG && isLogName)) {
             return;
@@ -104,20 +106,31 @@ private:
     }
 
     std::size_t rootLength_;
+    const LogNamePredicate& isLogName_;
     const std::function<void(const FoundLogFile&)>& visit_;
     std::set<FolderIdentity> visited_;
 };
 
 } // namespace
 
-bool walkJsonlFiles(const std::filesystem::path& root,
-                    const std::function<void(const FoundLogFile&)>& visit) {
+bool walkLogFiles(const std::filesystem::path& root, const LogNamePredicate& isLogName,
+                  const std::function<void(const FoundLogFile&)>& visit) {
     std::string rootText = root.string();
     while (rootText.size() > 1 && rootText.ends_with('/')) {
         rootText.pop_back();
     }
-    Walker walker(rootText.size(), visit);
+    Walker walker(rootText.size(), isLogName, visit);
     return !rootText.empty() && walker.walk(rootText);
+}
+
+bool walkJsonlFiles(const std::filesystem::path& root,
+                    const std::function<void(const FoundLogFile&)>& visit) {
+    return walkLogFiles(
+        root,
+        [](std::string_view name) {
+            return name.size() > jsonlExtension.size() && name.ends_with(jsonlExtension);
+        },
+        visit);
 }
 
 std::string sessionIdOf(std::string_view path) {

@@ -15,6 +15,13 @@ struct FoundLogFile {
     std::uint64_t size = 0;
 };
 
+// Whether a file of this name is a log.
+using LogNamePredicate = std::function<bool(std::string_view name)>;
+
+// Visits every regular file below `root` whose name `isLogName` takes, as below.
+bool walkLogFiles(const std::filesystem::path& root, const LogNamePredicate& isLogName,
+                  const std::function<void(const FoundLogFile&)>& visit);
+
 // Visits every "*.jsonl" regular file below `root` at any depth, in name order within each
 // folder. Hidden files and folders are skipped; symbolic links are followed, but no folder
 // is entered twice, so a link loop ends the descent. Returns false when `root` cannot be

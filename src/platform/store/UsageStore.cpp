@@ -1,17 +1,19 @@
 #include "platform/store/UsageStore.h"
 
-#include "core/model/IsoDate.h"
-#include "platform/net/PricingConfig.h"
-#include "platform/settings/AppSettings.h"
-#include "core/sources/CCUsageParser.h"
-#include "platform/system/Keychain.h"
-#include "platform/net/OpenAIUsageClient.h"
-#include "core/sources/OpenClawParser.h"
-#include "platform/system/Notifications.h"
-#include "platform/store/PersistenceStore.h"
 #include "core/figures/LedgerFigures.h"
 #include "core/ledger/LedgerPass.h"
 #include "core/ledger/LegacyImport.h"
+#include "core/model/IsoDate.h"
+#include "core/sources/CCUsageParser.h"
+#include "core/sources/CodexParser.h"
+#include "core/sources/GeminiParser.h"
+#include "core/sources/OpenClawParser.h"
+#include "platform/net/OpenAIUsageClient.h"
+#include "platform/net/PricingConfig.h"
+#include "platform/settings/AppSettings.h"
+#include "platform/store/PersistenceStore.h"
+#include "platform/system/Keychain.h"
+#include "platform/system/Notifications.h"
 
 #include <QCoroFuture>
 #include <QFuture>
@@ -21,10 +23,13 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
-
 
 namespace fernhollow {
 namespace {
@@ -94,22 +99,48 @@ void UsageStore::openLedger() {
 
 QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles) {
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
-    auto claudeScan = QtConcurrent::run([path = ledgerPath_, root = options_.claudeProjectsRoot, wholeFiles, progress] {
-        return passIntoLedger(path, UsageSource::claudeCode, wholeFiles, [&](const LogFileStates& known, bool whole) {
-            return CCUsageParser::parseChanged(root, known, whole, progress.get());
-        });
-    });
-    auto openClawScan = QtConcurrent::run([path = ledgerPath_, root = options_.openClawAgentsRoot, wholeFiles,
-                                          progress] {
-        return passIntoLedger(path, UsageSource::openClaw, wholeFiles, [&](const LogFileStates& known, bool whole) {
-            return root ? OpenClawParser::parseChanged(*root, known, whole, progress.get())
-                        : OpenClawParser::parseChanged(known, whole, progress.get());
-        });
-    });
-    const std::optional<sqlite::Error> claudeError = co_await claudeScan;
-    const std::optional<sqlite::Error> openClawError = co_await openClawScan;
+    // A source without a folder reads nothing; a folder named that is missing likewise.
+    const auto orDefault = [](const std::optional<std::filesystem::path>& named, auto defaultFolder) {
+        return named ? named : defaultFolder();
+    };
+    const std::optional<std::filesystem::path> openClawRoot =
+        orDefault(options_.openClawAgentsRoot, OpenClawParser::defaultAgentsRoot);
+    const std::optional<std::filesystem::path> codexHome =
+        options_.readCodex ? orDefault(options_.codexHome, CodexParser::defaultHome) : std::nullopt;
+    const std::optional<std::filesystem::path> geminiRoot =
+        options_.readGemini ? orDefault(options_.geminiRoot, GeminiParser::defaultRoot) : std::nullopt;
+    using Parse = ScanResult (*)(const std::filesystem::path&, const LogFileStates&, bool, ScanProgress*);
+    const std::tuple<UsageSource, std::optional<std::filesystem::path>, Parse> sources[] = {
+        {UsageSource::claudeCode, options_.claudeProjectsRoot, CCUsageParser::parseChanged},
+        {UsageSource::openClaw, openClawRoot, OpenClawParser::parseChanged},
+        {UsageSource::codex, codexHome, CodexParser::parseChanged},
+        {UsageSource::gemini, geminiRoot, GeminiParser::parseChanged},
+    };
+    std::vector<QFuture<std::optional<sqlite::Error>>> scans;
+    for (const auto& [source, root, parse] : sources) {
+        if (root) {
+            scans.push_back(QtConcurrent::run([path = ledgerPath_, source, root = *root, parse, wholeFiles,
+                                               progress] {
+                bool readLogs = false;
+                auto error = passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
+                    ScanResult result = parse(root, known, whole, progress.get());
+                    readLogs = !result.changesNothing();
+                    return result;
+                });
+                // A pass that read logs leaves the allocator holding the high-water mark of its
+                // reads; a tray app that runs all day should stay near the size of what it keeps.
+#if defined(__GLIBC__)
+                if (readLogs) {
+                    ::malloc_trim(0);
+                }
+#endif
+                return error;
+            }));
+        }
+    }
     ScanOutcome outcome;
-    for (const auto& error : {claudeError, openClawError}) {
+    for (auto& scan : scans) {
+        const std::optional<sqlite::Error> error = co_await scan;
         if (error && !outcome.error) {
             outcome.error = passFailure(*error);
             outcome.damaged = error->isDamage();

@@ -48,6 +48,11 @@ public:
         // Where the logs are; by default below the user's home folder.
         std::filesystem::path claudeProjectsRoot = defaultClaudeProjectsRoot();
         std::optional<std::filesystem::path> openClawAgentsRoot; // none: the OpenClaw default
+        std::optional<std::filesystem::path> codexHome;          // none: the Codex CLI default
+        std::optional<std::filesystem::path> geminiRoot;         // none: the Gemini CLI default
+        // False leaves a source's logs unread (its records stay in the ledger).
+        bool readCodex = true;
+        bool readGemini = true;
         std::chrono::milliseconds refreshInterval{60'000};
         // False for a headless run: no pass at creation, no timer, and no alert is ever posted
         // nor remembered; the caller drives `refresh`.
@@ -114,7 +119,6 @@ private:
         std::optional<std::string> error;
         bool damaged = false;
     };
-
 
     QCoro::Task<> decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
                               double ratio);

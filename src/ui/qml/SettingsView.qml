@@ -230,6 +230,18 @@ Rectangle {
                     detail: root.model.openclawDetail
                 }
                 SourceRow {
+                    objectName: "codexSource"
+                    connected: root.model.codexFound
+                    name: "Codex CLI"
+                    detail: root.model.codexDetail
+                }
+                SourceRow {
+                    objectName: "geminiSource"
+                    connected: root.model.geminiFound
+                    name: "Gemini CLI"
+                    detail: root.model.geminiDetail
+                }
+                SourceRow {
                     objectName: "openaiSource"
                     connected: root.model.openaiKeySaved
                     name: "OpenAI"

@@ -3,6 +3,7 @@
 #include "core/ledger/StateFile.h"
 #include "core/sources/CCUsageParser.h"
 
+#include "support/LedgerTotals.h"
 #include "support/SaveFaults.h"
 #include "support/TempTree.h"
 
@@ -26,34 +27,17 @@ using test::TempTree;
 // A Claude Code reply of fixed length, so that a log's read end tells how many lines it holds.
 std::string reply(std::string_view id, int output, std::string_view session = "s") {
     char line[200];
-    std::snprintf(line, sizeof line,
-                  R"({"type":"assistant","sessionId":"%.8s","message":{"id":"%.12s","model":"claude-sonnet-4-5",)"
-                  R"("usage":{"input_tokens":1,"output_tokens":%6d}},"timestamp":"2026-03-01T10:00:00Z"})"
-                  "\n",
-                  std::string(session).c_str(), std::string(id).c_str(), output);
+    std::snprintf(
+        line, sizeof line,
+        R"({"type":"assistant","sessionId":"%.8s","message":{"id":"%.12s","model":"claude-sonnet-4-5",)"
+        R"("usage":{"input_tokens":1,"output_tokens":%6d}},"timestamp":"2026-03-01T10:00:00Z"})"
+        "\n",
+        std::string(session).c_str(), std::string(id).c_str(), output);
     return line;
 }
 
-struct Totals {
-    std::int64_t records = 0;
-    std::int64_t input = 0;
-    std::int64_t output = 0;
-    friend bool operator==(const Totals&, const Totals&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Totals& totals) {
-    return out << totals.records << " records, " << totals.input << " in, " << totals.output << " out";
-}
-
-Totals totalsOf(const fs::path& ledgerPath) {
-    Totals totals;
-    for (const ModelTotal& total : Ledger(ledgerPath).modelTotals()) {
-        totals.records += total.records;
-        totals.input += total.sums.inputTokens;
-        totals.output += total.sums.outputTokens;
-    }
-    return totals;
-}
+using test::LedgerTotals;
+using test::totalsOf;
 
 class LedgerTest : public testing::Test {
 public:
@@ -68,10 +52,11 @@ public:
     }
 
     void pass(bool wholeFiles = false) const {
-        const auto error = passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
-                                          [this](const LogFileStates& known, bool whole) {
-                                              return CCUsageParser::parseChanged(tree / "projects", known, whole);
-                                          });
+        const auto error =
+            passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
+                           [this](const LogFileStates& known, bool whole) {
+                               return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                           });
         ASSERT_FALSE(error) << error->what();
     }
 
@@ -86,28 +71,56 @@ TEST_F(LedgerTest, ARecordOnceCountedStaysCountedAndTheLargerCopyWins) {
         std::string first;
         std::function<void(const LedgerTest&)> then;
         bool wholeFiles;
-        Totals expected;
+        LedgerTotals expected;
     };
     const std::string three = reply("a", 10) + reply("b", 20) + reply("c", 30);
     const Case cases[] = {
-        {"rewritten holding only its last reply", three,
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("c", 30)); }, false, {3, 3, 60}},
-        {"shortened", three, [](const LedgerTest& t) { fs::resize_file(t.log("s.jsonl"), 10); }, false, {3, 3, 60}},
-        {"deleted", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, false, {3, 3, 60}},
-        {"deleted, then a forced rescan", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, true,
+        {"rewritten holding only its last reply",
+         three,
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("c", 30)); },
+         false,
          {3, 3, 60}},
-        {"a streamed copy with more tokens appended", reply("a", 10),
-         [](const LedgerTest& t) { t.append("s.jsonl", reply("a", 50)); }, false, {1, 1, 50}},
-        {"rewritten with a smaller copy", reply("a", 50),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); }, false, {1, 1, 50}},
-        {"rewritten with a smaller copy, then a forced rescan", reply("a", 50),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); }, true, {1, 1, 10}},
-        {"rewritten before its old end, same size", reply("a", 10) + reply("b", 20),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10) + reply("x", 20)); }, false, {3, 3, 50}},
-        {"the same message in a second log", reply("a", 10),
-         [](const LedgerTest& t) { t.write("t.jsonl", reply("a", 10, "t")); }, false, {1, 1, 10}},
-        {"a reply appended", reply("a", 10), [](const LedgerTest& t) { t.append("s.jsonl", reply("b", 5)); },
-         false, {2, 2, 15}},
+        {"shortened",
+         three,
+         [](const LedgerTest& t) { fs::resize_file(t.log("s.jsonl"), 10); },
+         false,
+         {3, 3, 60}},
+        {"deleted", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, false, {3, 3, 60}},
+        {"deleted, then a forced rescan",
+         three,
+         [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); },
+         true,
+         {3, 3, 60}},
+        {"a streamed copy with more tokens appended",
+         reply("a", 10),
+         [](const LedgerTest& t) { t.append("s.jsonl", reply("a", 50)); },
+         false,
+         {1, 1, 50}},
+        {"rewritten with a smaller copy",
+         reply("a", 50),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); },
+         false,
+         {1, 1, 50}},
+        {"rewritten with a smaller copy, then a forced rescan",
+         reply("a", 50),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); },
+         true,
+         {1, 1, 10}},
+        {"rewritten before its old end, same size",
+         reply("a", 10) + reply("b", 20),
+         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10) + reply("x", 20)); },
+         false,
+         {3, 3, 50}},
+        {"the same message in a second log",
+         reply("a", 10),
+         [](const LedgerTest& t) { t.write("t.jsonl", reply("a", 10, "t")); },
+         false,
+         {1, 1, 10}},
+        {"a reply appended",
+         reply("a", 10),
+         [](const LedgerTest& t) { t.append("s.jsonl", reply("b", 5)); },
+         false,
+         {2, 2, 15}},
     };
     for (const Case& c : cases) {
         fs::remove_all(tree / "projects");
@@ -132,7 +145,7 @@ TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
     Ledger ledger(ledgerPath());
     ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(100)}, {}, {}});
     ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(80)}, {}, {}});
-    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{1, 80, 0}));
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{1, 80, 0}));
     EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
 }
 
@@ -144,7 +157,8 @@ TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
     pass();
     EXPECT_EQ(test::readFile(ledgerPath()), before);
     EXPECT_EQ(fs::last_write_time(ledgerPath()), time);
-    EXPECT_FALSE(fs::exists(ledgerPath().string() + "-wal") && fs::file_size(ledgerPath().string() + "-wal") > 0);
+    EXPECT_FALSE(fs::exists(ledgerPath().string() + "-wal") &&
+                 fs::file_size(ledgerPath().string() + "-wal") > 0);
 }
 
 TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) {
@@ -160,17 +174,17 @@ TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) 
         return r;
     };
     // One reply still in its log, one whose log is gone, one without an id.
-    const PersistedState state{{record("a", 1772359200, 10), record("gone", 1772359200, 7), record("", 1772359201, 3)},
-                               {}};
+    const PersistedState state{
+        {record("a", 1772359200, 10), record("gone", 1772359200, 7), record("", 1772359201, 3)}, {}};
     const fs::path stateFile = tree.write("state.json", encodeState(state));
     ASSERT_TRUE(importLegacyState(ledgerPath(), stateFile));
     EXPECT_FALSE(importLegacyState(ledgerPath(), stateFile)) << "once only";
     EXPECT_TRUE(fs::exists(stateFile)) << "left where it is";
-    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{3, 3, 20}));
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{3, 3, 20}));
 
     write("s.jsonl", reply("a", 10));
     pass();
-    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{3, 3, 20}));
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{3, 3, 20}));
 }
 
 TEST_F(LedgerTest, ADamagedLedgerIsMovedAsideAndANewOneMade) {
@@ -238,7 +252,7 @@ TEST_F(LedgerTest, TwoProcessesPassingAtOnceCountEachMessageOnce) {
     int status = 0;
     ::waitpid(other, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(totalsOf(ledgerPath()), (Totals{200, 200, 200}));
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{200, 200, 200}));
 }
 
 TEST_F(LedgerTest, APassThatMeetsAFullDiskOrAReadOnlyFolderFailsWholeAndALaterOneSucceeds) {
@@ -251,10 +265,10 @@ TEST_F(LedgerTest, APassThatMeetsAFullDiskOrAReadOnlyFolderFailsWholeAndALaterOn
             append("s.jsonl", reply(std::to_string(++replies), 1));
         }
         test::whileSavingFails(fault, tree.root(), 4096, [this] {
-            const auto error = passIntoLedger(ledgerPath(), UsageSource::claudeCode, false,
-                                              [this](const LogFileStates& known, bool whole) {
-                                                  return CCUsageParser::parseChanged(tree / "projects", known, whole);
-                                              });
+            const auto error = passIntoLedger(
+                ledgerPath(), UsageSource::claudeCode, false, [this](const LogFileStates& known, bool whole) {
+                    return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                });
             EXPECT_TRUE(error.has_value());
         });
         EXPECT_EQ(totalsOf(ledgerPath()).records, replies - 200) << "nothing of the failed pass";

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <simdjson.h>
+
+#include <cstddef>
+#include <functional>
+#include <string_view>
+#include <utility>
+
+namespace fernhollow {
+
+// The end of the line that starts at `start`, and where the next line starts. Lines end at
+// LF, CR or CR LF.
+std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start);
+
+// Calls `visit` with each line of `text` that is one JSON object, in order; other lines are
+// passed over. `text` is followed by simdjson's padding, so lines are parsed in place.
+void forEachJsonLine(std::string_view text, simdjson::dom::parser& parser,
+                     const std::function<void(simdjson::dom::object line)>& visit);
+
+} // namespace fernhollow
