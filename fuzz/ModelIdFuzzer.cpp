@@ -14,12 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     const std::string_view model = fernhollow::fuzz::asText(data, size);
-    std::string scratch;
-    const std::string_view canonical = canonicalize(model, scratch);
-    require(canonicalize(model) == canonical, "both forms of canonicalize agree");
+    const std::string canonical = canonicalize(model);
+    require(canonicalize(canonical) == canonical, "a canonical id is its own canonical id");
     const auto rate = effectiveRate(model);
     const Rate* pricerRate = Pricer().effectiveRate(model);
     require(rate ? pricerRate != nullptr && *pricerRate == *rate : pricerRate == nullptr,
             "the pricer and the one-off lookup find the same rate");
+    fernhollow::UsageRecord record;
+    record.model = model;
+    record.cacheReadInputTokens = 300'000;
+    const fernhollow::PriceClass priceClass = priceClassOf(record, fernhollow::priceClass::fast);
+    require((priceClass & fernhollow::priceClass::fast) != 0, "a requested tier is kept");
     return 0;
 }

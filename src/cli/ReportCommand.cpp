@@ -24,13 +24,18 @@ namespace fernhollow {
 namespace {
 
 constexpr std::string_view usage =
-    "usage: fernhollow report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--no-openai]";
+    "usage: fernhollow report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--codex-dir DIR] "
+    "[--gemini-dir DIR] [--no-codex] [--no-gemini] [--no-openai]";
 
 struct ReportOptions {
     bool json = false;
     bool openAI = true;
+    bool codex = true;
+    bool gemini = true;
     std::optional<std::filesystem::path> claudeDir;
     std::optional<std::filesystem::path> openClawDir;
+    std::optional<std::filesystem::path> codexDir;
+    std::optional<std::filesystem::path> geminiDir;
 };
 
 // Reads the folder that follows `name`, as "--name DIR" or "--name=DIR".
@@ -61,6 +66,14 @@ std::optional<ReportOptions> parseOptions(std::span<const std::string> args, std
             options.json = true;
         } else if (arg == "--no-openai") {
             options.openAI = false;
+        } else if (arg == "--no-codex") {
+            options.codex = false;
+        } else if (arg == "--no-gemini") {
+            options.gemini = false;
+        } else if (arg == "--codex-dir" || arg.starts_with("--codex-dir=")) {
+            ok = folderOption(args, i, "--codex-dir", options.codexDir, err);
+        } else if (arg == "--gemini-dir" || arg.starts_with("--gemini-dir=")) {
+            ok = folderOption(args, i, "--gemini-dir", options.geminiDir, err);
         } else if (arg == "--claude-dir" || arg.starts_with("--claude-dir=")) {
             ok = folderOption(args, i, "--claude-dir", options.claudeDir, err);
         } else if (arg == "--openclaw-dir" || arg.starts_with("--openclaw-dir=")) {
@@ -147,7 +160,10 @@ void appendStoreFigures(std::string& out, const UsageStore& store, double budget
         }
         json::appendString(out, model);
     }
-    out += "],\"openaiError\":";
+    out += "],\"unpricedRecords\":";
+    json::appendInteger(out, figures.unpricedRecords);
+    money("unpricedUSDAtFallback", figures.unpricedUSDAtFallback);
+    out += ",\"openaiError\":";
     if (store.openaiError()) {
         json::appendString(out, *store.openaiError());
     } else {
@@ -234,6 +250,10 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
         storeOptions.claudeProjectsRoot = *options->claudeDir;
     }
     storeOptions.openClawAgentsRoot = options->openClawDir;
+    storeOptions.codexHome = options->codexDir;
+    storeOptions.geminiRoot = options->geminiDir;
+    storeOptions.readCodex = options->codex;
+    storeOptions.readGemini = options->gemini;
     storeOptions.interactive = false;
     storeOptions.fetchOpenAI = options->openAI;
     UsageStore store(settings, network, calendar, storeOptions);

@@ -118,7 +118,7 @@ UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_
     report.records = recordCount;
     for (const UsageRecord& record : history) {
         const double cost = pricer.cost(record);
-        byModel[record.model].add(record, cost);
+        byModel[pricer.displayName(record.model)].add(record, cost);
         byDay[localDate(record.timestamp)].add(record, cost);
         report.total.add(record, cost);
     }

@@ -21,7 +21,7 @@ struct TokenTotals {
 
 struct UsageReport {
     struct Row {
-        std::string label; // model id as stored, or a local date YYYY-MM-DD
+        std::string label; // the model's canonical id, or a local date YYYY-MM-DD
         TokenTotals totals;
     };
     std::size_t records = 0;

@@ -17,9 +17,9 @@ mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/Fernhollow" "$home/.claude/project
 chmod 700 "$XDG_RUNTIME_DIR"
 # The welcome prompt has its own test; here it would cover the panel.
 printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"
-# One million Sonnet input tokens a minute ago: $3.00 today.
+# 100,000 Sonnet input and 180,000 output tokens a minute ago: $3.00 today.
 now=$(date -u -d '1 minute ago' +%Y-%m-%dT%H:%M:%S.000Z)
-printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_e2e","model":"claude-sonnet-4-5","usage":{"input_tokens":1000000,"output_tokens":0}}}\n' \
+printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_e2e","model":"claude-sonnet-4-5","usage":{"input_tokens":100000,"output_tokens":180000}}}\n' \
     "$now" >"$home/.claude/projects/-home-dev-demo/5e5e5e5e-0000-4000-8000-000000000001.jsonl"
 
 fail() {

@@ -22,14 +22,14 @@ protected:
 
 TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
     EXPECT_EQ(view->width(), 380);
-    EXPECT_EQ(cell("todayCellValue"), "$10.98");
-    EXPECT_EQ(cell("todayCellSub"), "+238% vs 7d avg");
-    EXPECT_EQ(cell("weekCellValue"), "$27.66");
-    EXPECT_EQ(cell("monthCellValue"), "$43.71");
-    EXPECT_EQ(cell("last30CellValue"), "$43.71");
+    EXPECT_EQ(cell("todayCellValue"), "$12.27");
+    EXPECT_EQ(cell("todayCellSub"), "+178% vs 7d avg");
+    EXPECT_EQ(cell("weekCellValue"), "$32.28");
+    EXPECT_EQ(cell("monthCellValue"), "$61.38");
+    EXPECT_EQ(cell("last30CellValue"), "$61.38");
     EXPECT_EQ(cell("recordsCellValue"), "28");
     EXPECT_EQ(cell("refreshedCellValue"), "0s ago");
-    EXPECT_EQ(cell("budgetLine"), "$43.71 / $200  (22%)");
+    EXPECT_EQ(cell("budgetLine"), "$61.38 / $200  (31%)");
     EXPECT_EQ(text(*view, "modeText"), "");
     EXPECT_FALSE(shown(*view, "modeText"));
 
@@ -55,10 +55,10 @@ TEST_F(PanelView, SparklineHasFourteenBarsWithTodayLast) {
     ASSERT_EQ(bars.size(), 14);
     EXPECT_TRUE(bars.back().toMap().value("isToday").toBool());
     EXPECT_FALSE(bars.front().toMap().value("isToday").toBool());
-    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $10.98");
-    EXPECT_NEAR(bars.back().toMap().value("height").toDouble(), 10.985 / 13.44 * 36, 1e-9);
+    EXPECT_EQ(bars.back().toMap().value("tooltip").toString(), "Mar 18, 2026 \u2014 $12.27");
+    EXPECT_NEAR(bars.back().toMap().value("height").toDouble(), 12.2675 / 14.58 * 36, 1e-9);
     EXPECT_EQ(bars[10].toMap().value("height").toDouble(), 36.0);
-    EXPECT_EQ(text(*view, "sparklineMax"), "max $13.44");
+    EXPECT_EQ(text(*view, "sparklineMax"), "max $14.58");
 }
 
 TEST_F(PanelView, AgesMoveOnWithTheClock) {
@@ -74,22 +74,22 @@ TEST_F(PanelView, AgesMoveOnWithTheClock) {
 TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
     fixture.settings.setMonthlyBudgetUSD(5);
     fixture.store->recomputeStatus();
-    EXPECT_EQ(cell("budgetLine"), "$43.71 / $5  (100%)");
+    EXPECT_EQ(cell("budgetLine"), "$61.38 / $5  (100%)");
     QObject* bar = item(*view, "budgetBar");
     EXPECT_EQ(item(*view, "budgetBarFill")->property("width").toDouble(), bar->property("width").toDouble());
     EXPECT_EQ(item(*view, "budgetBarFill")->property("color").value<QColor>(), QColor(0xff, 0x3b, 0x30));
     EXPECT_TRUE(shown(*view, "adviceCard"));
-    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $38.71 over budget");
+    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $56.38 over budget");
     EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-haiku-4-5");
 
     QMetaObject::invokeMethod(item(*view, "copyCommandButton"), "clicked");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "claude --model claude-haiku-4-5");
     test::saveScreenshot(*view, "panel-over-budget.png");
 
-    fixture.settings.setMonthlyBudgetUSD(46);
+    fixture.settings.setMonthlyBudgetUSD(64);
     fixture.store->recomputeStatus();
     EXPECT_EQ(text(*view, "adviceTitle"), "Critical \u2014 95% of monthly budget");
-    fixture.settings.setMonthlyBudgetUSD(55);
+    fixture.settings.setMonthlyBudgetUSD(77);
     fixture.store->recomputeStatus();
     EXPECT_EQ(text(*view, "adviceTitle"), "Warning \u2014 79% of monthly budget");
     EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-sonnet-4-6");

@@ -1,5 +1,7 @@
 #include "core/figures/LedgerFigures.h"
 
+#include "core/model/ModelPricing.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -12,7 +14,8 @@ UsageSnapshot snapshot(Ledger& ledger, const Clock& clock, const LocalCalendar& 
     const double last30Start = now - 30 * 86'400.0;
     // Every moment at which some figure's window starts or ends.
     std::vector<double> cuts{last30Start};
-    for (const auto start : {calendar.startOfDay(now), calendar.startOfWeek(now), calendar.startOfMonth(now)}) {
+    for (const auto start :
+         {calendar.startOfDay(now), calendar.startOfWeek(now), calendar.startOfMonth(now)}) {
         if (start) {
             cuts.push_back(*start);
         }
@@ -35,8 +38,16 @@ UsageSnapshot snapshot(Ledger& ledger, const Clock& clock, const LocalCalendar& 
         ledger.sessionsActiveSince(UsageSource::claudeCode, now - snapshotLiveMinutes * 60.0);
     figures.liveSessions = liveSessions({live, {}, {}}, clock, snapshotLiveMinutes);
 
+    // The unpriced figures cover all of history, which the totals per model hold.
     std::vector<UsageRecord> totals;
+    const ModelPricing::Pricer pricer;
+    figures.unpricedRecords = 0;
+    figures.unpricedUSDAtFallback = 0.0;
     for (ModelTotal& total : ledger.modelTotals()) {
+        if (pricer.effectiveRate(total.sums.model) == nullptr) {
+            figures.unpricedRecords += total.records;
+            figures.unpricedUSDAtFallback += pricer.cost(total.sums);
+        }
         totals.push_back(std::move(total.sums));
     }
     figures.unpricedModels = unpricedModels({totals, {}, {}});

@@ -63,9 +63,10 @@ template <typename Row> void sortBySpend(std::vector<Row>& rows, InternedString 
     });
 }
 
-template <typename Row>
+// `group` names the group of a record, given the pricer.
+template <typename Row, typename Group>
 std::vector<Row> monthGroups(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar,
-                             InternedString UsageRecord::*key, InternedString Row::*name) {
+                             const Group& group, InternedString Row::*name) {
     const auto start = calendar.startOfMonth(clock.now());
     if (!start) {
         return {};
@@ -74,7 +75,7 @@ std::vector<Row> monthGroups(const UsageLists& lists, const Clock& clock, const 
     std::unordered_map<InternedString, double> sums;
     forEachRecord(lists, [&](const UsageRecord& record) {
         if (record.timestamp >= *start) {
-            sums[record.*key] += pricer.cost(record);
+            sums[group(pricer, record)] += pricer.cost(record);
         }
     });
     std::vector<Row> rows;
@@ -290,13 +291,16 @@ private:
 };
 
 struct ModelSlot {
-    InternedString model;
-    // A copy shares the snapshot of the rate tables; one per model keeps the copy's memo of
-    // the last model's rate always right, where a single pricer would miss on every switch.
+    // A copy shares the snapshot of the rate tables; one per model spelling keeps the copy's
+    // memo of the last model's rate always right, where a single pricer would miss on every switch.
     Pricer pricer;
-    double monthUSD = 0.0;
+    std::size_t group = 0;               // its name's row among the month's groups
+    std::optional<std::size_t> unpriced; // its row among the unpriced totals
+};
+
+struct ModelGroup {
+    ModelSpend spend;
     bool inMonth = false;
-    std::optional<std::size_t> unpriced; // the slot of its canonical id among the unpriced totals
 };
 
 } // namespace
@@ -324,12 +328,20 @@ double last30DaysUSD(const UsageLists& lists, const Clock& clock) {
 
 std::vector<ModelSpend> monthByModel(const UsageLists& lists, const Clock& clock,
                                      const LocalCalendar& calendar) {
-    return monthGroups(lists, clock, calendar, &UsageRecord::model, &ModelSpend::model);
+    return monthGroups(
+        lists, clock, calendar,
+        [](const Pricer& pricer, const UsageRecord& record) -> const InternedString& {
+            return pricer.displayName(record.model);
+        },
+        &ModelSpend::model);
 }
 
 std::vector<ProjectSpend> monthByProject(const UsageLists& lists, const Clock& clock,
                                          const LocalCalendar& calendar) {
-    return monthGroups(lists, clock, calendar, &UsageRecord::projectPath, &ProjectSpend::project);
+    return monthGroups(
+        lists, clock, calendar,
+        [](const Pricer&, const UsageRecord& record) -> const InternedString& { return record.projectPath; },
+        &ProjectSpend::project);
 }
 
 std::vector<DaySpend> dailySeries(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar,
@@ -353,22 +365,38 @@ double avg7dPriorDaily(const UsageLists& lists, const Clock& clock, const LocalC
 
 std::vector<std::string> unpricedModels(const UsageLists& lists) {
     const Pricer pricer;
-    std::string scratch;
     std::vector<std::pair<std::string, std::int64_t>> totals;
-    std::unordered_map<std::string, std::size_t, ModelPricing::TransparentStringHash, std::equal_to<>> slots;
+    std::unordered_map<InternedString, std::size_t> slots;
     forEachRecord(lists, [&](const UsageRecord& record) {
         if (pricer.effectiveRate(record.model) != nullptr) {
             return;
         }
-        const std::string_view id = ModelPricing::canonicalize(record.model, scratch);
-        auto slot = slots.find(id);
-        if (slot == slots.end()) {
-            slot = slots.emplace(std::string(id), totals.size()).first;
-            totals.emplace_back(id, 0);
+        const auto [slot, added] = slots.try_emplace(record.model, totals.size());
+        if (added) {
+            totals.emplace_back(record.model.str(), 0);
         }
         totals[slot->second].second = addSaturating(totals[slot->second].second, tokenTotal(record));
     });
     return byTokensDescending(std::move(totals));
+}
+
+std::int64_t unpricedRecords(const UsageLists& lists) {
+    const Pricer pricer;
+    std::int64_t count = 0;
+    forEachRecord(lists,
+                  [&](const UsageRecord& record) { count += pricer.effectiveRate(record.model) == nullptr; });
+    return count;
+}
+
+double unpricedUSDAtFallback(const UsageLists& lists) {
+    const Pricer pricer;
+    double sum = 0.0;
+    forEachRecord(lists, [&](const UsageRecord& record) {
+        if (pricer.effectiveRate(record.model) == nullptr) {
+            sum += pricer.cost(record);
+        }
+    });
+    return sum;
 }
 
 std::vector<LiveSession> liveSessions(const UsageLists& lists, const Clock& clock, int minutes) {
@@ -405,11 +433,10 @@ UsageSnapshot computeSnapshot(const UsageLists& lists, const Clock& clock, const
     }
 
     const Pricer pricer;
-    std::string scratch;
     SlotIndex modelIndex;
     std::vector<ModelSlot> models;
-    std::unordered_map<std::string, std::size_t, ModelPricing::TransparentStringHash, std::equal_to<>>
-        unpricedIndex;
+    std::unordered_map<InternedString, std::size_t> groupIndex;
+    std::vector<ModelGroup> groups;
     std::vector<std::pair<std::string, std::int64_t>> unpriced;
     SlotIndex projectIndex;
     std::vector<ProjectSpend> projects;
@@ -433,15 +460,15 @@ UsageSnapshot computeSnapshot(const UsageLists& lists, const Clock& clock, const
     const auto visit = [&](const UsageRecord& record, bool claudeCode) {
         const auto [modelSlot, newModel] = modelIndex.find(record.model);
         if (newModel) {
-            models.push_back({record.model, pricer, 0.0, false, std::nullopt});
+            const InternedString& name = pricer.displayName(record.model);
+            const auto [group, newGroup] = groupIndex.try_emplace(name, groups.size());
+            if (newGroup) {
+                groups.push_back({{name, 0.0}, false});
+            }
+            models.push_back({pricer, group->second, std::nullopt});
             if (pricer.effectiveRate(record.model) == nullptr) {
-                const std::string_view id = ModelPricing::canonicalize(record.model, scratch);
-                auto entry = unpricedIndex.find(id);
-                if (entry == unpricedIndex.end()) {
-                    entry = unpricedIndex.emplace(std::string(id), unpriced.size()).first;
-                    unpriced.emplace_back(id, 0);
-                }
-                models.back().unpriced = entry->second;
+                models.back().unpriced = unpriced.size();
+                unpriced.emplace_back(record.model.str(), 0);
             }
         }
         ModelSlot& model = models[modelSlot];
@@ -455,8 +482,8 @@ UsageSnapshot computeSnapshot(const UsageLists& lists, const Clock& clock, const
         }
         if (t >= monthStart) {
             snapshot.monthUSD += cost;
-            model.monthUSD += cost;
-            model.inMonth = true;
+            groups[model.group].spend.usd += cost;
+            groups[model.group].inMonth = true;
             const auto [projectSlot, newProject] = projectIndex.find(record.projectPath);
             if (newProject) {
                 projects.push_back({record.projectPath, 0.0});
@@ -476,6 +503,8 @@ UsageSnapshot computeSnapshot(const UsageLists& lists, const Clock& clock, const
         if (model.unpriced) {
             auto& tokens = unpriced[*model.unpriced].second;
             tokens = addSaturating(tokens, tokenTotal(record));
+            ++snapshot.unpricedRecords;
+            snapshot.unpricedUSDAtFallback += cost;
         }
         if (claudeCode) {
             if (const auto session = liveIndex.slotOf(record.sessionId)) {
@@ -494,9 +523,9 @@ UsageSnapshot computeSnapshot(const UsageLists& lists, const Clock& clock, const
         }
     }
 
-    for (const ModelSlot& model : models) {
-        if (model.inMonth) {
-            snapshot.monthByModel.push_back({model.model, model.monthUSD});
+    for (const ModelGroup& group : groups) {
+        if (group.inMonth) {
+            snapshot.monthByModel.push_back(group.spend);
         }
     }
     sortBySpend(snapshot.monthByModel, &ModelSpend::model);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/figures/LocalCalendar.h"
 #include "core/model/Clock.h"
 #include "core/model/InternedString.h"
 #include "core/model/UsageRecord.h"
-#include "core/figures/LocalCalendar.h"
 
 #include <cstdint>
 #include <span>
@@ -26,7 +26,7 @@ struct UsageLists {
 };
 
 struct ModelSpend {
-    InternedString model; // exactly as stored, dated or not
+    InternedString model; // the id its price is kept under, or its canonical id when unpriced
     double usd = 0.0;
     friend bool operator==(const ModelSpend&, const ModelSpend&) = default;
 };
@@ -67,8 +67,8 @@ double weekUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar&
 double monthUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
 double last30DaysUSD(const UsageLists& lists, const Clock& clock);
 
-// This month's spend grouped by model or project name as stored, most expensive first, equal
-// sums by name. Groups that sum to 0.0 stay.
+// This month's spend grouped by model (however the logs spell it) or by project name as
+// stored, most expensive first, equal sums by name. Groups that sum to 0.0 stay.
 std::vector<ModelSpend> monthByModel(const UsageLists& lists, const Clock& clock,
                                      const LocalCalendar& calendar);
 std::vector<ProjectSpend> monthByProject(const UsageLists& lists, const Clock& clock,
@@ -82,9 +82,14 @@ std::vector<DaySpend> dailySeries(const UsageLists& lists, const Clock& clock, c
 // The mean daily spend over the seven days before today.
 double avg7dPriorDaily(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
 
-// Canonical ids of the models that no rate table prices, the most tokens first, equal totals
-// by id. A dated and an undated id of one model are one entry.
+// The models that no rate table prices, spelled as the logs spell them (so that the user
+// recognises them and can price them by that name), the most tokens first, equal totals by name.
 std::vector<std::string> unpricedModels(const UsageLists& lists);
+
+// How many records those models have, and what the fallback rate makes of them: how much of
+// every figure is a guess.
+std::int64_t unpricedRecords(const UsageLists& lists);
+double unpricedUSDAtFallback(const UsageLists& lists);
 
 // Claude Code sessions whose newest record is at most `minutes` old (or in the future), the
 // most recently active first, equal times by id. OpenClaw and OpenAI records have no sessions
@@ -111,6 +116,8 @@ struct UsageSnapshot {
     double avg7dPriorDaily = 0.0;
     std::vector<LiveSession> liveSessions;
     std::vector<std::string> unpricedModels;
+    std::int64_t unpricedRecords = 0;
+    double unpricedUSDAtFallback = 0.0;
     friend bool operator==(const UsageSnapshot&, const UsageSnapshot&) = default;
 };
 

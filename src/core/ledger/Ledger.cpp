@@ -95,27 +95,107 @@ CREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN
         cache_read = cache_read + excluded.cache_read, records = records + 1;
 END;
 )sql",
+    // 2: each record's price class, and totals kept apart by it, since records of one model in
+    // different classes cost differently per token. The totals are rebuilt from the records,
+    // and every log is read whole once more, so that the records of logs still on disk take
+    // the class and the model spelling that their lines give them now.
+    R"sql(
+ALTER TABLE records ADD COLUMN price_class INTEGER NOT NULL DEFAULT 0;
+DROP TRIGGER record_added;
+DROP TRIGGER record_removed;
+DROP TRIGGER record_changed;
+DROP TABLE quarters;
+DROP TABLE model_totals;
+CREATE TABLE quarters(
+    quarter INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL, project INTEGER NOT NULL,
+    price_class INTEGER NOT NULL,
+    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
+    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
+    PRIMARY KEY(quarter, source, model, project, price_class)) WITHOUT ROWID;
+CREATE TABLE model_totals(
+    source INTEGER NOT NULL, model INTEGER NOT NULL, price_class INTEGER NOT NULL,
+    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
+    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
+    PRIMARY KEY(source, model, price_class)) WITHOUT ROWID;
+INSERT INTO quarters SELECT (at - (at % 900000 + 900000) % 900000) / 900000, source, model, project, price_class,
+    total(input), total(output), total(cache_write), total(cache_write_1h), total(cache_read), count(*)
+    FROM records GROUP BY 1, 2, 3, 4, 5;
+INSERT INTO model_totals SELECT source, model, price_class, total(input), total(output), total(cache_write),
+    total(cache_write_1h), total(cache_read), count(*) FROM records GROUP BY 1, 2, 3;
+DELETE FROM log_files;
+CREATE TRIGGER record_added AFTER INSERT ON records BEGIN
+    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
+        new.project, new.price_class, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
+        cache_read = cache_read + excluded.cache_read, records = records + 1;
+    INSERT INTO model_totals VALUES(new.source, new.model, new.price_class, new.input, new.output, new.cache_write,
+        new.cache_write_1h, new.cache_read, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
+        cache_read = cache_read + excluded.cache_read, records = records + 1;
+END;
+CREATE TRIGGER record_removed AFTER DELETE ON records BEGIN
+    UPDATE quarters SET input = input - old.input, output = output - old.output,
+        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
+        cache_read = cache_read - old.cache_read, records = records - 1
+    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
+        AND model = old.model AND project = old.project AND price_class = old.price_class;
+    UPDATE model_totals SET input = input - old.input, output = output - old.output,
+        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
+        cache_read = cache_read - old.cache_read, records = records - 1
+    WHERE source = old.source AND model = old.model AND price_class = old.price_class;
+END;
+CREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN
+    UPDATE quarters SET input = input - old.input, output = output - old.output,
+        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
+        cache_read = cache_read - old.cache_read, records = records - 1
+    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
+        AND model = old.model AND project = old.project AND price_class = old.price_class;
+    UPDATE model_totals SET input = input - old.input, output = output - old.output,
+        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
+        cache_read = cache_read - old.cache_read, records = records - 1
+    WHERE source = old.source AND model = old.model AND price_class = old.price_class;
+    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
+        new.project, new.price_class, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
+        cache_read = cache_read + excluded.cache_read, records = records + 1;
+    INSERT INTO model_totals VALUES(new.source, new.model, new.price_class, new.input, new.output, new.cache_write,
+        new.cache_write_1h, new.cache_read, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
+        cache_read = cache_read + excluded.cache_read, records = records + 1;
+END;
+)sql",
 };
 static_assert(std::size(migrations) == Ledger::schemaVersion);
 
 constexpr std::string_view insertRecord = R"sql(
-INSERT INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)
+INSERT INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)
 ON CONFLICT(identity) DO UPDATE SET source = excluded.source, at = excluded.at, model = excluded.model,
     project = excluded.project, session = excluded.session, input = excluded.input, output = excluded.output,
-    cache_write = excluded.cache_write, cache_write_1h = excluded.cache_write_1h, cache_read = excluded.cache_read
+    cache_write = excluded.cache_write, cache_write_1h = excluded.cache_write_1h, cache_read = excluded.cache_read,
+    price_class = excluded.price_class
 )sql";
-// A larger copy replaces a smaller one, never the other way.
+// A larger copy replaces a smaller one, never the other way. A copy as large that reads its
+// model or price class otherwise is the same line read by a newer reader.
 constexpr std::string_view whenLarger = R"sql(
 WHERE excluded.input + excluded.output + excluded.cache_write + excluded.cache_read
-    > records.input + records.output + records.cache_write + records.cache_read)sql";
+    > records.input + records.output + records.cache_write + records.cache_read
+   OR (excluded.input + excluded.output + excluded.cache_write + excluded.cache_read
+    = records.input + records.output + records.cache_write + records.cache_read
+       AND (excluded.model, excluded.price_class) IS NOT (records.model, records.price_class)))sql";
 // Rewriting a row with the values it holds would still write its pages.
 constexpr std::string_view whenDifferent = R"sql(
 WHERE (excluded.source, excluded.at, excluded.model, excluded.project, excluded.session, excluded.input,
-       excluded.output, excluded.cache_write, excluded.cache_write_1h, excluded.cache_read)
+       excluded.output, excluded.cache_write, excluded.cache_write_1h, excluded.cache_read, excluded.price_class)
    IS NOT (records.source, records.at, records.model, records.project, records.session, records.input,
-       records.output, records.cache_write, records.cache_write_1h, records.cache_read))sql";
+       records.output, records.cache_write, records.cache_write_1h, records.cache_read, records.price_class))sql";
 
-constexpr std::string_view countColumns = "input, output, cache_write, cache_write_1h, cache_read";
+// The counts, then the price class, as recordFromRow reads them.
+constexpr std::string_view countColumns =
+    "input, output, cache_write, cache_write_1h, cache_read, price_class";
 
 std::int64_t millisecondsOf(double seconds) {
     const double ms = std::round(seconds * 1000.0);
@@ -161,7 +241,8 @@ Ledger::Ledger(const std::filesystem::path& path)
         transaction.commit();
     }
     if (const std::int64_t version = userVersion(); version > schemaVersion) {
-        throw sqlite::Error(SQLITE_CANTOPEN, path.string() + " was written by a newer Fernhollow (ledger version " +
+        throw sqlite::Error(SQLITE_CANTOPEN, path.string() +
+                                                 " was written by a newer Fernhollow (ledger version " +
                                                  std::to_string(version) + ")");
     }
 }
@@ -228,8 +309,8 @@ void Ledger::apply(const LedgerBatch& batch) {
         return;
     }
     sqlite::Transaction transaction(db_);
-    const std::string sql =
-        std::string(insertRecord) + std::string(batch.rule == RecordRule::keepLarger ? whenLarger : whenDifferent);
+    const std::string sql = std::string(insertRecord) +
+                            std::string(batch.rule == RecordRule::keepLarger ? whenLarger : whenDifferent);
     auto upsert = db_.prepare(sql);
     const auto source = static_cast<std::int64_t>(batch.source);
     for (const UsageRecord& record : batch.records) {
@@ -245,6 +326,7 @@ void Ledger::apply(const LedgerBatch& batch) {
             // The 1-hour part is priced as at most the whole: kept so, sums price as their records do.
             .bind(10, std::min(record.cacheCreation1hTokens, record.cacheCreationInputTokens))
             .bind(11, record.cacheReadInputTokens)
+            .bind(12, static_cast<std::int64_t>(record.priceClass))
             .run();
     }
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
@@ -273,8 +355,9 @@ void Ledger::forgetFileStates() {
 void Ledger::forget() {
     {
         sqlite::Transaction transaction(db_);
-        db_.execute("DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
-                    "DELETE FROM names;");
+        db_.execute(
+            "DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
+            "DELETE FROM names;");
         transaction.commit();
     }
     idsByName_.clear();
@@ -291,6 +374,7 @@ UsageRecord Ledger::recordFromRow(sqlite::Statement& row, int firstCount, double
     record.cacheCreationInputTokens = row.integer(firstCount + 2);
     record.cacheCreation1hTokens = row.integer(firstCount + 3);
     record.cacheReadInputTokens = row.integer(firstCount + 4);
+    record.priceClass = static_cast<PriceClass>(row.integer(firstCount + 5));
     return record;
 }
 
@@ -315,8 +399,8 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
         if (split.contains(quarter)) {
             continue;
         }
-        UsageRecord& record =
-            history.emplace_back(recordFromRow(quarters, 3, static_cast<double>(quarter * quarterMs) / 1000.0));
+        UsageRecord& record = history.emplace_back(
+            recordFromRow(quarters, 3, static_cast<double>(quarter * quarterMs) / 1000.0));
         record.model = nameOf(quarters.integer(1));
         record.projectPath = nameOf(quarters.integer(2));
     }
@@ -325,8 +409,8 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
     for (const std::int64_t quarter : split) {
         records.bind(1, std::max(fromMs, quarter * quarterMs)).bind(2, (quarter + 1) * quarterMs);
         while (records.step()) {
-            UsageRecord& record =
-                history.emplace_back(recordFromRow(records, 4, static_cast<double>(records.integer(0)) / 1000.0));
+            UsageRecord& record = history.emplace_back(
+                recordFromRow(records, 4, static_cast<double>(records.integer(0)) / 1000.0));
             record.model = nameOf(records.integer(1));
             record.projectPath = nameOf(records.integer(2));
             record.sessionId = nameOf(records.integer(3));
@@ -336,10 +420,10 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
 }
 
 std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double since) {
-    auto select = db_.prepare(
-        "SELECT at, model, project, session, " + std::string(countColumns) +
-        " FROM records WHERE source = ?1 AND session IN "
-        "(SELECT DISTINCT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
+    auto select =
+        db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
+                    " FROM records WHERE source = ?1 AND session IN "
+                    "(SELECT DISTINCT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
     select.bind(1, static_cast<std::int64_t>(source)).bind(2, millisecondsOf(since));
     std::vector<UsageRecord> records;
     while (select.step()) {
@@ -354,7 +438,7 @@ std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double 
 
 std::vector<ModelTotal> Ledger::modelTotals() {
     auto select = db_.prepare("SELECT source, model, records, " + std::string(countColumns) +
-                              " FROM model_totals WHERE records > 0 ORDER BY source, model");
+                              " FROM model_totals WHERE records > 0 ORDER BY source, model, price_class");
     std::vector<ModelTotal> totals;
     while (select.step()) {
         ModelTotal total{static_cast<UsageSource>(select.integer(0)), recordFromRow(select, 3, 0.0),

@@ -35,10 +35,10 @@ struct LedgerBatch {
     std::vector<std::string> goneFiles;
 };
 
-// Token sums of one source and model over all of history.
+// Token sums of one source, model and price class over all of history.
 struct ModelTotal {
     UsageSource source = UsageSource::claudeCode;
-    UsageRecord sums; // the model and the five counts; no time, project or session
+    UsageRecord sums; // the model, the price class and the five counts; no time, project or session
     std::int64_t records = 0;
 };
 
@@ -48,7 +48,7 @@ struct ModelTotal {
 // thread; other threads and processes open their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 1;
+    static constexpr std::int64_t schemaVersion = 2;
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
@@ -63,7 +63,7 @@ public:
     void forget();
 
     // History at or after `from`: each whole quarter-hour that no cut falls strictly inside
-    // comes as one record per source, model and project, stamped with the quarter's start,
+    // comes as one record per source, model, project and price class, stamped with the quarter's start,
     // holding its sums; the records of the quarter-hours that a cut splits come one by one.
     // A window that starts or ends at any of `cuts` can thus be summed exactly.
     std::vector<UsageRecord> historySince(double from, std::span<const double> cuts);

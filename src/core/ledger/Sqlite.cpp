@@ -1,6 +1,5 @@
 #include "core/ledger/Sqlite.h"
 
-
 namespace fernhollow::sqlite {
 namespace {
 
@@ -11,12 +10,11 @@ constexpr int busyTimeoutMs = 10'000;
 } // namespace
 
 Database::Database(const std::filesystem::path& path, Mode mode) {
-    const int flags = mode == Mode::readOnly ? SQLITE_OPEN_READONLY
-                                             : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int flags =
+        mode == Mode::readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message =
-            db_ != nullptr ? sqlite3_errmsg(db_) : std::string(sqlite3_errstr(rc));
+        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : std::string(sqlite3_errstr(rc));
         sqlite3_close(db_);
         db_ = nullptr;
         throw Error(rc, path.string() + ": " + message);
@@ -79,7 +77,8 @@ Statement& Statement::bind(int index, double value) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-    const int rc = sqlite3_bind_text64(statement_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    const int rc =
+        sqlite3_bind_text64(statement_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     if (rc != SQLITE_OK) {
         db_->fail(rc);
     }
@@ -114,8 +113,9 @@ double Statement::real(int column) const {
 
 std::string_view Statement::text(int column) const {
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-    return data != nullptr ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
-                           : std::string_view();
+    return data != nullptr
+               ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+               : std::string_view();
 }
 
 bool Statement::isNull(int column) const {

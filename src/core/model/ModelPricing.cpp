@@ -1,49 +1,14 @@
 #include "core/model/ModelPricing.h"
 
-#include "core/model/JsonWriter.h"
+#include "core/common/SaturatingAdd.h"
+#include "core/model/ModelId.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 
 namespace fernhollow::ModelPricing {
 namespace {
-
-RateTable buildTable() {
-    const Rate opus45{5.0, 25.0, 6.25, 10.0, 0.5};
-    const Rate opus4{15.0, 75.0, 18.75, 30.0, 1.5};
-    const Rate tier5{10.0, 50.0, 12.5, 20.0, 1.0};
-    const Rate sonnet{3.0, 15.0, 3.75, 6.0, 0.3};
-    const Rate haiku{1.0, 5.0, 1.25, 2.0, 0.1};
-    const Rate gpt4o{2.5, 10.0, 2.5, 2.5, 1.25};
-    return RateTable{
-        {"claude-opus-4-8", opus45},
-        {"claude-opus-4-7", opus45},
-        {"claude-opus-4-6", opus45},
-        {"claude-opus-4-5", opus45},
-        {"claude-opus-4-1", opus4},
-        {"claude-opus-4", opus4},
-        {"claude-fable-5", tier5},
-        {"claude-mythos-5", tier5},
-        {"claude-sonnet-4-6", sonnet},
-        {"claude-sonnet-4-5", sonnet},
-        {"claude-sonnet-4", sonnet},
-        {"claude-haiku-4-5", haiku},
-        {"claude-haiku-4-5-20251001", haiku},
-        {"gpt-4o", gpt4o},
-        {"gpt-4o-2024-11-20", gpt4o},
-        {"gpt-4o-mini", {0.15, 0.6, 0.15, 0.15, 0.075}},
-        {"gpt-4.1", {2.0, 8.0, 2.0, 2.0, 0.5}},
-        {"gpt-4.1-mini", {0.4, 1.6, 0.4, 0.4, 0.1}},
-        {"gpt-4.1-nano", {0.1, 0.4, 0.1, 0.1, 0.025}},
-        {"o1", {15.0, 60.0, 15.0, 15.0, 7.5}},
-        {"o1-mini", {3.0, 12.0, 3.0, 3.0, 1.5}},
-        {"o3", {10.0, 40.0, 10.0, 10.0, 2.5}},
-        {"o3-mini", {1.1, 4.4, 1.1, 1.1, 0.55}},
-        {"o4-mini", {1.1, 4.4, 1.1, 1.1, 0.275}},
-        {"deepseek-chat", {0.27, 1.1, 0.27, 0.27, 0.07}},
-        {"deepseek-reasoner", {0.55, 2.19, 0.55, 0.55, 0.14}},
-    };
-}
 
 std::atomic<std::shared_ptr<const RateTable>>& userOverridesSlot() {
     static std::atomic<std::shared_ptr<const RateTable>> slot{std::make_shared<const RateTable>()};
@@ -55,35 +20,30 @@ std::atomic<std::shared_ptr<const RateTable>>& remoteRatesSlot() {
     return slot;
 }
 
-const Rate* find(const RateTable& rates, std::string_view key) {
-    if (rates.empty()) {
+template <typename Table> const typename Table::mapped_type* find(const Table& table, std::string_view key) {
+    if (table.empty() || key.empty()) {
         return nullptr;
     }
-    const auto it = rates.find(key);
-    return it == rates.end() ? nullptr : &it->second;
+    const auto it = table.find(key);
+    return it == table.end() ? nullptr : &it->second;
 }
 
-// A date suffix is eight characters that read as a decimal integer: eight digits, or a
-// plus sign and seven digits.
-bool isDatePiece(std::string_view piece) {
-    if (piece.size() != 8) {
-        return false;
-    }
-    const std::size_t firstDigit = piece.front() == '+' ? 1 : 0;
-    return std::all_of(piece.begin() + firstDigit, piece.end(), [](char c) { return c >= '0' && c <= '9'; });
+// The ids to look a model up under: its canonical id, then the shorter ids it may stand for.
+std::array<std::string_view, 3> candidates(std::string_view canonical) {
+    const auto [withoutEffort, withoutSnapshot] = ModelId::shorterIds(canonical);
+    return {canonical, withoutEffort, withoutSnapshot};
 }
 
-std::optional<double> optionalPrice(simdjson::dom::object object, std::string_view key, bool& failed) {
-    simdjson::dom::element element;
-    if (object[key].get(element) != simdjson::SUCCESS || element.is_null()) {
-        return std::nullopt;
+const ModelRates* builtInRow(std::string_view canonical, std::string_view* key = nullptr) {
+    for (const std::string_view candidate : candidates(canonical)) {
+        if (const ModelRates* row = find(builtInTable(), candidate)) {
+            if (key != nullptr) {
+                *key = candidate;
+            }
+            return row;
+        }
     }
-    double value = 0.0;
-    if (element.get_double().get(value) != simdjson::SUCCESS) {
-        failed = true;
-        return std::nullopt;
-    }
-    return value;
+    return nullptr;
 }
 
 double costAt(const UsageRecord& record, const Rate& rate) {
@@ -101,51 +61,8 @@ double costAt(const UsageRecord& record, const Rate& rate) {
 
 } // namespace
 
-std::optional<Rate> rateFromJson(simdjson::dom::element element) {
-    simdjson::dom::object object;
-    if (element.get_object().get(object) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    Rate rate;
-    if (object["input"].get_double().get(rate.input) != simdjson::SUCCESS ||
-        object["output"].get_double().get(rate.output) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    bool failed = false;
-    rate.cacheWrite = optionalPrice(object, "cacheWrite", failed).value_or(rate.input * 1.25);
-    rate.cacheWrite1h = optionalPrice(object, "cacheWrite1h", failed).value_or(rate.input + rate.input);
-    rate.cacheRead = optionalPrice(object, "cacheRead", failed).value_or(rate.input * 0.1);
-    if (failed) {
-        return std::nullopt;
-    }
-    return rate;
-}
-
-void appendJson(std::string& out, const Rate& rate) {
-    const std::pair<std::string_view, double> prices[] = {
-        {"input", rate.input},           {"output", rate.output},
-        {"cacheWrite", rate.cacheWrite}, {"cacheWrite1h", rate.cacheWrite1h},
-        {"cacheRead", rate.cacheRead},
-    };
-    out.push_back('{');
-    for (const auto& [key, value] : prices) {
-        if (out.back() != '{') {
-            out.push_back(',');
-        }
-        json::appendString(out, key);
-        out.push_back(':');
-        json::appendNumber(out, value);
-    }
-    out.push_back('}');
-}
-
-const RateTable& table() {
-    static const RateTable builtIn = buildTable();
-    return builtIn;
-}
-
 const Rate& fallbackRate() {
-    static const Rate& rate = table().find(fallbackModel)->second;
+    static const Rate& rate = builtInTable().at(std::string(fallbackModel)).standard;
     return rate;
 }
 
@@ -165,72 +82,94 @@ void setRemoteRates(RateTable rates) {
     remoteRatesSlot().store(std::make_shared<const RateTable>(std::move(rates)));
 }
 
-std::string_view canonicalize(std::string_view model, std::string& scratch) {
-    const std::size_t lastEnd = model.find_last_not_of('-');
-    if (lastEnd == std::string_view::npos) {
-        return model;
-    }
-    const std::size_t hyphenBeforeLast = model.rfind('-', lastEnd);
-    if (hyphenBeforeLast == std::string_view::npos) {
-        return model; // one piece
-    }
-    const std::size_t prefixLast = model.find_last_not_of('-', hyphenBeforeLast);
-    if (prefixLast == std::string_view::npos) {
-        return model; // one piece behind leading hyphens
-    }
-    if (!isDatePiece(model.substr(hyphenBeforeLast + 1, lastEnd - hyphenBeforeLast))) {
-        return model;
-    }
-    const std::string_view prefix = model.substr(0, prefixLast + 1);
-    if (prefix.front() != '-' && prefix.find("--") == std::string_view::npos) {
-        return prefix;
-    }
-    // Empty pieces vanish: rejoin what is left with single hyphens.
-    scratch.clear();
-    for (std::size_t i = 0; i < prefix.size();) {
-        const std::size_t end = std::min(prefix.find('-', i), prefix.size());
-        if (end > i) {
-            if (!scratch.empty()) {
-                scratch.push_back('-');
-            }
-            scratch.append(prefix.substr(i, end - i));
-        }
-        i = end + 1;
-    }
-    return scratch;
+std::string canonicalize(std::string_view model) {
+    return ModelId::parse(model).canonical;
 }
 
-std::string canonicalize(std::string_view model) {
-    std::string scratch;
-    return std::string(canonicalize(model, scratch));
+PriceClass priceClassOf(const UsageRecord& record, PriceClass requested) {
+    // Every line of a scan asks, and a scan thread meets only a few spellings; a hostile log's
+    // endless new ones empty the memo now and then instead of filling the memory.
+    thread_local std::unordered_map<const void*, const ModelRates*> rows;
+    if (rows.size() > 4096) {
+        rows.clear();
+    }
+    auto [known, added] = rows.try_emplace(record.model.identity(), nullptr);
+    if (added) {
+        known->second = builtInRow(canonicalize(record.model));
+    }
+    PriceClass result = requested & static_cast<PriceClass>(~priceClass::contextTierMask);
+    if (const ModelRates* row = known->second) {
+        const std::int64_t prompt = addSaturating(
+            addSaturating(record.inputTokens, record.cacheCreationInputTokens), record.cacheReadInputTokens);
+        result |= row->contextTier(prompt);
+    }
+    return result;
 }
 
 Pricer::Pricer() : overrides_(userOverrides()), remote_(remoteRates()) {}
 
-const Rate* Pricer::effectiveRate(std::string_view model) const {
-    const std::string_view key = canonicalize(model, scratch_);
-    const Rate* rate = find(*overrides_, key);
-    if (rate == nullptr) {
-        rate = find(table(), key);
+Pricer::Pricer(const Pricer& other) : overrides_(other.overrides_), remote_(other.remote_) {}
+
+Pricer::Pricing Pricer::price(std::string_view model) const {
+    const ModelId::Parsed id = ModelId::parse(model);
+    Pricing pricing{uniformSheet(Rate{}), true, InternedString(id.canonical.empty() ? model : id.canonical)};
+    if (id.free) {
+        return pricing;
     }
-    if (rate == nullptr) {
-        rate = find(*remote_, key);
+    const Rate* rate = find(*overrides_, model);
+    for (const std::string_view candidate : candidates(id.canonical)) {
+        rate = rate != nullptr ? rate : find(*overrides_, candidate);
     }
-    return rate;
+    std::string_view key;
+    if (rate == nullptr) {
+        if (const ModelRates* row = builtInRow(id.canonical, &key)) {
+            const double factor = id.route == ModelId::Route::bedrockRegional ? row->regionalFactor : 1.0;
+            std::transform(row->sheet.begin(), row->sheet.end(), pricing.sheet.begin(),
+                           [factor](const Rate& classRate) { return scaled(classRate, factor); });
+            pricing.name = InternedString(key);
+            return pricing;
+        }
+    }
+    for (const std::string_view candidate : candidates(id.canonical)) {
+        rate = rate != nullptr ? rate : find(*remote_, candidate);
+    }
+    if (rate != nullptr) {
+        pricing.sheet = uniformSheet(*rate);
+        return pricing;
+    }
+    // Whatever tier the record was made in: nothing is known of the model's tiers.
+    pricing.sheet = uniformSheet(fallbackRate());
+    pricing.priced = false;
+    return pricing;
 }
 
-const Rate* Pricer::recordRate(const InternedString& model) const {
-    if (!hasLast_ || model != lastModel_) {
-        lastRate_ = effectiveRate(std::string_view(model));
-        lastModel_ = model;
-        hasLast_ = true;
+const Pricer::Pricing& Pricer::lookUp(std::string_view model) const {
+    auto it = known_.find(model);
+    if (it == known_.end()) {
+        it = known_.emplace(std::string(model), price(model)).first;
     }
-    return lastRate_;
+    return it->second;
+}
+
+const Pricer::Pricing& Pricer::recordPricing(const InternedString& model) const {
+    if (lastPricing_ == nullptr || model.identity() != lastModel_) {
+        lastPricing_ = &lookUp(model);
+        lastModel_ = model.identity();
+    }
+    return *lastPricing_;
+}
+
+const Rate* Pricer::effectiveRate(std::string_view model) const {
+    const Pricing& pricing = lookUp(model);
+    return pricing.priced ? &pricing.sheet[0] : nullptr;
 }
 
 double Pricer::cost(const UsageRecord& record) const {
-    const Rate* rate = recordRate(record.model);
-    return costAt(record, rate != nullptr ? *rate : fallbackRate());
+    return costAt(record, recordPricing(record.model).sheet[record.priceClass % priceClass::count]);
+}
+
+const InternedString& Pricer::displayName(const InternedString& model) const {
+    return recordPricing(model).name;
 }
 
 std::optional<Rate> effectiveRate(std::string_view model) {

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "core/model/BuiltInRates.h"
+#include "core/model/PriceClass.h"
 #include "core/model/PricingMode.h"
+#include "core/model/Rate.h"
 #include "core/model/UsageRecord.h"
-
-#include <simdjson.h>
 
 #include <memory>
 #include <optional>
@@ -13,35 +14,8 @@
 
 namespace fernhollow::ModelPricing {
 
-// US dollars per 1,000,000 tokens.
-struct Rate {
-    double input = 0.0;
-    double output = 0.0;
-    double cacheWrite = 0.0;   // 5-minute cache lifetime
-    double cacheWrite1h = 0.0; // 1-hour cache lifetime
-    double cacheRead = 0.0;
-
-    friend bool operator==(const Rate&, const Rate&) = default;
-};
-
-// "input" and "output" are required; absent (or null) cache prices derive from the input price.
-std::optional<Rate> rateFromJson(simdjson::dom::element element);
-void appendJson(std::string& out, const Rate& rate);
-
-struct TransparentStringHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
-        return std::hash<std::string_view>{}(text);
-    }
-};
-
-// Keyed by canonical model id, compared exactly. Looked up by string_view without allocating.
-using RateTable = std::unordered_map<std::string, Rate, TransparentStringHash, std::equal_to<>>;
-
+// Prices every record that no table prices, and is named in the interface ("billed as Sonnet").
 inline constexpr std::string_view fallbackModel = "claude-sonnet-4-6";
-
-// The curated built-in rates.
-const RateTable& table();
 const Rate& fallbackRate();
 
 // The two replaceable tables are only ever swapped whole: a reader holding one snapshot
@@ -51,33 +25,47 @@ void setUserOverrides(RateTable rates);
 std::shared_ptr<const RateTable> remoteRates();
 void setRemoteRates(RateTable rates);
 
-// Strips a trailing eight-digit date piece ("claude-haiku-4-5-20251001" -> "claude-haiku-4-5").
+// The id under which the tables keep a model's price, whatever the log's spelling.
 std::string canonicalize(std::string_view model);
 
-// Same rule without allocating when the result is a slice of `model`; otherwise the joined
-// result is built in `scratch` and the returned view points there.
-std::string_view canonicalize(std::string_view model, std::string& scratch);
+// The price class of a record made from one log line: the tiers the line asked for, and the
+// context tier that its own prompt reaches under the model's built-in rule.
+PriceClass priceClassOf(const UsageRecord& record, PriceClass requested);
 
 // Prices many records against one snapshot of the tables. Not thread-safe: one per thread.
 class Pricer {
 public:
     Pricer();
+    // Shares the snapshot; remembers nothing of the other's lookups.
+    Pricer(const Pricer& other);
+    Pricer& operator=(const Pricer&) = delete;
 
-    // Overrides, then the built-in table, then the catalogue; nullptr when unpriced.
+    // The standard price: the user's override (under the spelling seen, then the canonical
+    // id), the built-in row, then the catalogue; zero on the user's machine; nullptr when
+    // unpriced.
     const Rate* effectiveRate(std::string_view model) const;
+    // Linear in the record's counts once its model and price class are fixed.
     double cost(const UsageRecord& record) const;
+    // The name the figures give the model: the id its price is kept under, or its canonical id.
+    const InternedString& displayName(const InternedString& model) const;
 
 private:
-    const Rate* recordRate(const InternedString& model) const;
+    struct Pricing {
+        PriceSheet sheet;
+        bool priced = false;
+        InternedString name;
+    };
+    const Pricing& lookUp(std::string_view model) const;
+    const Pricing& recordPricing(const InternedString& model) const;
+    Pricing price(std::string_view model) const;
 
     std::shared_ptr<const RateTable> overrides_;
     std::shared_ptr<const RateTable> remote_;
-    mutable std::string scratch_;
-    // Records arrive in long runs of one model; remembering the last answer, by the model's
-    // shared identity, skips the lookup without even reading the name.
-    mutable InternedString lastModel_;
-    mutable const Rate* lastRate_ = nullptr;
-    mutable bool hasLast_ = false;
+    mutable std::unordered_map<std::string, Pricing, TransparentStringHash, std::equal_to<>> known_;
+    // Records arrive in long runs of one model: the last answer, by the model's shared
+    // identity, skips even the hash of its name.
+    mutable const void* lastModel_ = nullptr;
+    mutable const Pricing* lastPricing_ = nullptr;
 };
 
 std::optional<Rate> effectiveRate(std::string_view model);

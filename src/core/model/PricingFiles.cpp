@@ -7,18 +7,6 @@
 namespace fernhollow::PricingFiles {
 namespace {
 
-// The catalogue's key may carry provider prefixes ("openrouter/anthropic/claude-x"); the
-// model is the last non-empty segment.
-std::string_view lastSegment(std::string_view key) {
-    const std::size_t end = key.find_last_not_of('/');
-    if (end == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t slash = key.rfind('/', end);
-    const std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-    return key.substr(start, end + 1 - start);
-}
-
 std::optional<double> positivePrice(simdjson::dom::object entry, std::string_view key) {
     double value = 0.0;
     if (entry[key].get_double().get(value) != simdjson::SUCCESS || !(value > 0.0)) {
@@ -106,7 +94,9 @@ ModelPricing::RateTable parseLiteLLM(std::string_view bytes) {
         }
         const auto inputCost = positivePrice(entry, "input_cost_per_token");
         const auto outputCost = positivePrice(entry, "output_cost_per_token");
-        const std::string_view model = lastSegment(field.key);
+        // Keys carry routes ("gemini/", "bedrock/us-east-1/anthropic.") that logs spell the
+        // same model by: each is stored under the id that a record's spellings map to.
+        const std::string model = ModelPricing::canonicalize(field.key);
         if (!inputCost || !outputCost || model.empty()) {
             continue;
         }
@@ -126,7 +116,7 @@ ModelPricing::RateTable parseLiteLLM(std::string_view bytes) {
             !std::isfinite(rate.cacheWrite1h) || !std::isfinite(rate.cacheRead)) {
             continue;
         }
-        rates.insert_or_assign(ModelPricing::canonicalize(model), rate);
+        rates.insert_or_assign(model, rate);
     }
     return rates;
 }

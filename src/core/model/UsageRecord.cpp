@@ -166,5 +166,6 @@ std::hash<fernhollow::UsageRecord>::operator()(const fernhollow::UsageRecord& re
     }
     combine(seed, std::hash<std::string>{}(record.projectPath));
     combine(seed, std::hash<std::string>{}(record.sessionId));
+    combine(seed, record.priceClass);
     return seed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/InternedString.h"
+#include "core/model/PriceClass.h"
 #include "core/model/Uuid.h"
 
 #include <simdjson.h>
@@ -27,11 +28,15 @@ struct UsageRecord {
     std::int64_t cacheReadInputTokens = 0;
     InternedString projectPath;
     InternedString sessionId;
+    // Decided once from the record's own counts; never a threshold on summed counts, which
+    // would make the cost of a sum differ from the sum of the costs.
+    PriceClass priceClass = 0;
 
     friend bool operator==(const UsageRecord&, const UsageRecord&) = default;
 };
 
 // Appends the record as a JSON object with all eleven keys; the timestamp in UTC whole seconds.
+// The price class is not written: the old state file that holds such objects predates it.
 void appendJson(std::string& out, const UsageRecord& record);
 
 // The same for many records: the shared names are escaped once, not once per record.

@@ -1,5 +1,6 @@
 #include "core/sources/CCUsageParser.h"
 
+#include "core/model/ModelPricing.h"
 #include "core/model/Utf8.h"
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
@@ -37,6 +38,7 @@ std::optional<LineUsage> recordFromLine(object line) {
     } else {
         record.model = "unknown";
     }
+    record.priceClass = ModelPricing::priceClassOf(record, requestedPriceClass(usage));
     if (hasMessage && message["id"].get_string().get(text) == simdjson::SUCCESS) {
         record.messageId = text;
     }

@@ -4,30 +4,13 @@
 #include "core/model/Clock.h"
 #include "core/model/IsoDate.h"
 #include "core/model/Utf8.h"
+#include "core/sources/JsonLines.h"
 
 #include <cmath>
-#include <cstring>
 #include <unordered_map>
 
 namespace fernhollow {
 namespace {
-
-// Next line break: LF, CR or CR LF. Returns the line's end and where the next line starts.
-// memchr runs at memory speed; a search for either byte at once does not.
-std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start) {
-    const char* begin = text.data() + start;
-    const std::size_t rest = text.size() - start;
-    const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', rest));
-    const std::size_t lfOffset = lf != nullptr ? static_cast<std::size_t>(lf - begin) : rest;
-    const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', lfOffset));
-    if (cr != nullptr) {
-        const std::size_t end = start + static_cast<std::size_t>(cr - begin);
-        const bool crlf = end + 1 < text.size() && text[end + 1] == '\n';
-        return {end, end + (crlf ? 2 : 1)};
-    }
-    const std::size_t end = start + lfOffset;
-    return {end, lf != nullptr ? end + 1 : end};
-}
 
 // An internet date-time, or the current time when the text is not one.
 double timestampOrNow(std::string_view text) {
@@ -143,6 +126,19 @@ std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::
     default:
         return std::nullopt;
     }
+}
+
+PriceClass requestedPriceClass(simdjson::dom::object usage) {
+    std::string_view speed;
+    std::string_view tier;
+    PriceClass requested = 0;
+    if (usage["speed"].get_string().get(speed) == simdjson::SUCCESS && speed == "fast") {
+        requested |= priceClass::fast;
+    }
+    if (usage["service_tier"].get_string().get(tier) == simdjson::SUCCESS && tier == "priority") {
+        requested |= priceClass::priority;
+    }
+    return requested;
 }
 
 std::optional<std::int64_t> countedTokens(const UsageRecord& record) {

@@ -40,6 +40,10 @@ void collapseStreamedCopies(std::vector<UsageRecord>& records);
 // A token count: an integer-valued JSON number within 64 signed bits.
 std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::element> value);
 
+// The price tiers a usage object says its reply was served in: Claude's fast mode
+// ("speed": "fast") and priority processing ("service_tier": "priority").
+PriceClass requestedPriceClass(simdjson::dom::object usage);
+
 // input + output + cache write + cache read, or nothing when the sum overflows 64 bits.
 std::optional<std::int64_t> countedTokens(const UsageRecord& record);
 

@@ -1,5 +1,6 @@
 #include "core/sources/OpenClawParser.h"
 
+#include "core/model/ModelPricing.h"
 #include "core/model/Utf8.h"
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
@@ -28,6 +29,19 @@ std::int64_t count(object usage, std::string_view first, std::string_view second
     return tokenCount(usage[second]).value_or(0);
 }
 
+// The provider is kept in front of the model, as routers write it ("ollama/llama3:latest",
+// "amazon-bedrock/us.anthropic.claude-opus-4-6-v1"): it tells a local model or a priced
+// route from the vendor's own API.
+std::string modelWithProvider(object message, object line) {
+    const std::string_view model =
+        stringAt(message["model"]).value_or(stringAt(line["modelId"]).value_or("unknown"));
+    const std::string_view provider = stringAt(message["provider"]).value_or(std::string_view());
+    if (provider.empty() || (model.starts_with(provider) && model.substr(provider.size()).starts_with('/'))) {
+        return std::string(model);
+    }
+    return std::string(provider) + "/" + std::string(model);
+}
+
 std::optional<LineUsage> recordFromLine(object line) {
     object message;
     const bool hasMessage = line["message"].get_object().get(message) == simdjson::SUCCESS;
@@ -50,7 +64,8 @@ std::optional<LineUsage> recordFromLine(object line) {
     }
     record.cacheCreation1hTokens =
         tokenCount(usage["cache_creation"]["ephemeral_1h_input_tokens"]).value_or(0);
-    record.model = stringAt(message["model"]).value_or(stringAt(line["modelId"]).value_or("unknown"));
+    record.model = modelWithProvider(message, line);
+    record.priceClass = ModelPricing::priceClassOf(record, requestedPriceClass(usage));
     const std::string_view timestamp =
         stringAt(line["timestamp"]).value_or(stringAt(message["timestamp"]).value_or(std::string_view()));
     if (const auto id = stringAt(message["id"])) {
@@ -65,7 +80,6 @@ std::optional<LineUsage> recordFromLine(object line) {
     }
     return LineUsage{std::move(record), timestamp};
 }
-
 
 } // namespace
 
@@ -91,14 +105,6 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std:
     const LogFile log{path, 0.0, 0, "openclaw/" + utf8::toValid(agent), sessionIdOf(path)};
     simdjson::dom::parser parser;
     return readJsonlRecords(log, parser, recordFromLine);
-}
-
-ParseResult parseChanged(const LogFileStates& known, bool wholeFiles, ScanProgress* progress) {
-    const auto root = defaultAgentsRoot();
-    if (!root) {
-        return {};
-    }
-    return parseChanged(*root, known, wholeFiles, progress);
 }
 
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileStates& known, bool wholeFiles,

@@ -20,11 +20,8 @@ bool isInstalled();
 // The records of one log file of `agent`, in line order.
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std::string& agent);
 
-// Scans the default agents root incrementally from the states the last pass left; without
-// one, changes nothing.
-ParseResult parseChanged(const LogFileStates& known, bool wholeFiles, ScanProgress* progress = nullptr);
-
-// The same below another agents root (tests, `fernhollow report --openclaw-dir`).
+// Scans `agentsRoot` incrementally from the states the last pass left. A root that cannot be
+// listed changes nothing.
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileStates& known, bool wholeFiles,
                          ScanProgress* progress = nullptr);
 

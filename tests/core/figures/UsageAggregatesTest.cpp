@@ -1,5 +1,5 @@
-#include "core/figures/LedgerFigures.h"
 #include "core/figures/UsageAggregates.h"
+#include "core/figures/LedgerFigures.h"
 
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
@@ -94,7 +94,9 @@ UsageSnapshot oneByOne(const UsageLists& lists, const Clock& clock, const LocalC
             dailySeries(lists, clock, calendar, snapshotDays),
             avg7dPriorDaily(lists, clock, calendar),
             liveSessions(lists, clock, snapshotLiveMinutes),
-            unpricedModels(lists)};
+            unpricedModels(lists),
+            unpricedRecords(lists),
+            unpricedUSDAtFallback(lists)};
 }
 
 class UsageAggregatesTest : public testing::Test {
@@ -362,20 +364,21 @@ TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
     EXPECT_EQ(figures.avg7dPriorDaily, 1.0 / 5);
 }
 
-TEST_F(UsageAggregatesTest, MonthByModelKeepsDatedAndUndatedIdsApartButUnpricedMergesThem) {
+TEST_F(UsageAggregatesTest, MonthByModelNamesTheModelButUnpricedKeepsTheSpellingSeen) {
     const double now = utc(2025, 6, 11, 12);
     claudeCode = {spend(now - hour, "claude-haiku-4-5-20251001"), spend(now - hour, "claude-haiku-4-5"),
                   spend(now - hour, "acme-coder-2-20250101")};
-    openClaw = {spend(now - hour, "acme-coder-2"), spend(now - hour, "claude-haiku-4-5")};
+    openClaw = {spend(now - hour, "openrouter/Acme-Coder-2"), spend(now - hour, "anthropic/claude-haiku-4.5"),
+                spend(now - hour, "ollama/acme-coder-2:latest")};
     const ManualClock clock(now);
     const auto calendar = calendarIn("UTC");
     // A model without a rate is priced at the fallback rate, claude-sonnet-4-6's.
     EXPECT_EQ(monthByModel(lists(), clock, calendar),
-              (std::vector<ModelSpend>{{"acme-coder-2", 3.0},
-                                       {"acme-coder-2-20250101", 3.0},
-                                       {"claude-haiku-4-5", 2.0},
-                                       {"claude-haiku-4-5-20251001", 1.0}}));
-    EXPECT_EQ(unpricedModels(lists()), std::vector<std::string>{"acme-coder-2"});
+              (std::vector<ModelSpend>{{"acme-coder-2", 6.0}, {"claude-haiku-4-5", 3.0}}));
+    EXPECT_EQ(unpricedModels(lists()),
+              (std::vector<std::string>{"acme-coder-2-20250101", "openrouter/Acme-Coder-2"}));
+    EXPECT_EQ(unpricedRecords(lists()), 2);
+    EXPECT_EQ(unpricedUSDAtFallback(lists()), 6.0);
     snapshot(clock, calendar);
 }
 
@@ -575,14 +578,11 @@ TEST(ShortenProjectNameTest, KeepsTheLastPieceOfTheFolderName) {
 // without a rate, with odd token counts; mostly in time order, sometimes not.
 std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalendar& calendar, double now,
                                        std::size_t count, const std::vector<InternedString>& sessions) {
-    const InternedString models[] = {"claude-sonnet-4-5",
-                                     "claude-sonnet-4-5-20250929",
-                                     "claude-opus-4-5",
-                                     "claude-haiku-4-5-20251001",
-                                     "gpt-4o",
-                                     "mystery-model",
-                                     "mystery-model-20250101",
-                                     "other-unknown"};
+    const InternedString models[] = {"claude-sonnet-4-5",         "claude-sonnet-4-5-20250929",
+                                     "claude-opus-4-6",           "us.anthropic.claude-opus-4-6-v1",
+                                     "claude-haiku-4-5-20251001", "gpt-4o",
+                                     "ollama/llama3:latest",      "mystery-model",
+                                     "mystery-model-20250101",    "other-unknown"};
     const InternedString projects[] = {"-Users-dev-a", "-Users-dev-b-c", "-x-", "", "---", "-Users-dev-z"};
     std::uniform_real_distribution<double> offset(-40 * day, 2 * hour);
     std::vector<UsageRecord> records;
@@ -612,6 +612,11 @@ std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalen
         if (random() % 100 == 0) {
             record.outputTokens = -static_cast<std::int64_t>(random() % 1'000);
         }
+        // Long prompts and fast replies, of models that price them and of some that do not.
+        if (random() % 4 == 0) {
+            record.cacheReadInputTokens += 200'000;
+        }
+        record.priceClass = ModelPricing::priceClassOf(record, random() % 5 == 0 ? priceClass::fast : 0);
         records.push_back(record);
     }
     std::sort(records.begin(), records.end(),
@@ -644,9 +649,11 @@ TEST_F(UsageAggregatesTest, TheSnapshotEqualsTheFiguresComputedOneByOne) {
                 const UsageSnapshot figures = snapshot(clock, calendar);
                 EXPECT_EQ(figures.dailySeries.size(), 14u);
                 EXPECT_FALSE(figures.liveSessions.empty());
-                EXPECT_EQ(figures.unpricedModels,
-                          (std::vector<std::string>{"mystery-model", "other-unknown"}))
-                    << "other-unknown has fewer records, so fewer tokens";
+                std::vector<std::string> unpriced = figures.unpricedModels;
+                std::sort(unpriced.begin(), unpriced.end());
+                EXPECT_EQ(unpriced, (std::vector<std::string>{"mystery-model", "mystery-model-20250101",
+                                                              "other-unknown"}));
+                EXPECT_GT(figures.unpricedRecords, 0);
                 ++compared;
             }
         }
@@ -660,7 +667,8 @@ void expectSameFigures(const UsageSnapshot& ledger, const UsageSnapshot& lists) 
     EXPECT_TRUE(near(ledger.todayUSD, lists.todayUSD)) << ledger.todayUSD << " " << lists.todayUSD;
     EXPECT_TRUE(near(ledger.weekUSD, lists.weekUSD));
     EXPECT_TRUE(near(ledger.monthUSD, lists.monthUSD));
-    EXPECT_TRUE(near(ledger.last30DaysUSD, lists.last30DaysUSD)) << ledger.last30DaysUSD << " " << lists.last30DaysUSD;
+    EXPECT_TRUE(near(ledger.last30DaysUSD, lists.last30DaysUSD))
+        << ledger.last30DaysUSD << " " << lists.last30DaysUSD;
     EXPECT_TRUE(near(ledger.avg7dPriorDaily, lists.avg7dPriorDaily));
     ASSERT_EQ(ledger.monthByModel.size(), lists.monthByModel.size());
     for (std::size_t i = 0; i < lists.monthByModel.size(); ++i) {
@@ -685,6 +693,8 @@ void expectSameFigures(const UsageSnapshot& ledger, const UsageSnapshot& lists) 
         EXPECT_EQ(session, lists.liveSessions[i]);
     }
     EXPECT_EQ(ledger.unpricedModels, lists.unpricedModels);
+    EXPECT_EQ(ledger.unpricedRecords, lists.unpricedRecords);
+    EXPECT_TRUE(near(ledger.unpricedUSDAtFallback, lists.unpricedUSDAtFallback));
 }
 
 TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {

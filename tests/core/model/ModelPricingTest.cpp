@@ -1,6 +1,7 @@
 #include "core/model/ModelPricing.h"
-#include "core/model/PricingMode.h"
-#include "core/model/UsageRecord.h"
+#include "core/figures/UsageAggregates.h"
+#include "core/sources/CCUsageParser.h"
+#include "core/sources/OpenClawParser.h"
 #include "support/RatePrinter.h"
 
 #include <gtest/gtest.h>
@@ -8,31 +9,57 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
+#include <cmath>
 #include <limits>
-#include <optional>
-#include <ostream>
-#include <string>
+#include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using fernhollow::PriceClass;
 using fernhollow::PricingMode;
 using fernhollow::UsageRecord;
 using namespace fernhollow::ModelPricing;
-using namespace std::string_literals;
+namespace priceClass = fernhollow::priceClass;
 
-constexpr Rate opus45Rate{5.0, 25.0, 6.25, 10.0, 0.5};
-constexpr Rate opus4Rate{15.0, 75.0, 18.75, 30.0, 1.5};
-constexpr Rate sonnetRate{3.0, 15.0, 3.75, 6.0, 0.3};
+const std::string routes = std::string(FERNHOLLOW_TEST_DATA_DIR) + "/pricing-routes";
+constexpr Rate zero{};
 // Equal to no built-in row, so a lookup that lands here proves which table answered.
 constexpr Rate markerRate{0.123, 0.456, 0.789, 1.234, 0.0567};
 constexpr Rate otherMarkerRate{9.5, 8.5, 7.5, 6.5, 5.5};
 
 UsageRecord recordFor(std::string model, std::int64_t input, std::int64_t output, std::int64_t cacheWrite,
-                      std::int64_t cacheWrite1h, std::int64_t cacheRead) {
-    return {{}, {}, 0.0, model, input, output, cacheWrite, cacheWrite1h, cacheRead, {}, {}};
+                      std::int64_t cacheWrite1h, std::int64_t cacheRead, PriceClass priceClass = 0) {
+    UsageRecord record;
+    record.model = model;
+    record.inputTokens = input;
+    record.outputTokens = output;
+    record.cacheCreationInputTokens = cacheWrite;
+    record.cacheCreation1hTokens = cacheWrite1h;
+    record.cacheReadInputTokens = cacheRead;
+    record.priceClass = priceClass;
+    return record;
+}
+
+// Tokens times published prices, written out rather than taken from the code under test.
+double atRate(const UsageRecord& r, const Rate& rate) {
+    const double oneHour = static_cast<double>(std::min(r.cacheCreationInputTokens, r.cacheCreation1hTokens));
+    return (static_cast<double>(r.inputTokens) * rate.input +
+            static_cast<double>(r.outputTokens) * rate.output +
+            (static_cast<double>(r.cacheCreationInputTokens) - oneHour) * rate.cacheWrite +
+            oneHour * rate.cacheWrite1h + static_cast<double>(r.cacheReadInputTokens) * rate.cacheRead) /
+           1e6;
+}
+
+void expectRate(const Rate* got, const Rate& want, const std::string& model) {
+    ASSERT_NE(got, nullptr) << model;
+    const double gotPrices[] = {got->input, got->output, got->cacheWrite, got->cacheWrite1h, got->cacheRead};
+    const double wantPrices[] = {want.input, want.output, want.cacheWrite, want.cacheWrite1h, want.cacheRead};
+    for (std::size_t i = 0; i < std::size(wantPrices); ++i) {
+        EXPECT_NEAR(gotPrices[i], wantPrices[i], 1e-12) << model << ", price " << i;
+    }
 }
 
 // The replaceable tables are process-wide; every test starts and ends with both empty.
@@ -45,112 +72,302 @@ protected:
     }
 };
 
-// Every price a user is charged without a catalogue, row by row: a slip in one digit
-// would misprice that model silently.
-TEST_F(ModelPricingTest, BuiltInTableHoldsExactlyTheCuratedRows) {
-    const std::vector<std::pair<Rate, std::vector<std::string>>> rows = {
-        {opus45Rate, {"claude-opus-4-8", "claude-opus-4-7", "claude-opus-4-6", "claude-opus-4-5"}},
-        {opus4Rate, {"claude-opus-4-1", "claude-opus-4"}},
-        {{10.0, 50.0, 12.5, 20.0, 1.0}, {"claude-fable-5", "claude-mythos-5"}},
-        {sonnetRate, {"claude-sonnet-4-6", "claude-sonnet-4-5", "claude-sonnet-4"}},
-        {{1.0, 5.0, 1.25, 2.0, 0.1}, {"claude-haiku-4-5", "claude-haiku-4-5-20251001"}},
-        {{2.5, 10.0, 2.5, 2.5, 1.25}, {"gpt-4o", "gpt-4o-2024-11-20"}},
-        {{0.15, 0.6, 0.15, 0.15, 0.075}, {"gpt-4o-mini"}},
-        {{2.0, 8.0, 2.0, 2.0, 0.5}, {"gpt-4.1"}},
-        {{0.4, 1.6, 0.4, 0.4, 0.1}, {"gpt-4.1-mini"}},
-        {{0.1, 0.4, 0.1, 0.1, 0.025}, {"gpt-4.1-nano"}},
-        {{15.0, 60.0, 15.0, 15.0, 7.5}, {"o1"}},
-        {{3.0, 12.0, 3.0, 3.0, 1.5}, {"o1-mini"}},
-        {{10.0, 40.0, 10.0, 10.0, 2.5}, {"o3"}},
-        {{1.1, 4.4, 1.1, 1.1, 0.55}, {"o3-mini"}},
-        {{1.1, 4.4, 1.1, 1.1, 0.275}, {"o4-mini"}},
-        {{0.27, 1.1, 0.27, 0.27, 0.07}, {"deepseek-chat"}},
-        {{0.55, 2.19, 0.55, 0.55, 0.14}, {"deepseek-reasoner"}},
+// Every built-in price, each under one of the spellings that logs write for it, then the
+// routes that change a price. A slip in one digit would misprice that model silently; a row
+// added to the table without a row here fails.
+TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
+    struct Row {
+        const char* spelling;
+        const char* name;
+        Rate rate;
     };
-    std::size_t count = 0;
-    for (const auto& [rate, models] : rows) {
-        for (const std::string& model : models) {
-            const auto row = table().find(model);
-            ASSERT_NE(row, table().end()) << model;
-            EXPECT_EQ(row->second, rate) << model;
-            EXPECT_EQ(effectiveRate(model), rate) << model;
-            ++count;
-        }
-    }
-    EXPECT_EQ(count, 26u);
-    EXPECT_EQ(table().size(), count);
-    EXPECT_EQ(fallbackModel, "claude-sonnet-4-6");
-    EXPECT_EQ(fallbackRate(), sonnetRate);
-}
-
-TEST(Canonicalize, StripsOnlyAnEightCharacterTrailingDatePiece) {
-    std::vector<std::pair<std::string, std::string>> stripped = {
-        {"claude-haiku-4-5-20251001", "claude-haiku-4-5"},
-        {"a-20250101", "a"},
-        {"model-+1234567", "model"},
-        {"claude-x-20250101-20250102", "claude-x-20250101"},
-        // Empty pieces vanish, but only when a date is stripped.
-        {"claude--opus-4-1-20250805", "claude-opus-4-1"},
-        {"-claude-x-20250101-", "claude-x"},
-        {"--claude---x--20250101--", "claude-x"},
-        {"x--y---z-20250101", "x-y-z"},
-        {"a--20250101", "a"},
+    const Row rows[] = {
+        {"claude-opus-4-8", "claude-opus-4-8", {5, 25, 6.25, 10, 0.5}},
+        {"anthropic/claude-opus-4.7", "claude-opus-4-7", {5, 25, 6.25, 10, 0.5}},
+        {"claude-opus-4-6", "claude-opus-4-6", {5, 25, 6.25, 10, 0.5}},
+        {"claude-opus-4-5-20251101", "claude-opus-4-5", {5, 25, 6.25, 10, 0.5}},
+        {"claude-opus-4-1-20250805", "claude-opus-4-1", {15, 75, 18.75, 30, 1.5}},
+        {"claude-opus-4-0", "claude-opus-4", {15, 75, 18.75, 30, 1.5}},
+        {"claude-sonnet-4-6", "claude-sonnet-4-6", {3, 15, 3.75, 6, 0.3}},
+        {"claude-sonnet-4-5-20250929[1m]", "claude-sonnet-4-5", {3, 15, 3.75, 6, 0.3}},
+        {"claude-sonnet-4-20250514", "claude-sonnet-4", {3, 15, 3.75, 6, 0.3}},
+        {"Claude-Haiku-4-5-20251001", "claude-haiku-4-5", {1, 5, 1.25, 2, 0.1}},
+        {"claude-fable-5", "claude-fable-5", {10, 50, 12.5, 20, 1}},
+        {"claude-mythos-5", "claude-mythos-5", {10, 50, 12.5, 20, 1}},
+        {"anthropic/claude-3.7-sonnet:thinking", "claude-3-7-sonnet", {3, 15, 3.75, 6, 0.3}},
+        {"claude-3-5-sonnet-latest", "claude-3-5-sonnet", {3, 15, 3.75, 6, 0.3}},
+        {"claude-3-5-haiku-20241022", "claude-3-5-haiku", {0.8, 4, 1, 1.6, 0.08}},
+        {"claude-3-opus-20240229", "claude-3-opus", {15, 75, 18.75, 30, 1.5}},
+        {"claude-3-haiku-20240307", "claude-3-haiku", {0.25, 1.25, 0.3, 0.5, 0.03}},
+        {"openai/gpt-5.5", "gpt-5.5", {5, 30, 5, 5, 0.5}},
+        {"gpt-5.4-2026-03-05", "gpt-5.4", {2.5, 15, 2.5, 2.5, 0.25}},
+        {"gpt-5.4-mini", "gpt-5.4-mini", {0.75, 4.5, 0.75, 0.75, 0.075}},
+        {"gpt-5.4-nano", "gpt-5.4-nano", {0.2, 1.25, 0.2, 0.2, 0.02}},
+        {"gpt-5.3-codex", "gpt-5.3-codex", {1.75, 14, 1.75, 1.75, 0.175}},
+        {"gpt-5.2-2025-12-11", "gpt-5.2", {1.75, 14, 1.75, 1.75, 0.175}},
+        {"gpt-5.2-codex", "gpt-5.2-codex", {1.75, 14, 1.75, 1.75, 0.175}},
+        {"gpt-5.2-pro", "gpt-5.2-pro", {21, 168, 21, 21, 21}},
+        {"gpt-5.1", "gpt-5.1", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gpt-5.1-chat-latest", "gpt-5.1-chat", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"openai/gpt-5.1-codex", "gpt-5.1-codex", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gpt-5.1-codex-max-xhigh", "gpt-5.1-codex-max", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gpt-5.1-codex-mini", "gpt-5.1-codex-mini", {0.25, 2, 0.25, 0.25, 0.025}},
+        {"gpt-5-2025-08-07", "gpt-5", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gpt-5-chat-latest", "gpt-5-chat", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"cli-proxy/gpt-5-codex-high", "gpt-5-codex", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gpt-5-mini-2025-08-07", "gpt-5-mini", {0.25, 2, 0.25, 0.25, 0.025}},
+        {"gpt-5-nano", "gpt-5-nano", {0.05, 0.4, 0.05, 0.05, 0.005}},
+        {"gpt-5-pro", "gpt-5-pro", {15, 120, 15, 15, 15}},
+        {"gpt-4.1-2025-04-14", "gpt-4.1", {2, 8, 2, 2, 0.5}},
+        {"azure/gpt-4.1-mini", "gpt-4.1-mini", {0.4, 1.6, 0.4, 0.4, 0.1}},
+        {"gpt-4.1-nano", "gpt-4.1-nano", {0.1, 0.4, 0.1, 0.1, 0.025}},
+        {"gpt-4o-2024-11-20", "gpt-4o", {2.5, 10, 2.5, 2.5, 1.25}},
+        {"gpt-4o-mini", "gpt-4o-mini", {0.15, 0.6, 0.15, 0.15, 0.075}},
+        {"o4-mini-2025-04-16", "o4-mini", {1.1, 4.4, 1.1, 1.1, 0.275}},
+        {"o3", "o3", {2, 8, 2, 2, 0.5}},
+        {"o3-pro", "o3-pro", {20, 80, 20, 20, 20}},
+        {"o3-mini", "o3-mini", {1.1, 4.4, 1.1, 1.1, 0.55}},
+        {"o1", "o1", {15, 60, 15, 15, 7.5}},
+        {"o1-mini", "o1-mini", {1.1, 4.4, 1.1, 1.1, 0.55}},
+        {"codex-mini-latest", "codex-mini", {1.5, 6, 1.5, 1.5, 0.375}},
+        {"google/gemini-3.1-pro-preview", "gemini-3.1-pro", {2, 12, 2, 2, 0.2}},
+        {"gemini-3-pro-high", "gemini-3-pro", {2, 12, 2, 2, 0.2}},
+        {"gemini-3-flash-preview", "gemini-3-flash", {0.5, 3, 0.5, 0.5, 0.05}},
+        {"vertex_ai/gemini-2.5-pro", "gemini-2.5-pro", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"gemini-2.5-flash-preview-09-2025", "gemini-2.5-flash", {0.3, 2.5, 0.3, 0.3, 0.03}},
+        {"models/gemini-2.5-flash-lite-preview-06-17", "gemini-2.5-flash-lite", {0.1, 0.4, 0.1, 0.1, 0.01}},
+        {"deepseek/deepseek-chat", "deepseek-chat", {0.28, 0.42, 0.28, 0.28, 0.028}},
+        {"deepseek-reasoner", "deepseek-reasoner", {0.28, 0.42, 0.28, 0.28, 0.028}},
+        {"grok-4-0709", "grok-4", {3, 15, 3, 3, 0.75}},
+        {"grok-4-fast-non-reasoning", "grok-4-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
+        {"x-ai/grok-4.1-fast", "grok-4-1-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
+        {"grok-code-fast-1", "grok-code-fast-1", {0.2, 1.5, 0.2, 0.2, 0.02}},
+        {"grok-3", "grok-3", {3, 15, 3, 3, 0.75}},
+        {"grok-3-mini", "grok-3-mini", {0.3, 0.5, 0.3, 0.3, 0.075}},
+        {"mistral-large-latest", "mistral-large", {0.5, 1.5, 0.5, 0.5, 0.5}},
+        {"mistral-medium-2508", "mistral-medium", {0.4, 2, 0.4, 0.4, 0.4}},
+        {"mistral-small-2506", "mistral-small", {0.1, 0.3, 0.1, 0.1, 0.1}},
+        {"codestral-2508", "codestral", {0.3, 0.9, 0.3, 0.3, 0.3}},
+        {"devstral-2512", "devstral", {0.4, 2, 0.4, 0.4, 0.4}},
+        {"mistral/devstral-medium-2507", "devstral-medium", {0.4, 2, 0.4, 0.4, 0.4}},
+        {"devstral-small-2507", "devstral-small", {0.1, 0.3, 0.1, 0.1, 0.1}},
+        {"magistral-medium-2509", "magistral-medium", {2, 5, 2, 2, 2}},
+        {"magistral-small", "magistral-small", {0.5, 1.5, 0.5, 0.5, 0.5}},
+        {"qwen3-coder-plus-2025-09-23", "qwen3-coder-plus", {1, 5, 1, 1, 0.2}},
+        {"qwen3-max", "qwen3-max", {1.2, 6, 1.2, 1.2, 0.24}},
+        {"minimax/minimax-m2.1", "minimax-m2.1", {0.3, 1.2, 0.375, 0.375, 0.03}},
+        {"MiniMax-M2", "minimax-m2", {0.3, 1.2, 0.375, 0.375, 0.03}},
+        {"glm-4.7", "glm-4.7", {0.6, 2.2, 0.6, 0.6, 0.11}},
+        {"zai-org/GLM-4.6", "glm-4.6", {0.6, 2.2, 0.6, 0.6, 0.11}},
+        {"glm-4.5", "glm-4.5", {0.6, 2.2, 0.6, 0.6, 0.11}},
+        {"z-ai/glm-4.5-air", "glm-4.5-air", {0.2, 1.1, 0.2, 0.2, 0.03}},
+        {"moonshotai/kimi-k2.5", "kimi-k2.5", {0.6, 3, 0.6, 0.6, 0.1}},
+        {"kimi-k2-thinking", "kimi-k2", {0.6, 2.5, 0.6, 0.6, 0.15}},
+        {"kimi-k2-turbo-preview", "kimi-k2-turbo", {1.15, 8, 1.15, 1.15, 0.15}},
+        // Routes: Bedrock's regional endpoints cost 10% more than its global one, on the
+        // models that say so; a router's free tag and the user's own machine cost nothing.
+        {"amazon-bedrock/us.anthropic.claude-opus-4-6-v1", "claude-opus-4-6", {5.5, 27.5, 6.875, 11, 0.55}},
+        {"eu.anthropic.claude-sonnet-4-5-20250929-v1:0", "claude-sonnet-4-5", {3.3, 16.5, 4.125, 6.6, 0.33}},
+        {"anthropic.claude-haiku-4-5-20251001-v1:0", "claude-haiku-4-5", {1.1, 5.5, 1.375, 2.2, 0.11}},
+        {"global.anthropic.claude-opus-4-6-v1", "claude-opus-4-6", {5, 25, 6.25, 10, 0.5}},
+        {"bedrock/us.anthropic.claude-opus-4-1-20250805-v1:0", "claude-opus-4-1", {15, 75, 18.75, 30, 1.5}},
+        {"arn:aws:bedrock:us-east-1:123456789012:inference-profile/global.anthropic.claude-sonnet-4-6",
+         "claude-sonnet-4-6",
+         {3, 15, 3.75, 6, 0.3}},
+        {"vertex_ai/claude-opus-4-5@20251101", "claude-opus-4-5", {5, 25, 6.25, 10, 0.5}},
+        {"openrouter/anthropic/claude-sonnet-4.5", "claude-sonnet-4-5", {3, 15, 3.75, 6, 0.3}},
+        {"openrouter/deepseek/deepseek-chat-v3.1:free", "deepseek-chat-v3.1", zero},
+        {"ollama/llama3:latest", "llama3", zero},
+        {"lmstudio/qwen2.5-coder-32b-instruct", "qwen2.5-coder-32b-instruct", zero},
+        {"http://localhost:8080/v1/claude-opus-4-6", "claude-opus-4-6", zero},
     };
-    // Not a date piece (wrong length, a sign out of place, a letter), or fewer than two pieces.
-    for (const char* kept :
-         {"gpt-4o-2024-11-20", "claude-x-2025100", "claude-x-202510011", "claude-x-2025100a",
-          "claude-x-++234567", "claude-x-1234+567", "o3", "claude--opus-4-1", "-claude-x-", "", "-", "--",
-          "20251001", "-20251001", "20251001-", "--20251001--"}) {
-        stripped.emplace_back(kept, kept);
+    std::set<std::string> named;
+    const Pricer pricer;
+    for (const Row& row : rows) {
+        expectRate(pricer.effectiveRate(row.spelling), row.rate, row.spelling);
+        EXPECT_EQ(pricer.displayName(row.spelling), row.name) << row.spelling;
+        named.insert(row.name);
     }
-    for (const auto& [input, expected] : stripped) {
-        EXPECT_EQ(canonicalize(input), expected) << input;
-        std::string scratch = "stale text from an earlier call";
-        const std::string_view view = canonicalize(input, scratch);
-        EXPECT_EQ(view, expected) << input;
-        // A result that is a slice of the input must not be copied.
-        if (input.starts_with(expected)) {
-            EXPECT_EQ(view.data(), input.data()) << input;
-        }
+    for (const auto& [model, rates] : builtInTable()) {
+        EXPECT_TRUE(named.contains(model)) << model << " has no row here";
     }
+    expectRate(&fallbackRate(), {3, 15, 3.75, 6, 0.3}, "the fallback");
 }
 
-TEST_F(ModelPricingTest, DatedIdsPriceAtTheUndatedRowAndOverridesThenBuiltInThenRemote) {
-    EXPECT_EQ(effectiveRate("claude-sonnet-4-5-20250929"), sonnetRate);
-    EXPECT_EQ(effectiveRate("claude-opus-4-8-20260101"), opus45Rate);
-    EXPECT_EQ(effectiveRate("claude--opus-4-1-20250805"), opus4Rate);
-    EXPECT_EQ(effectiveRate("acme-coder-2"), std::nullopt);
-    setRemoteRates(
-        {{"acme-coder-2", otherMarkerRate}, {"claude-opus-4", markerRate}, {"acme-3", markerRate}});
-    setUserOverrides({{"acme-coder-2", markerRate}, {"claude-opus-4-1", markerRate}});
-    EXPECT_EQ(effectiveRate("claude-opus-4-1"), markerRate);
-    EXPECT_EQ(effectiveRate("claude-opus-4-1-20250805"), markerRate);
-    EXPECT_EQ(effectiveRate("acme-coder-2"), markerRate);
-    EXPECT_EQ(effectiveRate("claude-opus-4"), opus4Rate);
-    EXPECT_EQ(effectiveRate("acme-3-20260115"), markerRate);
-}
-
-TEST_F(ModelPricingTest, ReplaceableTablesAreMatchedExactlyAndNeverByADatedKey) {
-    setUserOverrides({{"Acme-Coder", markerRate}, {"claude-opus-4-1-20250805", markerRate}});
-    setRemoteRates({{"vendor/acme-coder", otherMarkerRate}, {"acme-coder-2-20260115", markerRate}});
-    EXPECT_EQ(effectiveRate("acme-coder"), std::nullopt);
-    EXPECT_EQ(effectiveRate("Acme-Coder"), markerRate);
-    EXPECT_EQ(effectiveRate("vendor/acme-coder"), otherMarkerRate);
-    EXPECT_EQ(effectiveRate("claude-opus-4-1-20250805"), opus4Rate);
-    EXPECT_EQ(effectiveRate("acme-coder-2-20260115"), std::nullopt);
-}
-
-TEST_F(ModelPricingTest, UnpricedModelsCostAsSonnet46) {
+TEST_F(ModelPricingTest, UnknownModelsAreUnpricedAndCostAsSonnet46) {
     const UsageRecord reference = recordFor("claude-sonnet-4-6", 1000, 2000, 3000, 1000, 4000);
-    const double referenceCost = cost(reference, PricingMode::anthropicOfficial);
-    for (const std::string model :
-         {"CLAUDE-SONNET-4-5", "anthropic/claude-sonnet-4-5", "Claude-Sonnet-4-5", " claude-sonnet-4-5",
-          "claude-sonnet-4-5 ", "claude-sonnet-4.5", "claude-sonnet-4-5-latest", "claude-sonnet", "",
-          "claude-unknown-9-20250101", "gpt-4o-2024-08-06"}) {
+    for (const char* model : {"acme-coder-2", "claude-sonnet", "", "/", "gpt-4o-realtime", "mistral-large-3",
+                              "ft:gpt-4o-mini:acme::x1", "gemini-claude-sonnet-4-5-thinking"}) {
         UsageRecord record = reference;
         record.model = model;
         EXPECT_EQ(effectiveRate(model), std::nullopt) << model;
-        EXPECT_EQ(cost(record, PricingMode::anthropicOfficial), referenceCost) << model;
+        EXPECT_EQ(cost(record, PricingMode::anthropicOfficial),
+                  cost(reference, PricingMode::anthropicOfficial))
+            << model;
+    }
+}
+
+// Overrides by the spelling seen, then by the canonical id; then the built-in rows; then the
+// catalogue. The user's own machine is free whatever the tables say.
+TEST_F(ModelPricingTest, OverridesThenBuiltInThenCatalogue) {
+    setUserOverrides({{"Acme-Coder", markerRate}, {"claude-opus-4-1", markerRate}, {"llama3", markerRate}});
+    setRemoteRates({{"acme-coder-2", otherMarkerRate},
+                    {"claude-opus-4", otherMarkerRate},
+                    {"gemini-9-pro", otherMarkerRate}});
+    const std::pair<const char*, std::optional<Rate>> cases[] = {
+        {"Acme-Coder", markerRate},
+        {"acme-coder", std::nullopt},
+        {"anthropic/claude-opus-4-1-20250805", markerRate},
+        {"claude-opus-4", Rate{15, 75, 18.75, 30, 1.5}},
+        {"gemini/gemini-9-pro-preview", otherMarkerRate},
+        {"vertex_ai/acme-coder-2@001", otherMarkerRate},
+        {"ollama/llama3:latest", zero},
+    };
+    for (const auto& [model, expected] : cases) {
+        EXPECT_EQ(effectiveRate(model), expected) << model;
+    }
+}
+
+// Each row: a record's model and prompt, what its line asked for, and the class it is made with.
+TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
+    struct Case {
+        const char* model;
+        std::int64_t input, cacheWrite, cacheRead, output;
+        PriceClass requested, expected;
+    };
+    const PriceClass fast = priceClass::fast;
+    const PriceClass priority = priceClass::priority;
+    const Case cases[] = {
+        {"claude-opus-4-6", 0, 0, 200'000, 0, 0, 0},
+        {"claude-opus-4-6", 1, 0, 200'000, 0, fast, fast | 1},
+        {"us.anthropic.claude-sonnet-4-5-20250929-v1:0", 150'000, 60'000, 0, 0, 0, 1},
+        {"claude-opus-4-6", 10, 0, 0, 300'000, 0, 0},
+        {"qwen3-coder-plus", 32'001, 0, 0, 0, 0, 1},
+        {"qwen3-coder-plus", 0, 100, 128'000, 0, 0, 2},
+        {"qwen3-coder-plus", 0, 0, 900'000, 0, 0, 3},
+        {"gpt-5.4", 72'000, 0, 200'000, 0, 0, 0},
+        {"gpt-5.4", 72'001, 0, 200'000, 0, priority, priority | 1},
+        {"claude-haiku-4-5", 500'000, 0, 0, 0, 0, 0},
+        {"mystery-model", 900'000, 0, 0, 0, fast, fast},
+        {"claude-haiku-4-5", 0, 0, 0, 0, 3, 0},
+        {"claude-opus-4-6", std::numeric_limits<std::int64_t>::max(), 1, 1, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        const UsageRecord record = recordFor(c.model, c.input, c.output, c.cacheWrite, 0, c.cacheRead);
+        EXPECT_EQ(priceClassOf(record, c.requested), c.expected) << c.model << " " << c.input;
+    }
+}
+
+// A class the model has no price for costs as the class below it; a tier beyond the model's
+// last (a ledger written under another table) costs as its last.
+TEST_F(ModelPricingTest, EachPriceClassCostsItsOwnPrices) {
+    const std::tuple<const char*, PriceClass, Rate> cases[] = {
+        {"gpt-5", priceClass::priority, {2.5, 20, 2.5, 2.5, 0.25}},
+        {"gpt-4o-mini", priceClass::priority, {0.25, 1, 0.25, 0.25, 0.125}},
+        {"gpt-5-nano", priceClass::priority, {0.05, 0.4, 0.05, 0.05, 0.005}},
+        {"claude-sonnet-4-5", priceClass::fast, {3, 15, 3.75, 6, 0.3}},
+        {"claude-opus-4-6", priceClass::fast | 3, {60, 225, 75, 120, 6}},
+        {"eu.anthropic.claude-opus-4-6-v1", priceClass::fast, {33, 165, 41.25, 66, 3.3}},
+        {"qwen3-coder-plus", 3, {6, 60, 6, 6, 1.2}},
+        {"gemini-3-pro-preview", 1, {4, 18, 4, 4, 0.4}},
+        {"acme-coder", priceClass::fast | 1, {3, 15, 3.75, 6, 0.3}},
+        {"ollama/qwen3-coder:30b", priceClass::fast | 1, zero},
+        {"gpt-5", 0xF0 | priceClass::priority, {2.5, 20, 2.5, 2.5, 0.25}},
+    };
+    const Pricer pricer;
+    for (const auto& [model, priceClassBits, rate] : cases) {
+        const UsageRecord record = recordFor(model, 123'457, 45'679, 67'891, 23'457, 891'235, priceClassBits);
+        EXPECT_NEAR(pricer.cost(record), atRate(record, rate), 1e-12) << model << " " << int(priceClassBits);
+    }
+}
+
+// Real-shaped lines of each family and route, read by the line readers as a scan reads them:
+// each record costs its tokens at the price its vendor publishes for its route and tier,
+// from the built-in table alone.
+TEST_F(ModelPricingTest, FixtureLinesCostTheirPublishedPrices) {
+    const Rate opus46{5, 25, 6.25, 10, 0.5};
+    const Rate sonnet{3, 15, 3.75, 6, 0.3};
+    const std::map<std::string, Rate> published = {
+        {"msg_01Opus46Std", opus46},
+        {"msg_01Opus46Long", {10, 37.5, 12.5, 20, 1}},
+        {"msg_01Opus46Fast", {30, 150, 37.5, 60, 3}},
+        {"msg_01Opus46FastLong", {60, 225, 75, 120, 6}},
+        {"msg_01Sonnet45OneHour", sonnet},
+        {"msg_01Sonnet45Long", {6, 22.5, 7.5, 12, 0.6}},
+        {"msg_01Haiku45", {1, 5, 1.25, 2, 0.1}},
+        {"msg_bdrk_01BedrockUs", {3.3, 16.5, 4.125, 6.6, 0.33}},
+        {"msg_bdrk_01BedrockGlobal", opus46},
+        {"msg_vrtx_01VertexOpus45", {5, 25, 6.25, 10, 0.5}},
+        {"msg_01Opus41", {15, 75, 18.75, 30, 1.5}},
+        {"msg_01Sonnet46", sonnet},
+        {"b1e0a001", {5.5, 27.5, 6.875, 11, 0.55}},
+        {"b1e0a002", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"b1e0a003", {2, 12, 2, 2, 0.2}},
+        {"b1e0a004", {2.5, 15, 2.5, 2.5, 0.25}},
+        {"b1e0a005", zero},
+        {"b1e0a006", zero},
+        {"b1e0a007", sonnet},
+        {"b1e0a008", zero},
+        {"b1e0a009", {0.28, 0.42, 0.28, 0.28, 0.028}},
+        {"b1e0a010", {0.2, 1.5, 0.2, 0.2, 0.02}},
+        {"b1e0a011", {0.4, 2, 0.4, 0.4, 0.4}},
+        {"b1e0a012", {0.6, 2.2, 0.6, 0.6, 0.11}},
+        {"b1e0a013", {0.6, 2.5, 0.6, 0.6, 0.15}},
+        {"b1e0a014", {0.3, 1.2, 0.375, 0.375, 0.03}},
+        {"b1e0a015", {1.8, 9, 1.8, 1.8, 0.36}},
+        {"b1e0a016", {5, 22.5, 5, 5, 0.5}},
+        {"b1e0a017", {0.3, 2.5, 0.3, 0.3, 0.03}},
+        {"b1e0a018", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"b1e0a019", {2.5, 10, 2.5, 2.5, 1.25}},
+        {"b1e0a020", {1.1, 4.4, 1.1, 1.1, 0.275}},
+        {"b1e0a021", {1, 5, 1.25, 2, 0.1}},
+        {"b1e0a022", {0.1, 0.4, 0.1, 0.1, 0.01}},
+    };
+    std::vector<UsageRecord> records = fernhollow::CCUsageParser::parseFile(
+        routes + "/claude-projects/-home-dev-shop/5e7a0c11-2222-4333-8444-000000000001.jsonl",
+        routes + "/claude-projects");
+    for (UsageRecord& record : fernhollow::OpenClawParser::parseFile(
+             routes + "/openclaw-agents/main/sessions/77c0ffee-1111-4222-8333-000000000001.jsonl", "main")) {
+        // The event id, without the prefix and time that keep it apart from the provider's ids.
+        const std::string id = record.messageId;
+        record.messageId = id.substr(6, id.find('@') - 6);
+        records.push_back(std::move(record));
+    }
+    ASSERT_EQ(records.size(), published.size());
+    const Pricer pricer;
+    for (const UsageRecord& record : records) {
+        ASSERT_TRUE(published.contains(record.messageId)) << record.messageId;
+        EXPECT_NEAR(pricer.cost(record), atRate(record, published.at(record.messageId)), 1e-9)
+            << record.messageId;
+    }
+    const fernhollow::UsageAggregates::UsageLists lists{records, {}, {}};
+    EXPECT_TRUE(fernhollow::UsageAggregates::unpricedModels(lists).empty());
+    EXPECT_EQ(fernhollow::UsageAggregates::unpricedRecords(lists), 0);
+}
+
+TEST(BuiltInRateTableText, RefusesARowItCouldNotPriceBy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"acme 1 2 3 4", "five prices"},
+        {"acme 1 2 3 4 x", "x is not a price"},
+        {"acme 1 2 3 4 -5", "-5 is not a price"},
+        {"Acme 1 2 3 4 5", "canonical"},
+        {"acme-20250101 1 2 3 4 5", "canonical"},
+        {"acme 1 2 3 4 5 >100=1,2,3,4", ">TOKENS="},
+        {"acme 1 2 3 4 5 >0=1,2,3,4,5", ">TOKENS="},
+        {"acme 1 2 3 4 5 >100=1,2,3,4,5 >100=2,3,4,5,6", "ascend"},
+        {"acme 1 2 3 4 5 >1=1,2,3,4,5 >2=1,2,3,4,5 >3=1,2,3,4,5 >4=1,2,3,4,5", "at most three"},
+        {"acme 1 2 3 4 5 priority=1,2,3", "five prices"},
+        {"acme 1 2 3 4 5 fast*0", "above 0"},
+        {"acme 1 2 3 4 5 slow*2", "unknown option"},
+        {"acme 1 2 3 4 5 >100=1,2,3,4,5 priority=1,2,3,4,5", "not both"},
+        {"acme 1 2 3 4 5\n# a comment\n\nacme 1 2 3 4 5 # again", "second row"},
+    };
+    for (const auto& [text, message] : cases) {
+        const auto parsed = parseRateTable(text);
+        const auto* error = std::get_if<TableError>(&parsed);
+        ASSERT_NE(error, nullptr) << text;
+        EXPECT_NE(error->message.find(message), std::string::npos) << text << ": " << error->message;
+        EXPECT_EQ(error->line, std::string_view(text).starts_with("acme 1 2 3 4 5\n") ? 4u : 1u) << text;
     }
 }
 
@@ -158,60 +375,31 @@ TEST_F(ModelPricingTest, UnpricedModelsCostAsSonnet46) {
 TEST_F(ModelPricingTest, PricerAndSnapshotKeepTheTablesTheyWereTaken) {
     const Pricer before;
     setUserOverrides({{"claude-opus-4-1", markerRate}});
-    setRemoteRates({{"acme-coder-2", markerRate}});
     const Pricer after;
-    const auto snapshot = userOverrides();
+    const Pricer copy = after;
     setUserOverrides({});
-    setRemoteRates({});
-    ASSERT_NE(before.effectiveRate("claude-opus-4-1"), nullptr);
-    EXPECT_EQ(*before.effectiveRate("claude-opus-4-1"), opus4Rate);
-    EXPECT_EQ(before.effectiveRate("acme-coder-2"), nullptr);
-    ASSERT_NE(after.effectiveRate("claude-opus-4-1"), nullptr);
-    EXPECT_EQ(*after.effectiveRate("claude-opus-4-1"), markerRate);
-    ASSERT_NE(after.effectiveRate("acme-coder-2"), nullptr);
-    EXPECT_EQ(*after.effectiveRate("acme-coder-2"), markerRate);
-    EXPECT_EQ(*snapshot, (RateTable{{"claude-opus-4-1", markerRate}}));
+    expectRate(before.effectiveRate("claude-opus-4-1"), {15, 75, 18.75, 30, 1.5}, "before");
+    expectRate(after.effectiveRate("claude-opus-4-1"), markerRate, "after");
+    expectRate(copy.effectiveRate("claude-opus-4-1"), markerRate, "a copy");
 }
 
-// One Pricer remembers its last answer and reuses one scratch buffer; neither may leak
-// into the next record of a run.
+// One Pricer remembers its answers by model; none may leak into the next record of a run.
 TEST_F(ModelPricingTest, PricerAnswersEveryModelOfAMixedRun) {
-    setRemoteRates({{"acme-coder-2", markerRate}});
     const Pricer pricer;
-    for (const std::string model :
-         {"claude-opus-4-1-20250805", "claude-opus-4-1-20250805", "claude--sonnet-4-5-20250929",
-          "unknown-model", "unknown-model", "claude-opus-4-1-20250805", "-acme-coder-2-20260115", "",
-          "claude-haiku-4-5-20251001", "claude--sonnet-4-5-20250929", "unknown-model", "acme-coder-2"}) {
-        const Rate* rate = pricer.effectiveRate(model);
-        const std::optional<Rate> expected = effectiveRate(model);
-        ASSERT_EQ(rate != nullptr, expected.has_value()) << model;
-        if (rate != nullptr) {
-            EXPECT_EQ(*rate, *expected) << model;
-        }
-        const UsageRecord record = recordFor(model, 1000, 2000, 3000, 1000, 4000);
+    for (const char* model : {"claude-opus-4-1-20250805", "claude-opus-4-1-20250805", "ollama/llama3",
+                              "unknown-model", "us.anthropic.claude-opus-4-6-v1", "claude-opus-4-6",
+                              "unknown-model", "", "claude-opus-4-1-20250805"}) {
+        const UsageRecord record = recordFor(model, 1000, 2000, 3000, 1000, 4000, 1);
         EXPECT_EQ(pricer.cost(record), cost(record, PricingMode::anthropicOfficial)) << model;
+        EXPECT_EQ(pricer.displayName(record.model), Pricer().displayName(record.model)) << model;
     }
 }
 
-TEST_F(ModelPricingTest, CostPricesEachCountAtItsOwnRate) {
+TEST_F(ModelPricingTest, CostClampsTheOneHourCountAndPricesOddCountsAsTheyStand) {
     constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t least = std::numeric_limits<std::int64_t>::min();
-    struct Case {
-        UsageRecord record;
-        double dollars;
-    };
-    const Case cases[] = {
-        {recordFor("claude-opus-4-8", 1'000'000, 1'000'000, 0, 0, 0), 30.0},
-        {recordFor("claude-opus-4-1", 1'000'000, 0, 0, 0, 0), 15.0},
-        {recordFor("claude-opus-4-1", 0, 1'000'000, 0, 0, 0), 75.0},
-        {recordFor("claude-opus-4-1", 0, 0, 1'000'000, 0, 0), 18.75},
-        {recordFor("claude-opus-4-1", 0, 0, 1'000'000, 1'000'000, 0), 30.0},
-        {recordFor("claude-opus-4-1", 0, 0, 0, 0, 1'000'000), 1.5},
-        {recordFor("claude-opus-4-8", 0, 0, 0, 0, 0), 0.0},
-        // The 1-hour count is part of the cache-write total, and clamped to it.
-        {recordFor("claude-sonnet-4-5", 0, 0, 1000, 400, 0), (600 * 3.75 + 400 * 6.0) / 1e6},
+    const std::pair<UsageRecord, double> cases[] = {
         {recordFor("claude-sonnet-4-5", 0, 0, 1000, 1500, 0), 1000 * 6.0 / 1e6},
-        // Negative counts are priced as they stand.
         {recordFor("claude-sonnet-4-5", -1000, -200, 0, 0, -5000),
          (-1000 * 3.0 - 200 * 15.0 - 5000 * 0.3) / 1e6},
         {recordFor("claude-sonnet-4-5", 0, 0, 1000, -400, 0), (1400 * 3.75 - 400 * 6.0) / 1e6},
@@ -221,10 +409,9 @@ TEST_F(ModelPricingTest, CostPricesEachCountAtItsOwnRate) {
           static_cast<double>(least) * 6.0) /
              1e6},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const double official = cost(cases[i].record, PricingMode::anthropicOfficial);
-        EXPECT_DOUBLE_EQ(official, cases[i].dollars) << "case " << i;
-        EXPECT_EQ(cost(cases[i].record, PricingMode::ccusageCompatible), official) << "case " << i;
+    for (const auto& [record, dollars] : cases) {
+        EXPECT_DOUBLE_EQ(cost(record, PricingMode::anthropicOfficial), dollars);
+        EXPECT_EQ(cost(record, PricingMode::ccusageCompatible), cost(record, PricingMode::anthropicOfficial));
     }
 }
 
@@ -237,7 +424,6 @@ TEST_F(ModelPricingTest, CostSumsInAFixedOrder) {
                              9472747.0 * 1.9 + 189375254.0 * 0.03) /
                             1e6;
     EXPECT_EQ(cost(record, PricingMode::anthropicOfficial), expected);
-    EXPECT_EQ(Pricer{}.cost(record), expected);
 }
 
 TEST(RateJson, DecodesPricesAndDerivesMissingCachePricesFromInput) {
@@ -250,20 +436,12 @@ TEST(RateJson, DecodesPricesAndDerivesMissingCachePricesFromInput) {
         {R"({"input":4,"output":20,"cacheWrite":0})", Rate{4.0, 20.0, 0.0, 8.0, 0.4}},
         {R"({"input":4,"output":20,"cacheWrite1h":0})", Rate{4.0, 20.0, 5.0, 0.0, 0.4}},
         {R"({"input":4,"output":20,"cacheRead":0})", Rate{4.0, 20.0, 5.0, 8.0, 0.0}},
-        {R"({"input":4,"output":20,"cacheWrite":1.5,"cacheWrite1h":2.5,"cacheRead":0.25})",
-         Rate{4.0, 20.0, 1.5, 2.5, 0.25}},
-        {R"({"input":18446744073709551615,"output":0})",
-         Rate{18446744073709551615.0, 0.0, 18446744073709551615.0 * 1.25, 2 * 18446744073709551615.0,
-              18446744073709551615.0 * 0.1}},
     };
     // Input and output are required numbers; the cache prices numbers or null.
     for (const char* refused :
          {R"({"output":20.0})", R"({"input":4.0})", R"({"input":null,"output":20.0})",
-          R"({"input":4.0,"output":null})", R"({"input":"4.0","output":20.0})",
-          R"({"input":4.0,"output":true})", R"({"input":[4.0],"output":20.0})",
-          R"({"input":4.0,"output":20.0,"cacheWrite":"5"})",
-          R"({"input":4.0,"output":20.0,"cacheWrite1h":{}})",
-          R"({"input":4.0,"output":20.0,"cacheRead":false})", "[4.0,20.0]", "4.0", "null"}) {
+          R"({"input":"4.0","output":20.0})", R"({"input":4.0,"output":20.0,"cacheWrite":"5"})",
+          R"({"input":4.0,"output":20.0,"cacheRead":false})", "[4.0,20.0]", "null"}) {
         cases.emplace_back(refused, std::nullopt);
     }
     simdjson::dom::parser parser;
@@ -311,19 +489,17 @@ TEST_F(ModelPricingTest, TableSwapsAreNeverSeenHalfDone) {
         reader.join();
         EXPECT_EQ(torn.load(), 0);
         EXPECT_EQ(get()->begin()->second.input, 1.0);
-        setUserOverrides({});
-        setRemoteRates({});
     }
 }
 
 TEST(PricingModeRaw, KnownValuesRoundTripAndOthersAreRefused) {
-    EXPECT_EQ(fernhollow::rawValue(PricingMode::anthropicOfficial), "anthropic");
-    EXPECT_EQ(fernhollow::rawValue(PricingMode::ccusageCompatible), "ccusage");
+    using namespace std::string_literals;
     for (const PricingMode mode : {PricingMode::anthropicOfficial, PricingMode::ccusageCompatible}) {
         EXPECT_EQ(fernhollow::pricingModeFromRawValue(fernhollow::rawValue(mode)), mode);
     }
-    for (const std::string& raw : {""s, "Anthropic"s, "CCUSAGE"s, "ccusage "s, "anthropicOfficial"s,
-                                   "ccusageCompatible"s, "0"s, "anthropic\0"s}) {
+    EXPECT_EQ(fernhollow::rawValue(PricingMode::anthropicOfficial), "anthropic");
+    EXPECT_EQ(fernhollow::rawValue(PricingMode::ccusageCompatible), "ccusage");
+    for (const std::string& raw : {""s, "Anthropic"s, "CCUSAGE"s, "ccusage "s, "anthropic\0"s}) {
         EXPECT_EQ(fernhollow::pricingModeFromRawValue(raw), std::nullopt) << raw;
     }
 }

@@ -2,9 +2,9 @@
 
 #include "core/model/IsoDate.h"
 #include "core/model/ModelPricing.h"
-#include "platform/system/QtLocalCalendar.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/system/Keychain.h"
+#include "platform/system/QtLocalCalendar.h"
 #include "support/FakeNotificationServer.h"
 #include "support/LocalHttpServer.h"
 #include "support/SaveFaults.h"
@@ -78,7 +78,9 @@ protected:
     }
 
     std::filesystem::path ledgerPath() const { return tree / "data/ledger.sqlite3"; }
-    std::int64_t claudeRecords() const { return Ledger(ledgerPath()).recordCounts()[UsageSource::claudeCode]; }
+    std::int64_t claudeRecords() const {
+        return Ledger(ledgerPath()).recordCounts()[UsageSource::claudeCode];
+    }
 
     TempTree tree;
     ManualClock clock{*isodate::parseInternetDateTime("2026-03-10T12:00:00Z")};
@@ -229,8 +231,9 @@ TEST_F(UsageStoreTest, ADamagedLedgerIsSetAsideAndRefilledFromTheLogs) {
 TEST_F(UsageStoreTest, AlertsOncePerLocalDayOnARiseIntoALevel) {
     test::FakeNotificationServer notifications;
     ASSERT_TRUE(notifications.isRegistered());
-    // 150 dollars of this month's spend against a 200-dollar budget: warn (75 %).
-    tree.write("claude/p/s.jsonl", reply("a", 50'000'000, "2026-03-10T09:00:00Z"));
+    // 150 dollars of this month's spend (a prompt past 200k tokens: $6 a million) against a
+    // 200-dollar budget: warn (75 %).
+    tree.write("claude/p/s.jsonl", reply("a", 25'000'000, "2026-03-10T09:00:00Z"));
     clock.seconds = *isodate::parseInternetDateTime("2026-03-10T23:50:00Z");
     const auto store = makeStore(true);
     const auto settle = [&] {
