@@ -12,6 +12,7 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
     qml6-module-qtquick-templates qml6-module-qtqml-workerscript qt6-svg-dev fonts-noto-color-emoji fonts-dejavu-core
     trayer xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng
+    sway waybar grim qt6-wayland jq lintian appstream dpkg-dev file
 )
 
 missing=()

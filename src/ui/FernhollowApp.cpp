@@ -1,15 +1,17 @@
 #include "ui/FernhollowApp.h"
 
-#include "platform/system/QtLocalCalendar.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/settings/JsonPreferencesFile.h"
 #include "platform/store/UsageStore.h"
+#include "platform/system/QtLocalCalendar.h"
 #include "ui/LoginItem.h"
+#include "ui/NoTrayNotice.h"
 #include "ui/PanelModel.h"
 #include "ui/PanelWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 #include "ui/SingleInstance.h"
+#include "ui/TrayHost.h"
 #include "ui/TrayIcon.h"
 #include "ui/UpdateDialogs.h"
 #include "ui/Updater.h"
@@ -21,6 +23,9 @@
 #include <QPalette>
 #include <QQuickStyle>
 #include <QTimer>
+
+#include <chrono>
+#include <memory>
 
 namespace fernhollow::FernhollowApp {
 
@@ -56,15 +61,31 @@ int run(int argc, char** argv) {
     SettingsModel settingsModel(settings, store, loginItem, network);
     PanelWindow panel(*engine, panelModel);
     SettingsWindow settingsWindow(*engine, settingsModel);
-    TrayIcon tray(store);
+    // Made only once a tray is known to be there: Qt picks its tray at the first icon.
+    std::unique_ptr<TrayIcon> tray;
 
-    QObject::connect(&tray, &TrayIcon::clicked, &panel, [&] { panel.toggle(tray.geometry()); });
-    QObject::connect(&instance, &SingleInstance::showRequested, &panel, [&] { panel.show(tray.geometry()); });
+    QObject::connect(&instance, &SingleInstance::showRequested, &panel,
+                     [&] { panel.show(tray ? tray->geometry() : QRect()); });
     QObject::connect(&panelModel, &PanelModel::settingsRequested, &settingsWindow, [&] {
-        panel.hide();
+        // Without a tray the panel is the app's window, and stays.
+        if (tray) {
+            panel.hide();
+        }
         settingsWindow.open();
     });
-    tray.show();
+    TrayHost trayHost(std::chrono::seconds(2));
+    QObject::connect(&trayHost, &TrayHost::decided, &panel, [&](bool found) {
+        if (found) {
+            tray = std::make_unique<TrayIcon>(store);
+            QObject::connect(tray.get(), &TrayIcon::clicked, &panel, [&] { panel.toggle(tray->geometry()); });
+            tray->show();
+        } else {
+            panel.becomeWindow();
+            panel.show(QRect());
+            NoTrayNotice::maybeShow(preferences);
+        }
+    });
+    trayHost.find();
 
     WelcomePrompt::maybeShow(preferences, loginItem);
     return QApplication::exec();

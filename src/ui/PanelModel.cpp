@@ -1,7 +1,7 @@
 #include "ui/PanelModel.h"
 
-#include "platform/settings/AppSettings.h"
 #include "core/texts/PanelTexts.h"
+#include "platform/settings/AppSettings.h"
 #include "platform/store/UsageStore.h"
 #include "ui/Tints.h"
 #include "ui/Updater.h"

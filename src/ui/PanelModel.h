@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/model/Clock.h"
 #include "core/figures/LocalCalendar.h"
+#include "core/model/Clock.h"
 
 #include <QColor>
 #include <QObject>

@@ -1,16 +1,38 @@
 #include "ui/PanelWindow.h"
 
 #include "ui/PanelModel.h"
+#include "ui/SwayIpc.h"
+#include "ui/SwayPanelPlacement.h"
 #include "ui/Views.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QQuickItem>
 #include <QScreen>
+#include <QtMath>
 
 namespace fernhollow {
 namespace {
 
 constexpr int screenMargin = 6;
 constexpr qint64 reopenGuardMs = 400;
+
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
+
+void moveFocusedPanelOnSway(const QString& socket, QSize size) {
+    using SwayIpc::Message;
+    const auto workspaces = SwayIpc::request(socket, Message::getWorkspaces);
+    const auto outputs = SwayIpc::request(socket, Message::getOutputs);
+    if (!workspaces || !outputs) {
+        return;
+    }
+    if (const auto command =
+            SwayPanelPlacement::command(*workspaces, *outputs, size, QCoreApplication::applicationPid())) {
+        SwayIpc::request(socket, Message::runCommand, command->toUtf8());
+    }
+}
 
 } // namespace
 
@@ -21,15 +43,38 @@ PanelWindow::PanelWindow(QQmlEngine& engine, PanelModel& model, QObject* parent)
           {{QStringLiteral("panel"), QVariant::fromValue(static_cast<QObject*>(&model))}})) {
     view_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     view_->setTitle(QStringLiteral("Fernhollow"));
+    // A view that failed to load (release builds only) has no content to fit.
+    if (const QQuickItem* root = view_->rootObject()) {
+        connect(root, &QQuickItem::widthChanged, this, &PanelWindow::fitContent);
+        connect(root, &QQuickItem::heightChanged, this, &PanelWindow::fitContent);
+        fitContent();
+    }
     connect(view_.get(), &QWindow::activeChanged, this, [this] {
-        if (!view_->isActive() && view_->isVisible()) {
+        if (window_) {
+            return;
+        }
+        if (view_->isActive()) {
+            placeOnSway();
+        } else if (view_->isVisible()) {
             hiddenByFocusLoss_.start();
             hide();
+        }
+    });
+    // The window's close button hides it like any other way of closing.
+    connect(view_.get(), &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible) {
+            model_.setShown(false);
         }
     });
 }
 
 PanelWindow::~PanelWindow() = default;
+
+void PanelWindow::becomeWindow() {
+    window_ = true;
+    view_->setFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                    Qt::WindowMinimizeButtonHint);
+}
 
 bool PanelWindow::isVisible() const {
     return view_->isVisible();
@@ -45,7 +90,9 @@ void PanelWindow::toggle(QRect anchor) {
 
 void PanelWindow::show(QRect anchor) {
     model_.setShown(true);
-    place(anchor);
+    if (!window_) {
+        place(anchor);
+    }
     view_->show();
     view_->raise();
     view_->requestActivate();
@@ -53,7 +100,17 @@ void PanelWindow::show(QRect anchor) {
 
 void PanelWindow::hide() {
     view_->hide();
-    model_.setShown(false);
+}
+
+// The panel's content grows and shrinks with the data; the window's fixed size follows it,
+// freed first since the view cannot grow past the size it was held to.
+void PanelWindow::fitContent() {
+    const QQuickItem* root = view_->rootObject();
+    const QSize size(qCeil(root->width()), qCeil(root->height()));
+    view_->setMinimumSize(QSize());
+    view_->setMaximumSize(size);
+    view_->setMinimumSize(size);
+    view_->resize(size);
 }
 
 // Below an icon in the top half of the screen, above one in the bottom half, kept on screen.
@@ -77,6 +134,15 @@ void PanelWindow::place(QRect anchor) {
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
     view_->setScreen(screen);
     view_->setPosition(at);
+}
+
+// Wayland ignores the position asked for above; sway alone lets a client place a window,
+// through its IPC, once the window is there and focused.
+void PanelWindow::placeOnSway() {
+    const QString socket = SwayIpc::socketPath();
+    if (onWayland() && !socket.isEmpty()) {
+        moveFocusedPanelOnSway(socket, view_->size());
+    }
 }
 
 } // namespace fernhollow

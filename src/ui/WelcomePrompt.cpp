@@ -20,6 +20,9 @@ bool WelcomePrompt::maybeShow(PreferencesStore& preferences, LoginItem& loginIte
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Fernhollow"),
                                     QStringLiteral("Fernhollow is running \u2197"));
         box->setObjectName(QStringLiteral("welcomePrompt"));
+        // A message box blocks every other window of the app by default, the tray icon
+        // included: a click on it while the greeting is up must still open the panel.
+        box->setWindowModality(Qt::NonModal);
         box->setInformativeText(QStringLiteral(
             "Look for the Fernhollow figure in your menubar (top-right). Click it anytime to see "
             "the real-time, API-equivalent value of your AI usage.\n\n"

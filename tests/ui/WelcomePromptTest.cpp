@@ -41,6 +41,8 @@ TEST(WelcomePrompt, GreetsOnceRemembersFirstAndOffersLaunchAtLogin) {
     ASSERT_TRUE(QTest::qWaitFor([] { return shownPrompt() != nullptr; }, 5000));
     EXPECT_GE(clock.elapsed(), 550);
     QMessageBox* prompt = shownPrompt();
+    // A modal greeting would keep clicks on the tray icon from opening the panel.
+    EXPECT_EQ(prompt->windowModality(), Qt::NonModal);
     EXPECT_EQ(prompt->text(), "Fernhollow is running \u2197");
     EXPECT_EQ(
         prompt->informativeText(),
