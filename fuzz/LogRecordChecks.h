@@ -2,9 +2,9 @@
 
 #include "Require.h"
 
+#include "core/ledger/StateFile.h"
 #include "core/model/UsageRecord.h"
 #include "core/sources/JsonlRecordReader.h"
-#include "core/ledger/StateFile.h"
 
 #include <string_view>
 #include <unordered_set>

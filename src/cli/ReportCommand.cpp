@@ -4,11 +4,11 @@
 #include "core/common/FixedDecimal.h"
 #include "core/model/IsoDate.h"
 #include "core/model/JsonWriter.h"
-#include "platform/system/QtLocalCalendar.h"
+#include "core/texts/PanelTexts.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/settings/JsonPreferencesFile.h"
-#include "core/texts/PanelTexts.h"
 #include "platform/store/UsageStore.h"
+#include "platform/system/QtLocalCalendar.h"
 
 #include <QDateTime>
 
@@ -272,9 +272,10 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     }
     // The whole history, as quarter-hour totals: no local day splits one.
     constexpr double beforeAnyRecord = -1e12;
-    const UsageReport report = buildUsageReport(
-        store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {}) : std::vector<UsageRecord>{},
-        static_cast<std::size_t>(recordCount));
+    const UsageReport report =
+        buildUsageReport(store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {})
+                                                   : std::vector<UsageRecord>{},
+                         static_cast<std::size_t>(recordCount));
     if (options->json) {
         std::string json = formatReportJson(report);
         json.resize(json.size() - 2); // reopen the object: "}\n"

@@ -328,8 +328,8 @@ TEST(ReportCommand, LeavesItsDataOwnerOnly) {
                 {QStringLiteral("FERNHOLLOW_LITELLM_BASE_URL=") + catalogue.baseUrl()}, home);
         }
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        for (const char* file : {"ledger.sqlite3", "pricing_overrides.example.json",
-                                 "pricing_remote_cache.json"}) {
+        for (const char* file :
+             {"ledger.sqlite3", "pricing_overrides.example.json", "pricing_remote_cache.json"}) {
             EXPECT_TRUE(std::filesystem::exists(home / "data/Fernhollow" / file)) << file;
         }
         EXPECT_EQ(test::notOwnerOnly(home / "data"), std::vector<std::string>{});

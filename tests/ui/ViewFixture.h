@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/model/IsoDate.h"
-#include "platform/system/QtLocalCalendar.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/store/UsageStore.h"
+#include "platform/system/QtLocalCalendar.h"
 #include "support/ManualClock.h"
 #include "support/MemoryPreferences.h"
 #include "support/QtPrinters.h"

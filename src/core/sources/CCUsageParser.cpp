@@ -75,8 +75,8 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
     return readJsonlRecords(log, parser, recordFromLine);
 }
 
-ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known, bool wholeFiles,
-                         ScanProgress* progress) {
+ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
+                         bool wholeFiles, ScanProgress* progress) {
     std::vector<LogFile> files;
     const bool walked = walkJsonlFiles(projectsRoot, [&](const FoundLogFile& found) {
         files.push_back(

@@ -19,7 +19,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 
 // Scans `projectsRoot` incrementally from the states the last pass left. A root that cannot
 // be listed changes nothing.
-ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known, bool wholeFiles,
-                         ScanProgress* progress = nullptr);
+ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
+                         bool wholeFiles, ScanProgress* progress = nullptr);
 
 } // namespace fernhollow::CCUsageParser

@@ -1,9 +1,9 @@
 #include "platform/net/OpenAIUsageClient.h"
 
 #include "core/model/Utf8.h"
+#include "core/sources/OpenAIUsage.h"
 #include "platform/net/HttpEndpoints.h"
 #include "platform/net/HttpGet.h"
-#include "core/sources/OpenAIUsage.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>

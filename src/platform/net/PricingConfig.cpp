@@ -2,9 +2,9 @@
 
 #include "core/model/ModelPricing.h"
 #include "core/model/PricingFiles.h"
-#include "platform/system/Folders.h"
 #include "platform/net/HttpEndpoints.h"
 #include "platform/net/HttpGet.h"
+#include "platform/system/Folders.h"
 
 #include <QNetworkRequest>
 #include <QSaveFile>

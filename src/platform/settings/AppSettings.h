@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/figures/ThresholdKind.h"
 #include "core/model/Clock.h"
 #include "core/model/PricingMode.h"
 #include "platform/settings/PreferencesStore.h"
-#include "core/figures/ThresholdKind.h"
 
 #include <QObject>
 #include <QString>

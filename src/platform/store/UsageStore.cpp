@@ -119,23 +119,24 @@ QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles)
     std::vector<QFuture<std::optional<sqlite::Error>>> scans;
     for (const auto& [source, root, parse] : sources) {
         if (root) {
-            scans.push_back(QtConcurrent::run([path = ledgerPath_, source, root = *root, parse, wholeFiles,
-                                               progress] {
-                bool readLogs = false;
-                auto error = passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
-                    ScanResult result = parse(root, known, whole, progress.get());
-                    readLogs = !result.changesNothing();
-                    return result;
-                });
+            scans.push_back(
+                QtConcurrent::run([path = ledgerPath_, source, root = *root, parse, wholeFiles, progress] {
+                    bool readLogs = false;
+                    auto error =
+                        passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
+                            ScanResult result = parse(root, known, whole, progress.get());
+                            readLogs = !result.changesNothing();
+                            return result;
+                        });
                 // A pass that read logs leaves the allocator holding the high-water mark of its
                 // reads; a tray app that runs all day should stay near the size of what it keeps.
 #if defined(__GLIBC__)
-                if (readLogs) {
-                    ::malloc_trim(0);
-                }
+                    if (readLogs) {
+                        ::malloc_trim(0);
+                    }
 #endif
-                return error;
-            }));
+                    return error;
+                }));
         }
     }
     ScanOutcome outcome;

@@ -1,8 +1,8 @@
 #include "platform/net/HttpEndpoints.h"
 
 #include "core/model/ModelPricing.h"
-#include "platform/net/PricingConfig.h"
 #include "platform/net/OpenAIUsageClient.h"
+#include "platform/net/PricingConfig.h"
 #include "support/LocalHttpServer.h"
 #include "support/TempTree.h"
 #include "support/WithEnv.h"
