@@ -2,6 +2,7 @@
 
 #include "core/model/Clock.h"
 #include "core/model/IsoDate.h"
+#include "core/model/ModelPricing.h"
 #include "core/model/Utf8.h"
 #include "core/sources/JsonLines.h"
 #include "core/sources/JsonlRecordReader.h"
@@ -113,6 +114,8 @@ private:
         record.cacheReadInputTokens = std::min(turn[1], turn[0]);
         record.outputTokens = turn[2];
         record.model = model_;
+        // A turn's prompt is its own input: the long-context tier is judged on it.
+        record.priceClass = ModelPricing::priceClassOf(record, 0);
         record.projectPath = project_;
         record.sessionId = session_;
         record.timestamp = isodate::parseInternetDateTime(stamp).value_or(Clock::system().now());

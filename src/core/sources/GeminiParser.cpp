@@ -2,6 +2,7 @@
 
 #include "core/model/Clock.h"
 #include "core/model/IsoDate.h"
+#include "core/model/ModelPricing.h"
 #include "core/model/Utf8.h"
 #include "core/sources/JsonLines.h"
 #include "core/sources/JsonlRecordReader.h"
@@ -53,6 +54,7 @@ public:
             return;
         }
         record.model = utf8::toValid(stringAt(message["model"]).value_or("unknown"));
+        record.priceClass = ModelPricing::priceClassOf(record, 0);
         if (const auto id = stringAt(message["id"])) {
             record.messageId = "gemini:" + session_.str() + ":" + utf8::toValid(*id);
         }
