@@ -183,11 +183,16 @@ bool SettingsModel::codexFound() const {
     return CodexParser::defaultHome().has_value();
 }
 
+// "N records · folder" for a source found on this machine, "Not found" for one that is not.
+QString SettingsModel::sourceDetail(UsageSource source,
+                                    const std::optional<std::filesystem::path>& folder) const {
+    return folder ? QString::number(store_.recordCount(source)) + QStringLiteral(" records \u00B7 ") +
+                        homeRelative(*folder)
+                  : QStringLiteral("Not found");
+}
+
 QString SettingsModel::codexDetail() const {
-    const auto home = CodexParser::defaultHome();
-    return home ? QString::number(store_.recordCount(UsageSource::codex)) +
-                      QStringLiteral(" records \u00B7 ") + homeRelative(*home)
-                : QStringLiteral("Not found");
+    return sourceDetail(UsageSource::codex, CodexParser::defaultHome());
 }
 
 bool SettingsModel::geminiFound() const {
@@ -195,10 +200,7 @@ bool SettingsModel::geminiFound() const {
 }
 
 QString SettingsModel::geminiDetail() const {
-    const auto root = GeminiParser::defaultRoot();
-    return root ? QString::number(store_.recordCount(UsageSource::gemini)) +
-                      QStringLiteral(" records \u00B7 ") + homeRelative(*root)
-                : QStringLiteral("Not found");
+    return sourceDetail(UsageSource::gemini, GeminiParser::defaultRoot());
 }
 
 bool SettingsModel::openaiDetailIsError() const {

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "core/model/UsageSource.h"
+
 #include <QObject>
 #include <QString>
+
+#include <filesystem>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -90,6 +95,7 @@ signals:
     void doneRequested();
 
 private:
+    QString sourceDetail(UsageSource source, const std::optional<std::filesystem::path>& folder) const;
     void commitBudget();
     void readLoginItem();
 

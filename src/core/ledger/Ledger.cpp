@@ -10,18 +10,53 @@
 #include <ctime>
 #include <set>
 #include <system_error>
+#include <vector>
 
 namespace fernhollow {
 namespace {
 
 constexpr std::int64_t quarterMs = 15 * 60 * 1000;
 
+// A record's quarter-hour, in SQL, for the row a trigger sees as `row` (old or new).
+std::string quarterSql(std::string_view row) {
+    const std::string at = std::string(row) + ".at";
+    return "(" + at + " - (" + at + " % 900000 + 900000) % 900000) / 900000";
+}
+
+// The statements a trigger runs to add a record's counts to the totals (sign "+", for `new`)
+// or take them away (sign "-", for `old`).
+std::string totalsChange(std::string_view row, char sign) {
+    const std::string r(row);
+    std::string counts;
+    for (const char* column : {"input", "output", "cache_write", "cache_write_1h", "cache_read"}) {
+        counts += std::string(column) + " = " + column + " " + sign + " " + r + "." + column + ", ";
+    }
+    counts += std::string("records = records ") + sign + " 1";
+    if (sign == '-') {
+        return "UPDATE quarters SET " + counts + " WHERE quarter = " + quarterSql(r) + " AND source = " + r +
+               ".source AND model = " + r + ".model AND project = " + r + ".project AND price_class = " + r +
+               ".price_class;\n" + "UPDATE model_totals SET " + counts + " WHERE source = " + r +
+               ".source AND model = " + r + ".model AND price_class = " + r + ".price_class;\n";
+    }
+    const std::string values = r + ".input, " + r + ".output, " + r + ".cache_write, " + r +
+                               ".cache_write_1h, " + r + ".cache_read, 1";
+    std::string upsert;
+    for (const char* column : {"input", "output", "cache_write", "cache_write_1h", "cache_read", "records"}) {
+        upsert += std::string(upsert.empty() ? "" : ", ") + column + " = " + column + " + excluded." + column;
+    }
+    return "INSERT INTO quarters VALUES(" + quarterSql(r) + ", " + r + ".source, " + r + ".model, " + r +
+           ".project, " + r + ".price_class, " + values + ") ON CONFLICT DO UPDATE SET " + upsert + ";\n" +
+           "INSERT INTO model_totals VALUES(" + r + ".source, " + r + ".model, " + r + ".price_class, " +
+           values + ") ON CONFLICT DO UPDATE SET " + upsert + ";\n";
+}
+
 // Each entry brings a ledger of the version before it to its own version, so any older ledger
 // is brought up to date step by step. Append; never edit a step that has shipped.
-constexpr std::string_view migrations[] = {
-    // 1: records by identity, names shared by records, quarter-hour and per-model totals kept
-    // by triggers, and what each log's last read saw.
-    R"sql(
+const std::vector<std::string>& migrations() {
+    static const std::vector<std::string> steps{
+        // 1: records by identity with their price class, names shared by records, quarter-hour
+        // and per-model totals kept by triggers, and what each log's last read saw.
+        std::string(R"sql(
 CREATE TABLE names(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE records(
     identity INTEGER PRIMARY KEY,
@@ -34,78 +69,10 @@ CREATE TABLE records(
     output INTEGER NOT NULL,
     cache_write INTEGER NOT NULL,
     cache_write_1h INTEGER NOT NULL,
-    cache_read INTEGER NOT NULL);
+    cache_read INTEGER NOT NULL,
+    price_class INTEGER NOT NULL);
 CREATE INDEX records_by_time ON records(at);
 CREATE INDEX records_by_session ON records(session, at);
-CREATE TABLE quarters(
-    quarter INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL, project INTEGER NOT NULL,
-    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
-    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
-    PRIMARY KEY(quarter, source, model, project)) WITHOUT ROWID;
-CREATE TABLE model_totals(
-    source INTEGER NOT NULL, model INTEGER NOT NULL,
-    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
-    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
-    PRIMARY KEY(source, model)) WITHOUT ROWID;
-CREATE TABLE log_files(
-    path TEXT PRIMARY KEY, source INTEGER NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL,
-    read_end INTEGER NOT NULL, window_hash INTEGER NOT NULL) WITHOUT ROWID;
-CREATE TRIGGER record_added AFTER INSERT ON records BEGIN
-    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
-        new.project, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-    INSERT INTO model_totals VALUES(new.source, new.model, new.input, new.output, new.cache_write,
-        new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-END;
-CREATE TRIGGER record_removed AFTER DELETE ON records BEGIN
-    UPDATE quarters SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
-        AND model = old.model AND project = old.project;
-    UPDATE model_totals SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE source = old.source AND model = old.model;
-END;
-CREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN
-    UPDATE quarters SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
-        AND model = old.model AND project = old.project;
-    UPDATE model_totals SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE source = old.source AND model = old.model;
-    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
-        new.project, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-    INSERT INTO model_totals VALUES(new.source, new.model, new.input, new.output, new.cache_write,
-        new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-END;
-)sql",
-    // 2: each record's price class, and totals kept apart by it, since records of one model in
-    // different classes cost differently per token. The totals are rebuilt from the records,
-    // and every log is read whole once more, so that the records of logs still on disk take
-    // the class and the model spelling that their lines give them now.
-    R"sql(
-ALTER TABLE records ADD COLUMN price_class INTEGER NOT NULL DEFAULT 0;
-DROP TRIGGER record_added;
-DROP TRIGGER record_removed;
-DROP TRIGGER record_changed;
-DROP TABLE quarters;
-DROP TABLE model_totals;
 CREATE TABLE quarters(
     quarter INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL, project INTEGER NOT NULL,
     price_class INTEGER NOT NULL,
@@ -117,59 +84,16 @@ CREATE TABLE model_totals(
     input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
     cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
     PRIMARY KEY(source, model, price_class)) WITHOUT ROWID;
-INSERT INTO quarters SELECT (at - (at % 900000 + 900000) % 900000) / 900000, source, model, project, price_class,
-    total(input), total(output), total(cache_write), total(cache_write_1h), total(cache_read), count(*)
-    FROM records GROUP BY 1, 2, 3, 4, 5;
-INSERT INTO model_totals SELECT source, model, price_class, total(input), total(output), total(cache_write),
-    total(cache_write_1h), total(cache_read), count(*) FROM records GROUP BY 1, 2, 3;
-DELETE FROM log_files;
-CREATE TRIGGER record_added AFTER INSERT ON records BEGIN
-    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
-        new.project, new.price_class, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-    INSERT INTO model_totals VALUES(new.source, new.model, new.price_class, new.input, new.output, new.cache_write,
-        new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-END;
-CREATE TRIGGER record_removed AFTER DELETE ON records BEGIN
-    UPDATE quarters SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
-        AND model = old.model AND project = old.project AND price_class = old.price_class;
-    UPDATE model_totals SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE source = old.source AND model = old.model AND price_class = old.price_class;
-END;
-CREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN
-    UPDATE quarters SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE quarter = (old.at - (old.at % 900000 + 900000) % 900000) / 900000 AND source = old.source
-        AND model = old.model AND project = old.project AND price_class = old.price_class;
-    UPDATE model_totals SET input = input - old.input, output = output - old.output,
-        cache_write = cache_write - old.cache_write, cache_write_1h = cache_write_1h - old.cache_write_1h,
-        cache_read = cache_read - old.cache_read, records = records - 1
-    WHERE source = old.source AND model = old.model AND price_class = old.price_class;
-    INSERT INTO quarters VALUES((new.at - (new.at % 900000 + 900000) % 900000) / 900000, new.source, new.model,
-        new.project, new.price_class, new.input, new.output, new.cache_write, new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-    INSERT INTO model_totals VALUES(new.source, new.model, new.price_class, new.input, new.output, new.cache_write,
-        new.cache_write_1h, new.cache_read, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_write = cache_write + excluded.cache_write, cache_write_1h = cache_write_1h + excluded.cache_write_1h,
-        cache_read = cache_read + excluded.cache_read, records = records + 1;
-END;
-)sql",
-};
-static_assert(std::size(migrations) == Ledger::schemaVersion);
+CREATE TABLE log_files(
+    path TEXT PRIMARY KEY, source INTEGER NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL,
+    read_end INTEGER NOT NULL, window_hash INTEGER NOT NULL) WITHOUT ROWID;
+)sql") + "CREATE TRIGGER record_added AFTER INSERT ON records BEGIN\n" +
+            totalsChange("new", '+') + "END;\nCREATE TRIGGER record_removed AFTER DELETE ON records BEGIN\n" +
+            totalsChange("old", '-') + "END;\nCREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN\n" +
+            totalsChange("old", '-') + totalsChange("new", '+') + "END;\n",
+    };
+    return steps;
+}
 
 constexpr std::string_view insertRecord = R"sql(
 INSERT INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)
@@ -234,7 +158,7 @@ Ledger::Ledger(const std::filesystem::path& path)
         const std::int64_t version = userVersion();
         if (version < schemaVersion) {
             for (std::int64_t step = version; step < schemaVersion; ++step) {
-                db_.execute(migrations[step]);
+                db_.execute(migrations()[static_cast<std::size_t>(step)]);
             }
             db_.execute("PRAGMA user_version = " + std::to_string(schemaVersion));
         }

@@ -48,7 +48,7 @@ struct ModelTotal {
 // thread; other threads and processes open their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 2;
+    static constexpr std::int64_t schemaVersion = 1; // the number of migration steps
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to

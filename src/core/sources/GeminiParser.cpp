@@ -15,14 +15,6 @@ namespace {
 
 using simdjson::dom::object;
 
-std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value) {
-    std::string_view text;
-    if (value.get_string().get(text) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    return text;
-}
-
 class Session {
 public:
     explicit Session(const LogFile& file) : session_(file.sessionId), project_(file.projectPath) {}

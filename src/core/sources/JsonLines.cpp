@@ -20,6 +20,14 @@ std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t s
     return {end, lf != nullptr ? end + 1 : end};
 }
 
+std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value) {
+    std::string_view text;
+    if (value.get_string().get(text) != simdjson::SUCCESS) {
+        return std::nullopt;
+    }
+    return text;
+}
+
 void forEachJsonLine(std::string_view text, simdjson::dom::parser& parser,
                      const std::function<void(simdjson::dom::object line)>& visit) {
     for (std::size_t start = 0; start < text.size();) {

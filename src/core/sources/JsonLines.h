@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -12,6 +13,9 @@ namespace fernhollow {
 // The end of the line that starts at `start`, and where the next line starts. Lines end at
 // LF, CR or CR LF.
 std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start);
+
+// The string at `value`, or nothing when it is missing or not a string.
+std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value);
 
 // Calls `visit` with each line of `text` that is one JSON object, in order; other lines are
 // passed over. `text` is followed by simdjson's padding, so lines are parsed in place.

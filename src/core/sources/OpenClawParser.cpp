@@ -2,6 +2,7 @@
 
 #include "core/model/ModelPricing.h"
 #include "core/model/Utf8.h"
+#include "core/sources/JsonLines.h"
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
 
@@ -11,14 +12,6 @@ namespace fernhollow::OpenClawParser {
 namespace {
 
 using simdjson::dom::object;
-
-std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value) {
-    std::string_view text;
-    if (value.get_string().get(text) != simdjson::SUCCESS) {
-        return std::nullopt;
-    }
-    return text;
-}
 
 // OpenClaw writes either its own count names or the provider's; the first present and
 // integral one counts.
