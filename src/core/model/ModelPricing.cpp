@@ -173,7 +173,9 @@ const InternedString& Pricer::displayName(const InternedString& model) const {
 }
 
 std::optional<Rate> effectiveRate(std::string_view model) {
-    const Rate* rate = Pricer{}.effectiveRate(model);
+    // The rate lives in the pricer's sheets: the pricer must outlive the copy.
+    const Pricer pricer;
+    const Rate* rate = pricer.effectiveRate(model);
     return rate != nullptr ? std::optional<Rate>(*rate) : std::nullopt;
 }
 
