@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string canonical = canonicalize(model);
     require(canonicalize(canonical) == canonical, "a canonical id is its own canonical id");
     const auto rate = effectiveRate(model);
-    const Rate* pricerRate = Pricer().effectiveRate(model);
+    const Pricer pricer;
+    const Rate* pricerRate = pricer.effectiveRate(model);
     require(rate ? pricerRate != nullptr && *pricerRate == *rate : pricerRate == nullptr,
             "the pricer and the one-off lookup find the same rate");
     fernhollow::UsageRecord record;
