@@ -1,11 +1,10 @@
 // The panel's figures over the history of a heavy user: 1,000,000 records of the last 60 days.
+#include "FixedTime.h"
 #include "core/figures/UsageAggregates.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,45 +13,15 @@ namespace {
 
 using namespace fernhollow;
 using namespace fernhollow::UsageAggregates;
+using fernhollow::bench::day;
+using fernhollow::bench::FixedClock;
+using fernhollow::bench::FixedOffsetCalendar;
 
 constexpr double benchNow = 1'765'000'000.0; // early on Saturday, 6 December 2025
-constexpr double day = 86'400.0;
 constexpr int claudeSessions = 5'000;
 constexpr int recordsPerClaudeSession = 180;
 constexpr int openClawRecords = 80'000;
 constexpr int openAIRecords = 20'000;
-
-class FixedClock final : public Clock {
-public:
-    double now() const override { return benchNow; }
-};
-
-// A zone one hour east of UTC without daylight saving, weeks from Monday: the core has no
-// time zone database, and the work per record does not depend on the zone.
-class FixedOffsetCalendar final : public LocalCalendar {
-public:
-    std::optional<double> startOfDay(double t) const override { return startOf(localDay(t)); }
-    std::optional<double> addDays(double dayStart, int days) const override {
-        return startOf(localDay(dayStart) + std::chrono::days(days));
-    }
-    std::optional<double> startOfWeek(double t) const override {
-        const std::chrono::sys_days date = localDay(t);
-        return startOf(date - (std::chrono::weekday(date) - std::chrono::Monday));
-    }
-    std::optional<double> startOfMonth(double t) const override {
-        const std::chrono::year_month_day date(localDay(t));
-        return startOf(std::chrono::sys_days(date.year() / date.month() / 1));
-    }
-
-private:
-    static constexpr double offset = 3'600.0;
-    static std::chrono::sys_days localDay(double t) {
-        return std::chrono::sys_days(std::chrono::days(static_cast<int>(std::floor((t + offset) / day))));
-    }
-    static double startOf(std::chrono::sys_days date) {
-        return static_cast<double>(date.time_since_epoch().count()) * day - offset;
-    }
-};
 
 struct History {
     std::vector<UsageRecord> claudeCode;
@@ -152,7 +121,7 @@ UsageSnapshot eachFigure(const UsageLists& lists, const Clock& clock, const Loca
 
 void BM_Snapshot(benchmark::State& state) {
     const UsageLists lists = sharedHistory().lists();
-    const FixedClock clock;
+    const FixedClock clock(benchNow);
     const FixedOffsetCalendar calendar;
     UsageSnapshot snapshot;
     for (auto _ : state) {
@@ -175,7 +144,7 @@ BENCHMARK(BM_Snapshot)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The same figures read one by one, as a redraw would without the snapshot.
 void BM_EachFigure(benchmark::State& state) {
     const UsageLists lists = sharedHistory().lists();
-    const FixedClock clock;
+    const FixedClock clock(benchNow);
     const FixedOffsetCalendar calendar;
     for (auto _ : state) {
         benchmark::DoNotOptimize(eachFigure(lists, clock, calendar));
