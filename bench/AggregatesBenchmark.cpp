@@ -116,7 +116,9 @@ UsageSnapshot eachFigure(const UsageLists& lists, const Clock& clock, const Loca
             dailySeries(lists, clock, calendar, snapshotDays),
             avg7dPriorDaily(lists, clock, calendar),
             liveSessions(lists, clock, snapshotLiveMinutes),
-            unpricedModels(lists)};
+            unpricedModels(lists),
+            unpricedRecords(lists),
+            unpricedUSDAtFallback(lists)};
 }
 
 void BM_Snapshot(benchmark::State& state) {

@@ -578,6 +578,8 @@ std::string figuresDifference(const UsageAggregates::UsageSnapshot& got,
                      }),
           "live sessions");
     check(got.unpricedModels == want.unpricedModels, "unpriced models");
+    check(got.unpricedRecords == want.unpricedRecords, "unpriced records");
+    check(near(got.unpricedUSDAtFallback, want.unpricedUSDAtFallback), "unpriced spend at the fallback rate");
     return differences;
 }
 

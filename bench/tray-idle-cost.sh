@@ -39,7 +39,8 @@ if $append; then
         ln -s "${project%/}" "$home/.claude/projects/$(basename "$project")"
     done
     mkdir "$home/.claude/projects/-home-user-src-live"
-    largest=$(ls -S "$tree"/*/*.jsonl | head -n 1)
+    largest=$(find "$tree"/ -mindepth 2 -maxdepth 2 -name '*.jsonl' -printf '%s %p\n' | sort -rn | head -n 1 |
+        cut -d ' ' -f 2-)
     log="$home/.claude/projects/-home-user-src-live/$(basename "$largest")"
     cp "$largest" "$log"
     session=$(basename "$log" .jsonl)

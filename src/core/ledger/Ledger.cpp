@@ -33,9 +33,13 @@ std::string totalsChange(std::string_view row, char sign) {
     }
     counts += std::string("records = records ") + sign + " 1";
     if (sign == '-') {
-        return "UPDATE quarters SET " + counts + " WHERE quarter = " + quarterSql(r) + " AND source = " + r +
-               ".source AND model = " + r + ".model AND project = " + r + ".project AND price_class = " + r +
-               ".price_class;\n" + "UPDATE model_totals SET " + counts + " WHERE source = " + r +
+        const std::string quarter = " WHERE quarter = " + quarterSql(r) + " AND source = " + r +
+                                    ".source AND model = " + r + ".model AND project = " + r +
+                                    ".project AND price_class = " + r + ".price_class";
+        // A quarter emptied by a replaced copy would only take room; it goes here, one row, rather
+        // than by a search of every quarter after each pass.
+        return "UPDATE quarters SET " + counts + quarter + ";\nDELETE FROM quarters" + quarter +
+               " AND records = 0;\nUPDATE model_totals SET " + counts + " WHERE source = " + r +
                ".source AND model = " + r + ".model AND price_class = " + r + ".price_class;\n";
     }
     const std::string values = r + ".input, " + r + ".output, " + r + ".cache_write, " + r +
@@ -151,6 +155,11 @@ Ledger::Ledger(const std::filesystem::path& path)
     // NORMAL sync a crash loses at most the last commit, never consistency.
     db_.execute("PRAGMA journal_mode = WAL");
     db_.execute("PRAGMA synchronous = NORMAL");
+    // Each upsert fires triggers, so SQLite keeps a statement journal; on disk, a first pass over
+    // a large tree wrote gigabytes to it. In memory, with a cache that holds a pass's pages, the
+    // same pass writes what the ledger keeps.
+    db_.execute("PRAGMA temp_store = MEMORY");
+    db_.execute("PRAGMA cache_size = -65536");
     db_.execute("PRAGMA journal_size_limit = 4194304");
     if (userVersion() < schemaVersion) {
         sqlite::Transaction transaction(db_);
@@ -267,8 +276,6 @@ void Ledger::apply(const LedgerBatch& batch) {
     for (const std::string& path : batch.goneFiles) {
         dropFile.bind(1, path).bind(2, source).run();
     }
-    // Totals of quarters emptied by replaced copies would only take room.
-    db_.execute("DELETE FROM quarters WHERE records = 0");
     transaction.commit();
 }
 
@@ -344,10 +351,9 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
 }
 
 std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double since) {
-    auto select =
-        db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                    " FROM records WHERE source = ?1 AND session IN "
-                    "(SELECT DISTINCT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
+    auto select = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
+                              " FROM records WHERE source = ?1 AND session IN "
+                              "(SELECT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
     select.bind(1, static_cast<std::int64_t>(source)).bind(2, millisecondsOf(since));
     std::vector<UsageRecord> records;
     while (select.step()) {
