@@ -266,10 +266,7 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
         err << "fernhollow report: " << *store.ledgerError() << "\n";
     }
 
-    std::int64_t recordCount = 0;
-    for (const UsageSource source : allUsageSources) {
-        recordCount += store.recordCount(source);
-    }
+    const std::int64_t recordCount = store.recordCount();
     // The whole history, as quarter-hour totals: no local day splits one.
     constexpr double beforeAnyRecord = -1e12;
     const UsageReport report =

@@ -78,11 +78,7 @@ QString PanelModel::last30Text() const {
     return dollars(figures(store_).last30DaysUSD);
 }
 QString PanelModel::recordsText() const {
-    std::int64_t records = 0;
-    for (const UsageSource source : allUsageSources) {
-        records += store_.recordCount(source);
-    }
-    return QLocale().toString(static_cast<qlonglong>(records));
+    return QLocale().toString(static_cast<qlonglong>(store_.recordCount()));
 }
 QString PanelModel::refreshedText() const {
     return text(PanelTexts::refreshedAgo(store_.lastRefresh(), clock_.now()));

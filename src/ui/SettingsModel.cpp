@@ -258,11 +258,7 @@ QString SettingsModel::cacheSizeText() const {
 }
 
 QString SettingsModel::recordsLoadedText() const {
-    std::int64_t records = 0;
-    for (const UsageSource source : allUsageSources) {
-        records += store_.recordCount(source);
-    }
-    return QString::number(records) + QStringLiteral(" records kept");
+    return QString::number(store_.recordCount()) + QStringLiteral(" records kept");
 }
 
 QString SettingsModel::ledgerError() const {

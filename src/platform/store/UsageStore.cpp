@@ -266,6 +266,14 @@ std::int64_t UsageStore::recordCount(UsageSource source) const {
     return it != recordCounts_.end() ? it->second : 0;
 }
 
+std::int64_t UsageStore::recordCount() const {
+    std::int64_t total = 0;
+    for (const auto& [source, count] : recordCounts_) {
+        total += count;
+    }
+    return total;
+}
+
 void UsageStore::recomputeStatus() {
     setStatus(budgetStatus(snapshot_.monthUSD, settings_.monthlyBudgetUSD(), settings_.warnThresholdPct(),
                            settings_.criticalThresholdPct()));

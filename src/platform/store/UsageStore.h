@@ -83,6 +83,8 @@ public:
     void recomputeStatusAndMaybeNotify();
 
     std::int64_t recordCount(UsageSource source) const;
+    // Of every source.
+    std::int64_t recordCount() const;
     const std::optional<std::string>& openaiError() const { return openaiError_; }
     // Why the last pass could not write to the ledger (a full disk, a read-only folder), none
     // once a pass succeeds; else that a damaged ledger was set aside in this run.

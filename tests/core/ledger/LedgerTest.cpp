@@ -51,12 +51,15 @@ public:
         std::ofstream(log(name), std::ios::binary | std::ios::app) << content;
     }
 
+    std::optional<sqlite::Error> tryPass(bool wholeFiles = false) const {
+        return passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
+                              [this](const LogFileStates& known, bool whole) {
+                                  return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                              });
+    }
+
     void pass(bool wholeFiles = false) const {
-        const auto error =
-            passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
-                           [this](const LogFileStates& known, bool whole) {
-                               return CCUsageParser::parseChanged(tree / "projects", known, whole);
-                           });
+        const auto error = tryPass(wholeFiles);
         ASSERT_FALSE(error) << error->what();
     }
 
@@ -264,13 +267,7 @@ TEST_F(LedgerTest, APassThatMeetsAFullDiskOrAReadOnlyFolderFailsWholeAndALaterOn
         for (int n = 0; n < 200; ++n) {
             append("s.jsonl", reply(std::to_string(++replies), 1));
         }
-        test::whileSavingFails(fault, tree.root(), 4096, [this] {
-            const auto error = passIntoLedger(
-                ledgerPath(), UsageSource::claudeCode, false, [this](const LogFileStates& known, bool whole) {
-                    return CCUsageParser::parseChanged(tree / "projects", known, whole);
-                });
-            EXPECT_TRUE(error.has_value());
-        });
+        test::whileSavingFails(fault, tree.root(), 4096, [this] { EXPECT_TRUE(tryPass().has_value()); });
         EXPECT_EQ(totalsOf(ledgerPath()).records, replies - 200) << "nothing of the failed pass";
         pass();
         EXPECT_EQ(totalsOf(ledgerPath()).records, replies);
