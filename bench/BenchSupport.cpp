@@ -4,9 +4,12 @@
 #include <time.h>
 
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <system_error>
 
@@ -22,6 +25,11 @@ double cpuSeconds(clockid_t clock) {
     timespec spent{};
     ::clock_gettime(clock, &spent);
     return static_cast<double>(spent.tv_sec) + static_cast<double>(spent.tv_nsec) / 1e9;
+}
+
+std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 } // namespace
@@ -90,6 +98,65 @@ std::filesystem::path benchDataFolder() {
     const char* variable = std::getenv("FERNHOLLOW_BENCH_DIR");
     return std::filesystem::absolute(variable != nullptr && *variable != '\0' ? variable
                                                                               : "build/bench-data");
+}
+
+std::uint64_t bytesFromEnvironment(const char* variable, std::uint64_t fallback) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    const std::string_view value(text);
+    std::uint64_t parsed = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
+    if (error == std::errc{} && end == value.data() + value.size() && parsed > 0) {
+        return parsed;
+    }
+    std::fprintf(stderr, "ignoring %s=%s\n", variable, text);
+    return fallback;
+}
+
+BenchTree cachedTree(const std::string& name, int formatVersion, std::string_view rootName,
+                     const std::function<TreeStats(const std::filesystem::path& root)>& generate) {
+    const std::filesystem::path folder = benchDataFolder() / name;
+    const std::filesystem::path root = folder / rootName;
+    const std::filesystem::path stamp = folder / "stamp";
+    const std::string nameLine = "format " + std::to_string(formatVersion) + " " + name + "\n";
+    const std::string stamped = readWhole(stamp);
+    if (stamped.starts_with(nameLine)) {
+        if (auto stats = parseStats(std::string_view(stamped).substr(nameLine.size()))) {
+            return {root, *stats, {}};
+        }
+    }
+    try {
+        std::filesystem::remove_all(folder);
+        std::fprintf(stderr, "generating %s ...\n", root.c_str());
+        const auto started = std::chrono::steady_clock::now();
+        const TreeStats stats = generate(root);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        std::fprintf(stderr, "generated %zu files, %llu bytes in %.1f s\n", stats.files,
+                     static_cast<unsigned long long>(stats.bytes), took.count());
+        const std::filesystem::path partial = folder / "stamp.partial";
+        {
+            std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+            out << nameLine << formatStats(stats);
+            if (!out.flush()) {
+                return {root, stats, "cannot write " + partial.string()};
+            }
+        }
+        std::filesystem::rename(partial, stamp);
+        return {root, stats, {}};
+    } catch (const std::exception& failure) {
+        return {root, {}, failure.what()};
+    }
+}
+
+BenchTree preparedClaudeTree(const TreeShape& shape) {
+    const std::string name = "claude-" + std::to_string(shape.totalBytes) + "-" +
+                             std::to_string(shape.projects) + "x" + std::to_string(shape.sessionsPerProject) +
+                             "-so" + std::to_string(shape.summaryOnlyPercent) + "-seed" +
+                             std::to_string(shape.seed);
+    return cachedTree(name, treeFormatVersion, "projects",
+                      [&](const std::filesystem::path& root) { return generateClaudeTree(root, shape); });
 }
 
 std::filesystem::path makeScratchFolder(std::string_view purpose) {

@@ -16,13 +16,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -36,11 +34,11 @@ using fernhollow::RecordRule;
 using fernhollow::ScanResult;
 using fernhollow::UsageRecord;
 using fernhollow::UsageSource;
+using fernhollow::bench::BenchTree;
 using fernhollow::bench::CpuClock;
 using fernhollow::bench::statusKilobytes;
 using fernhollow::bench::Tally;
 using fernhollow::bench::tokenSumsDifference;
-using fernhollow::bench::TreeShape;
 using fernhollow::bench::TreeStats;
 using Stopwatch = std::chrono::steady_clock;
 
@@ -55,78 +53,12 @@ constexpr double unchangedPassGoalMs = 150.0;
 constexpr double linePassCpuGoalMs = 10.0;
 constexpr double linePassWrittenGoalKB = 256.0;
 
-struct BenchTree {
-    fs::path root;
-    TreeStats stats;
-    std::string error;
-};
-
 std::uint64_t treeBytes() {
-    std::uint64_t bytes = 2'000'000'000;
-    if (const char* text = std::getenv("FERNHOLLOW_BENCH_BYTES"); text != nullptr && *text != '\0') {
-        const std::string_view value(text);
-        std::uint64_t parsed = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-        if (error == std::errc{} && end == value.data() + value.size() && parsed > 0) {
-            bytes = parsed;
-        } else {
-            std::fprintf(stderr, "ignoring FERNHOLLOW_BENCH_BYTES=%s\n", text);
-        }
-    }
-    return bytes;
-}
-
-std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The stamp records the shape and the ground truth, and is written last: a tree whose
-// generation was interrupted has no stamp and is generated again.
-BenchTree prepareTree() {
-    const TreeShape shape{treeBytes(), 20, 76, 20251120};
-    const fs::path base = fernhollow::bench::benchDataFolder();
-    const std::string name = "claude-" + std::to_string(shape.totalBytes) + "-" +
-                             std::to_string(shape.projects) + "x" + std::to_string(shape.sessionsPerProject) +
-                             "-so" + std::to_string(shape.summaryOnlyPercent) + "-seed" +
-                             std::to_string(shape.seed);
-    const fs::path folder = fs::absolute(base / name);
-    const fs::path root = folder / "projects";
-    const fs::path stamp = folder / "stamp";
-    const std::string shapeLine =
-        "format " + std::to_string(fernhollow::bench::treeFormatVersion) + " " + name + "\n";
-
-    const std::string stamped = readWhole(stamp);
-    if (stamped.starts_with(shapeLine)) {
-        if (auto stats = fernhollow::bench::parseStats(std::string_view(stamped).substr(shapeLine.size()))) {
-            return {root, *stats, {}};
-        }
-    }
-    try {
-        fs::remove_all(folder);
-        std::fprintf(stderr, "generating %s ...\n", root.c_str());
-        const auto started = std::chrono::steady_clock::now();
-        const TreeStats stats = fernhollow::bench::generateClaudeTree(root, shape);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-        std::fprintf(stderr, "generated %zu files, %llu bytes in %.1f s\n", stats.files,
-                     static_cast<unsigned long long>(stats.bytes), took.count());
-        const fs::path partial = folder / "stamp.partial";
-        {
-            std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-            out << shapeLine << fernhollow::bench::formatStats(stats);
-            if (!out.flush()) {
-                return {root, stats, "cannot write " + partial.string()};
-            }
-        }
-        fs::rename(partial, stamp);
-        return {root, stats, {}};
-    } catch (const std::exception& failure) {
-        return {root, {}, failure.what()};
-    }
+    return fernhollow::bench::bytesFromEnvironment("FERNHOLLOW_BENCH_BYTES", 2'000'000'000);
 }
 
 const BenchTree& benchTree() {
-    static const BenchTree tree = prepareTree();
+    static const BenchTree tree = fernhollow::bench::preparedClaudeTree({treeBytes(), 20, 76, 20251120});
     return tree;
 }
 
