@@ -759,8 +759,8 @@ int soak(Run& run) {
     QNetworkAccessManager network;
     const fernhollow::QtLocalCalendar calendar;
     UsageStore::Options options;
-    options.claudeProjectsRoot = run.root;
-    options.openClawAgentsRoot = run.openClawRoot;
+    options.claudeProjectsRoots = {run.root};
+    options.openClawStateFolder = run.openClawRoot;
     options.refreshInterval = refreshInterval;
     options.interactive = true;
     options.fetchOpenAI = false;

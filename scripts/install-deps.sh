@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format openssl
     qt6-base-dev qt6-declarative-dev qtkeychain-qt6-dev qcoro-qt6-dev
-    libsimdjson-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev tzdata
+    libsimdjson-dev libsqlite3-dev libzstd-dev libgtest-dev libgmock-dev libbenchmark-dev tzdata
     dbus-daemon dbus-bin gnome-keyring libsecret-tools dunst xvfb xauth desktop-file-utils libglib2.0-bin
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
     qml6-module-qtquick-templates qml6-module-qtqml-workerscript qt6-svg-dev fonts-noto-color-emoji fonts-dejavu-core

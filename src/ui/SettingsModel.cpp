@@ -2,19 +2,19 @@
 
 #include "core/sources/CodexParser.h"
 #include "core/sources/GeminiParser.h"
-#include "core/sources/OpenClawParser.h"
+#include "core/statusline/ClaudeSettings.h"
 #include "core/texts/SettingsTexts.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/store/PersistenceStore.h"
 #include "platform/store/UsageStore.h"
+#include "platform/system/Folders.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/Notifications.h"
 #include "ui/FileManager.h"
 #include "ui/LoginItem.h"
 
-#include <QDir>
-
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace fernhollow {
@@ -40,9 +40,7 @@ QString loginStatusText(LoginItem::Status status) {
 
 // A path under the home folder as the user would type it: "~/.local/share/…".
 QString homeRelative(const std::filesystem::path& path) {
-    const QString full = QString::fromStdString(path.string());
-    const QString home = QDir::homePath();
-    return full.startsWith(home + u'/') ? u'~' + full.mid(home.size()) : full;
+    return QString::fromStdString(Folders::homeRelative(path));
 }
 
 } // namespace
@@ -53,6 +51,14 @@ SettingsModel::SettingsModel(AppSettings& settings, UsageStore& store, LoginItem
     connect(&store_, &UsageStore::recordsChanged, this, &SettingsModel::changed);
     connect(&store_, &UsageStore::openaiErrorChanged, this, &SettingsModel::changed);
     connect(&store_, &UsageStore::ledgerErrorChanged, this, &SettingsModel::changed);
+    // Another folder to read is read at once, not at the next tick.
+    for (const auto changedFolders :
+         {&AppSettings::claudeFoldersChanged, &AppSettings::openClawStateFolderChanged}) {
+        connect(&settings_, changedFolders, this, [this] {
+            emit changed();
+            QCoro::connect(store_.refresh(), &store_, [] {});
+        });
+    }
 }
 
 QObject* SettingsModel::settingsObject() const {
@@ -164,19 +170,65 @@ QString SettingsModel::unpricedText() const {
            names.join(QStringLiteral(", "));
 }
 
+// One line a folder read: "N records · folder", or "Not found · folder".
 QString SettingsModel::claudeDetail() const {
-    return QString::number(store_.recordCount(UsageSource::claudeCode)) +
-           QStringLiteral(" records \u00B7 ~/.claude/projects");
+    QStringList lines;
+    for (const auto& [folder, found, records] : store_.claudeFolderRecords()) {
+        lines.append(
+            (found ? QString::number(records) + QStringLiteral(" records") : QStringLiteral("Not found")) +
+            QStringLiteral(" \u00B7 ") + homeRelative(folder));
+    }
+    return lines.join(u'\n');
+}
+
+QStringList SettingsModel::claudeFoldersAdded() const {
+    return settings_.claudeFolders();
+}
+
+void SettingsModel::addClaudeFolder(const QString& folder) {
+    const QString trimmed = folder.trimmed();
+    QStringList folders = settings_.claudeFolders();
+    if (!trimmed.isEmpty() && !folders.contains(trimmed)) {
+        folders.append(trimmed);
+        settings_.setClaudeFolders(folders);
+    }
+}
+
+void SettingsModel::removeClaudeFolder(const QString& folder) {
+    QStringList folders = settings_.claudeFolders();
+    folders.removeAll(folder);
+    settings_.setClaudeFolders(folders);
 }
 
 bool SettingsModel::openclawInstalled() const {
-    return OpenClawParser::isInstalled();
+    std::error_code ignored;
+    return std::filesystem::is_directory(store_.openClawAgentsRoot(), ignored);
+}
+
+QString SettingsModel::openclawFolder() const {
+    return settings_.openClawStateFolder();
+}
+
+QString SettingsModel::openclawFolderPlaceholder() const {
+    return homeRelative(Folders::openClawStateFolder());
+}
+
+void SettingsModel::setOpenclawFolder(const QString& folder) {
+    settings_.setOpenClawStateFolder(folder.trimmed());
 }
 
 QString SettingsModel::openclawDetail() const {
-    return openclawInstalled() ? QString::number(store_.recordCount(UsageSource::openClaw)) +
-                                     QStringLiteral(" records \u00B7 ~/.openclaw/agents")
-                               : QStringLiteral("Not installed");
+    if (!openclawInstalled()) {
+        return settings_.openClawStateFolder().isEmpty()
+                   ? QStringLiteral("Not installed")
+                   : QStringLiteral("Not found \u00B7 ") + settings_.openClawStateFolder();
+    }
+    QString detail = QString::number(store_.recordCount(UsageSource::openClaw)) +
+                     QStringLiteral(" records \u00B7 ") + homeRelative(store_.openClawAgentsRoot());
+    for (const std::string& problem : store_.sourceProblems(UsageSource::openClaw)) {
+        detail += QStringLiteral(" \u00B7 ") + text(problem);
+    }
+    return detail;
 }
 
 bool SettingsModel::codexFound() const {
@@ -275,6 +327,21 @@ void SettingsModel::forgetHistory() {
 
 void SettingsModel::done() {
     emit doneRequested();
+}
+
+bool SettingsModel::statusLineInstalled() const {
+    return ClaudeSettings::isInstalled(ClaudeSettings::defaultPath());
+}
+
+void SettingsModel::toggleStatusLine() {
+    const std::filesystem::path file = ClaudeSettings::defaultPath();
+    const auto outcome =
+        statusLineInstalled()
+            ? ClaudeSettings::uninstall(file)
+            : ClaudeSettings::install(
+                  file, ClaudeSettings::commandFor(QCoreApplication::applicationFilePath().toStdString()));
+    statusLineMessage_ = QString::fromStdString(outcome.message);
+    emit changed();
 }
 
 } // namespace fernhollow

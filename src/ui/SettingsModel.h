@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <filesystem>
 #include <optional>
@@ -25,11 +26,16 @@ class SettingsModel final : public QObject {
     Q_PROPERTY(QString budgetText READ budgetText WRITE setBudgetText NOTIFY changed)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY changed)
     Q_PROPERTY(QString loginItemStatus READ loginItemStatus NOTIFY changed)
+    Q_PROPERTY(bool statusLineInstalled READ statusLineInstalled NOTIFY changed)
+    Q_PROPERTY(QString statusLineMessage READ statusLineMessage NOTIFY changed)
     Q_PROPERTY(QString syncStatus READ syncStatus NOTIFY changed)
     Q_PROPERTY(QString overrideStatus READ overrideStatus NOTIFY changed)
     Q_PROPERTY(QString unpricedText READ unpricedText NOTIFY changed)
     Q_PROPERTY(QString claudeDetail READ claudeDetail NOTIFY changed)
+    Q_PROPERTY(QStringList claudeFoldersAdded READ claudeFoldersAdded NOTIFY changed)
     Q_PROPERTY(bool openclawInstalled READ openclawInstalled NOTIFY changed)
+    Q_PROPERTY(QString openclawFolder READ openclawFolder NOTIFY changed)
+    Q_PROPERTY(QString openclawFolderPlaceholder READ openclawFolderPlaceholder CONSTANT)
     Q_PROPERTY(QString openclawDetail READ openclawDetail NOTIFY changed)
     Q_PROPERTY(bool codexFound READ codexFound NOTIFY changed)
     Q_PROPERTY(QString codexDetail READ codexDetail NOTIFY changed)
@@ -58,7 +64,10 @@ public:
     QString overrideStatus() const { return overrideStatus_; }
     QString unpricedText() const;
     QString claudeDetail() const;
+    QStringList claudeFoldersAdded() const;
     bool openclawInstalled() const;
+    QString openclawFolder() const;
+    QString openclawFolderPlaceholder() const;
     QString openclawDetail() const;
     bool codexFound() const;
     QString codexDetail() const;
@@ -80,12 +89,21 @@ public:
     Q_INVOKABLE void applyBudgetPreset(double budgetUSD);
     Q_INVOKABLE QString percentText(double fraction) const;
     Q_INVOKABLE void setLaunchAtLogin(bool enabled);
+    // Sets Fernhollow's command as Claude Code's status line, or takes it out again.
+    Q_INVOKABLE void toggleStatusLine();
+    bool statusLineInstalled() const;
+    QString statusLineMessage() const { return statusLineMessage_; }
     Q_INVOKABLE void testNotification();
     Q_INVOKABLE void syncNow();
     Q_INVOKABLE void editOverrides();
     Q_INVOKABLE void reloadOverrides();
     Q_INVOKABLE void connectKey();
     Q_INVOKABLE void disconnectKey();
+    // A Claude Code folder read besides the environment's; blank or repeated text is passed over.
+    Q_INVOKABLE void addClaudeFolder(const QString& folder);
+    Q_INVOKABLE void removeClaudeFolder(const QString& folder);
+    // Empty text goes back to the folder the environment names.
+    Q_INVOKABLE void setOpenclawFolder(const QString& folder);
     Q_INVOKABLE void forceFullRescan();
     Q_INVOKABLE void forgetHistory();
     Q_INVOKABLE void done();
@@ -110,6 +128,7 @@ private:
     QString overrideStatus_;
     bool launchAtLogin_ = false;
     QString loginItemStatus_;
+    QString statusLineMessage_;
 };
 
 } // namespace fernhollow

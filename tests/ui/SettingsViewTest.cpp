@@ -74,7 +74,8 @@ TEST_F(SettingsView, OpensWithTheStoredValuesInEverySection) {
     EXPECT_EQ(text(*view, "warnThresholdPercent"), "70%");
     EXPECT_EQ(text(*view, "criticalThresholdPercent"), "90%");
     EXPECT_EQ(text(*view, "loginItemStatus"), "Off");
-    EXPECT_EQ(text(*view, "claudeSourceDetail"), "28 records \u00B7 ~/.claude/projects");
+    EXPECT_EQ(text(*view, "claudeSourceDetail"),
+              "28 records \u00B7 " FERNHOLLOW_TEST_DATA_DIR "/panel-projects");
     EXPECT_EQ(text(*view, "openclawSourceDetail"), "Not installed");
     EXPECT_EQ(text(*view, "unpricedLine"),
               "\u26A0\uFE0F Currently unpriced (billed as Sonnet): mystery-model-x");

@@ -32,8 +32,8 @@ struct ViewFixture {
     ViewFixture() {
         UsageStore::Options options;
         options.ledgerPath = home / "ledger.sqlite3";
-        options.claudeProjectsRoot = FERNHOLLOW_TEST_DATA_DIR "/panel-projects";
-        options.openClawAgentsRoot = home / "openclaw";
+        options.claudeProjectsRoots = {FERNHOLLOW_TEST_DATA_DIR "/panel-projects"};
+        options.openClawStateFolder = home / "openclaw";
         options.interactive = false;
         options.fetchOpenAI = false;
         store = std::make_unique<UsageStore>(settings, network, calendar, options, clock);

@@ -20,6 +20,8 @@ public:
     std::string_view bytes() const { return {data_.get(), size_}; }
 
 private:
+    friend std::optional<PaddedFile> decompressZstd(std::string_view compressed, std::size_t limit);
+
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
 };

@@ -7,9 +7,17 @@ namespace {
 // other's transaction before giving up. Passes commit in milliseconds.
 constexpr int busyTimeoutMs = 10'000;
 
+// SQLite counts every allocation under a global lock unless told not to before its first use;
+// nothing here reads the counts, and a pass makes millions of allocations.
+void skipMemoryStatistics() {
+    static const int once = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    static_cast<void>(once);
+}
+
 } // namespace
 
 Database::Database(const std::filesystem::path& path, Mode mode) {
+    skipMemoryStatistics();
     const int flags =
         mode == Mode::readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -113,6 +121,13 @@ double Statement::real(int column) const {
 
 std::string_view Statement::text(int column) const {
     const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+    return data != nullptr
+               ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+               : std::string_view();
+}
+
+std::string_view Statement::blob(int column) const {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
     return data != nullptr
                ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
                : std::string_view();

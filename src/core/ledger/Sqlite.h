@@ -66,6 +66,7 @@ public:
     std::int64_t integer(int column) const;
     double real(int column) const;
     std::string_view text(int column) const;
+    std::string_view blob(int column) const;
     bool isNull(int column) const;
 
 private:

@@ -8,8 +8,9 @@ namespace fernhollow::ModelId {
 namespace {
 
 // Providers whose models run on the user's own machine.
-constexpr std::array<std::string_view, 8> localProviders = {
-    "ollama", "ollama_chat", "lmstudio", "lm-studio", "lm_studio", "llamacpp", "llama-cpp", "llama.cpp"};
+constexpr std::array<std::string_view, 9> localProviders = {"ollama",    "ollama_chat", "lmstudio",
+                                                            "lm-studio", "lm_studio",   "llamacpp",
+                                                            "llama-cpp", "llama.cpp",   "vllm"};
 constexpr std::array<std::string_view, 3> loopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 constexpr std::array<std::string_view, 5> modeWords = {"thinking", "reasoning", "latest", "preview", "exp"};
 constexpr std::array<std::string_view, 5> effortWords = {"minimal", "low", "medium", "high", "xhigh"};

@@ -5,6 +5,8 @@
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
 
+#include <algorithm>
+
 namespace fernhollow::CCUsageParser {
 namespace {
 
@@ -56,6 +58,10 @@ std::string projectOf(std::string_view relativePath) {
 
 } // namespace
 
+std::optional<LineUsage> readLine(object line) {
+    return recordFromLine(line);
+}
+
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
                                    const std::filesystem::path& projectsRoot) {
     const std::string path = file.string();
@@ -75,18 +81,33 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
     return readJsonlRecords(log, parser, recordFromLine);
 }
 
-ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
+ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
                          bool wholeFiles, ScanProgress* progress) {
     std::vector<LogFile> files;
-    const bool walked = walkJsonlFiles(projectsRoot, [&](const FoundLogFile& found) {
-        files.push_back(
-            {found.path, found.mtime, found.size, projectOf(found.relativePath), sessionIdOf(found.path)});
-    });
-    // A root that cannot be listed says nothing about its logs: none is taken as gone.
-    if (!walked) {
-        return {};
+    std::vector<std::string> unlisted;
+    for (const std::filesystem::path& root : distinctFolders(projectsRoots)) {
+        const bool walked = walkJsonlFiles(root, [&](const FoundLogFile& found) {
+            files.push_back({found.path, found.mtime, found.size, projectOf(found.relativePath),
+                             sessionIdOf(found.path)});
+        });
+        if (!walked) {
+            unlisted.push_back(root.string() + "/");
+        }
     }
-    return scanIncrementally(files, known, recordFromLine, wholeFiles, progress);
+    // A root that cannot be listed says nothing about its logs: none is taken as gone.
+    LogFileStates listedStates;
+    for (const auto& [path, state] : known) {
+        if (std::none_of(unlisted.begin(), unlisted.end(),
+                         [&](const std::string& root) { return path.starts_with(root); })) {
+            listedStates.emplace(path, state);
+        }
+    }
+    return scanIncrementally(files, listedStates, recordFromLine, wholeFiles, progress);
+}
+
+ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
+                         bool wholeFiles, ScanProgress* progress) {
+    return parseChanged(std::span(&projectsRoot, 1), known, wholeFiles, progress);
 }
 
 } // namespace fernhollow::CCUsageParser

@@ -4,6 +4,7 @@
 #include "core/sources/IncrementalScan.h"
 
 #include <filesystem>
+#include <span>
 #include <vector>
 
 // Reads the Claude Code agent's per-session JSON Lines logs below its projects folder.
@@ -17,8 +18,15 @@ using ParseResult = ScanResult;
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
                                    const std::filesystem::path& projectsRoot);
 
-// Scans `projectsRoot` incrementally from the states the last pass left. A root that cannot
-// be listed changes nothing.
+// Scans the projects folders incrementally from the states the last pass left. A folder
+// reached twice (a link, a trailing slash) is read once; one that cannot be listed changes
+// nothing of its logs. A message found in two folders is one record in the ledger.
+ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
+                         bool wholeFiles, ScanProgress* progress = nullptr);
+// The usage one log line carries, if any: for a reader of a log's newest lines.
+std::optional<LineUsage> readLine(simdjson::dom::object line);
+
+// The same over one projects folder.
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
                          bool wholeFiles, ScanProgress* progress = nullptr);
 

@@ -8,8 +8,11 @@
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 namespace fernhollow::CodexParser {
 namespace {
@@ -52,6 +55,24 @@ std::string projectOf(std::string_view cwd) {
     return project.empty() ? "unknown" : project;
 }
 
+std::optional<RateLimit> rateLimitOf(simdjson::simdjson_result<simdjson::dom::element> window,
+                                     RateWindow kind, double observedAt) {
+    double used = 0.0;
+    if (window["used_percent"].get_double().get(used) != simdjson::SUCCESS || !std::isfinite(used) ||
+        used < 0.0) {
+        return std::nullopt;
+    }
+    RateLimit limit{UsageSource::codex, kind, used, std::nullopt, std::nullopt, observedAt};
+    if (double resetsAt = 0.0; window["resets_at"].get_double().get(resetsAt) == simdjson::SUCCESS &&
+                               std::isfinite(resetsAt) && resetsAt > 0.0) {
+        limit.resetsAt = resetsAt;
+    }
+    if (const auto minutes = tokenCount(window["window_minutes"]); minutes && *minutes > 0) {
+        limit.windowMinutes = *minutes;
+    }
+    return limit;
+}
+
 class Rollout {
 public:
     void read(object line) {
@@ -80,10 +101,12 @@ public:
                 stamp = {};
             }
             count(payload["info"]["total_token_usage"], stamp);
+            noteRateLimits(payload["rate_limits"], stamp);
         }
     }
 
     std::vector<UsageRecord> take() { return std::move(records_); }
+    std::vector<RateLimit> takeRateLimits() { return std::move(rateLimits_); }
 
 private:
     void count(simdjson::simdjson_result<simdjson::dom::element> usage, std::string_view stamp) {
@@ -121,12 +144,41 @@ private:
         record.timestamp = isodate::parseInternetDateTime(stamp).value_or(Clock::system().now());
     }
 
+    // Absent before Codex 0.63 and sometimes null; later versions add fields beside these.
+    void noteRateLimits(simdjson::simdjson_result<simdjson::dom::element> limits, std::string_view stamp) {
+        const auto observedAt = isodate::parseInternetDateTime(stamp);
+        if (!observedAt) {
+            return; // a reading that cannot be placed in time cannot be told latest
+        }
+        for (const auto& [key, window] :
+             {std::pair{"primary", RateWindow::fiveHour}, std::pair{"secondary", RateWindow::weekly}}) {
+            if (auto limit = rateLimitOf(limits[key], window, *observedAt)) {
+                std::erase_if(rateLimits_, [&](const RateLimit& kept) { return kept.window == window; });
+                rateLimits_.push_back(*limit);
+            }
+        }
+    }
+
     InternedString model_{assumedModel};
     InternedString project_{"unknown"};
     InternedString session_;
     Totals last_{};
     std::vector<UsageRecord> records_;
+    std::vector<RateLimit> rateLimits_;
 };
+
+// Keeps, of each window, the reading taken last.
+void keepLatest(std::vector<RateLimit>& kept, const std::vector<RateLimit>& read) {
+    for (const RateLimit& limit : read) {
+        const auto same = std::find_if(kept.begin(), kept.end(),
+                                       [&](const RateLimit& other) { return other.window == limit.window; });
+        if (same == kept.end()) {
+            kept.push_back(limit);
+        } else if (limit.observedAt >= same->observedAt) {
+            *same = limit;
+        }
+    }
+}
 
 bool isRollout(std::string_view name) {
     return name.ends_with(".jsonl");
@@ -147,9 +199,13 @@ std::optional<std::filesystem::path> defaultHome() {
     return std::filesystem::exists(home, error) ? std::optional(home) : std::nullopt;
 }
 
-std::vector<UsageRecord> readRollout(std::string_view text, simdjson::dom::parser& parser) {
+std::vector<UsageRecord> readRollout(std::string_view text, simdjson::dom::parser& parser,
+                                     std::vector<RateLimit>* rateLimits) {
     Rollout rollout;
     forEachJsonLine(text, parser, [&](object line) { rollout.read(line); });
+    if (rateLimits != nullptr) {
+        keepLatest(*rateLimits, rollout.takeRateLimits());
+    }
     return rollout.take();
 }
 
@@ -169,12 +225,21 @@ ScanResult parseChanged(const std::filesystem::path& home, const LogFileStates& 
     if (!walked) {
         return {};
     }
-    return scanWholeLogs(
+    // Rollouts are read in parallel; each thread's latest readings meet here.
+    std::mutex latestGuard;
+    std::vector<RateLimit> latest;
+    ScanResult result = scanWholeLogs(
         files, known,
-        [](std::string_view text, const LogFile&, simdjson::dom::parser& parser) {
-            return readRollout(text, parser);
+        [&](std::string_view text, const LogFile&, simdjson::dom::parser& parser) {
+            std::vector<RateLimit> limits;
+            std::vector<UsageRecord> records = readRollout(text, parser, &limits);
+            const std::lock_guard lock(latestGuard);
+            keepLatest(latest, limits);
+            return records;
         },
         wholeFiles, progress);
+    result.rateLimits = std::move(latest);
+    return result;
 }
 
 } // namespace fernhollow::CodexParser

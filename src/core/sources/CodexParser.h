@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/RateLimit.h"
 #include "core/model/UsageRecord.h"
 #include "core/sources/IncrementalScan.h"
 
@@ -23,7 +24,10 @@ std::optional<std::filesystem::path> defaultHome();
 // A total that falls is a counter reset and starts a new baseline. A turn is known by the
 // totals before and after it, which a forked or resumed rollout repeats when it copies its
 // parent's history: the ledger then keeps it once.
-std::vector<UsageRecord> readRollout(std::string_view text, simdjson::dom::parser& parser);
+// `rateLimits`, when given, receives the latest use of each plan window that the rollout's
+// token counts tell of (`primary` the 5-hour window, `secondary` the week).
+std::vector<UsageRecord> readRollout(std::string_view text, simdjson::dom::parser& parser,
+                                     std::vector<RateLimit>* rateLimits = nullptr);
 
 ScanResult parseChanged(const std::filesystem::path& home, const LogFileStates& known, bool wholeFiles,
                         ScanProgress* progress = nullptr);

@@ -3,6 +3,7 @@
 #include "core/common/PaddedFile.h"
 #include "core/common/Parallel.h"
 #include "core/common/RegularFile.h"
+#include "core/common/Zstd.h"
 #include "core/ledger/RecordIdentity.h"
 #include "core/sources/JsonlRecordReader.h"
 
@@ -42,7 +43,7 @@ Reading planFor(const LogFile& file, const LogFileState* known, bool wholeFiles,
     if (file.size == known->size && file.mtime == known->mtime) {
         return Reading::none;
     }
-    if (!tails || file.size < known->readEnd) {
+    if (!tails || file.compressed || file.size < known->readEnd) {
         return Reading::whole;
     }
     // Same size, another time: the window check below decides between a touch and a rewrite;
@@ -91,18 +92,24 @@ LogFileState stateAfter(const LogFile& file, std::string_view text, std::uint64_
 
 std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser& parser,
                                      const Reader& reader) {
-    const auto bytes = PaddedFile::read(file.path);
+    auto bytes = PaddedFile::read(file.path);
     if (!bytes) {
         return std::nullopt;
+    }
+    const std::uint64_t sizeRead = bytes->bytes().size();
+    if (file.compressed) {
+        // An archive that does not decompress (cut short, or not zstd after all) yields
+        // nothing, and is not tried again until it changes.
+        bytes = decompressZstd(bytes->bytes()).value_or(PaddedFile());
     }
     const std::string_view text = bytes->bytes();
     JsonlRead read = reader.lines != nullptr ? readJsonlText(text, file, parser, *reader.lines)
                                              : JsonlRead{(*reader.whole)(text, file, parser), text.size()};
     LogFile seen = file;
-    seen.size = text.size();
+    seen.size = sizeRead;
     return FileOutcome{std::move(read.records),
                        stateAfter(seen, text, 0, read.endOfLastLine, {}, text.substr(0, checkedWindowBytes)),
-                       text.size()};
+                       sizeRead};
 }
 
 // Reads from the window before the old end; when the windows' bytes changed the log was

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/RateLimit.h"
 #include "core/model/UsageRecord.h"
 
 #include <simdjson.h>
@@ -36,13 +37,18 @@ struct LogFile {
     std::uint64_t size = 0;
     InternedString projectPath;
     InternedString sessionId;
+    // A zstd archive: read whole and decompressed, never from where an earlier read ended.
+    bool compressed = false;
 };
 
 struct ScanResult {
     std::vector<UsageRecord> records; // the records of what was read: new logs, new lines, rewritten logs
     std::vector<std::pair<std::string, LogFileState>> files; // every log read or found retimed
     std::vector<std::string> goneFiles;                      // logs known before and not found now
+    std::vector<RateLimit> rateLimits; // the latest plan windows' use that the logs read tell of
     std::size_t bytesRead = 0;
+    // What the source's row should tell the user: a store it found and could not read.
+    std::vector<std::string> problems;
 
     bool changesNothing() const { return records.empty() && files.empty() && goneFiles.empty(); }
 };

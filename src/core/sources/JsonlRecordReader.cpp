@@ -20,7 +20,29 @@ double timestampOrNow(std::string_view text) {
     return Clock::system().now();
 }
 
+// Appends the record of one line, if it has one; false when the line is not a JSON object.
+// A line not followed by simdjson's padding is copied before it is parsed.
+bool readLineInto(std::vector<UsageRecord>& records, std::string_view text, bool copy, const LogFile& file,
+                  simdjson::dom::parser& parser, const LineRecordReader& readLine) {
+    simdjson::dom::object line;
+    if (parser.parse(text.data(), text.size(), copy).get_object().get(line) != simdjson::SUCCESS) {
+        return false;
+    }
+    if (auto usage = readLine(line)) {
+        UsageRecord& record = records.emplace_back(std::move(usage->record));
+        record.timestamp = timestampOrNow(usage->timestamp);
+        record.projectPath = file.projectPath;
+        record.sessionId = file.sessionId;
+    }
+    return true;
+}
+
 } // namespace
+
+void readJsonlLine(std::string_view line, const LogFile& file, simdjson::dom::parser& parser,
+                   const LineRecordReader& readLine, std::vector<UsageRecord>& records) {
+    readLineInto(records, line, true, file, parser, readLine);
+}
 
 std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
                                           const LineRecordReader& readLine) {
@@ -45,16 +67,7 @@ JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::do
         }
         if (end > start) {
             // The buffer is padded at its end, so a line inside it can be parsed in place.
-            simdjson::dom::object line;
-            if (parser.parse(text.data() + start, end - start, false).get_object().get(line) ==
-                simdjson::SUCCESS) {
-                if (auto usage = readLine(line)) {
-                    UsageRecord& record = records.emplace_back(std::move(usage->record));
-                    record.timestamp = timestampOrNow(usage->timestamp);
-                    record.projectPath = file.projectPath;
-                    record.sessionId = file.sessionId;
-                }
-            } else {
+            if (!readLineInto(records, text.substr(start, end - start), false, file, parser, readLine)) {
                 anyLineRefused = true;
             }
         }

@@ -32,6 +32,11 @@ struct JsonlRead {
 JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::dom::parser& parser,
                         const LineRecordReader& readLine);
 
+// Appends the record of `line`, one log line held on its own (a database row, say), if it has
+// one. The line needs no padding after it.
+void readJsonlLine(std::string_view line, const LogFile& file, simdjson::dom::parser& parser,
+                   const LineRecordReader& readLine, std::vector<UsageRecord>& records);
+
 // Agents stream one reply as several lines sharing a message id, and only the last carries
 // the final output count. Keeps, at the position of the first copy, the copy with the
 // largest sum of the four counts (the later one on a tie). Records without an id stay.

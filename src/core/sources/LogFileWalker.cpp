@@ -133,6 +133,28 @@ bool walkJsonlFiles(const std::filesystem::path& root,
         visit);
 }
 
+std::vector<std::filesystem::path> distinctFolders(std::span<const std::filesystem::path> folders) {
+    std::vector<std::filesystem::path> distinct;
+    std::set<FolderIdentity> seen;
+    std::set<std::string> seenMissing;
+    for (const std::filesystem::path& folder : folders) {
+        std::string text = folder.lexically_normal().string();
+        while (text.size() > 1 && text.ends_with('/')) {
+            text.pop_back();
+        }
+        if (text.empty()) {
+            continue;
+        }
+        struct stat info {};
+        const bool isNew = ::stat(text.c_str(), &info) == 0 ? seen.insert({info.st_dev, info.st_ino}).second
+                                                            : seenMissing.insert(text).second;
+        if (isNew) {
+            distinct.emplace_back(std::move(text));
+        }
+    }
+    return distinct;
+}
+
 std::string sessionIdOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fernhollow {
 
@@ -27,6 +29,10 @@ bool walkLogFiles(const std::filesystem::path& root, const LogNamePredicate& isL
 // is entered twice, so a link loop ends the descent. Returns false when `root` cannot be
 // listed as a folder at all.
 bool walkJsonlFiles(const std::filesystem::path& root, const std::function<void(const FoundLogFile&)>& visit);
+
+// `folders` without repeats, in order: a folder reached twice (through a link, or written with a
+// trailing slash or "..") is kept once, as first named. Trailing slashes are dropped.
+std::vector<std::filesystem::path> distinctFolders(std::span<const std::filesystem::path> folders);
 
 // The file's name without its final extension, as text (ill-formed UTF-8 replaced).
 std::string sessionIdOf(std::string_view path);

@@ -5,8 +5,9 @@
 #include "core/sources/JsonLines.h"
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
+#include "core/sources/OpenClawDatabase.h"
 
-#include <cstdlib>
+#include <algorithm>
 
 namespace fernhollow::OpenClawParser {
 namespace {
@@ -74,28 +75,57 @@ std::optional<LineUsage> recordFromLine(object line) {
     return LineUsage{std::move(record), timestamp};
 }
 
-} // namespace
+constexpr std::string_view databaseName = "openclaw-agent.sqlite";
 
-std::optional<std::filesystem::path> defaultAgentsRoot() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        return std::nullopt;
-    }
-    const auto root = std::filesystem::path(home) / ".openclaw" / "agents";
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(root, error))) {
-        return std::nullopt;
-    }
-    return root;
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
 }
 
-bool isInstalled() {
-    return defaultAgentsRoot().has_value();
+} // namespace
+
+FileKind fileKindOf(std::string_view name) {
+    FileKind kind;
+    if (name.ends_with(".zst")) {
+        kind.compressed = true;
+        name.remove_suffix(4);
+    }
+    // A trajectory repeats its session's usage in another schema.
+    if (contains(name, ".trajectory.")) {
+        return {};
+    }
+    if (name == databaseName) {
+        kind.type = kind.compressed ? FileType::ignored : FileType::database;
+    } else if (name.size() > 6 && name.ends_with(".jsonl")) {
+        kind.type = FileType::log;
+    } else if (contains(name, ".jsonl.reset.") || contains(name, ".jsonl.deleted.")) {
+        kind.type = FileType::archive;
+    } else if (contains(name, ".jsonl.bak") || (contains(name, ".pre-doctor-") && name.ends_with(".bak")) ||
+               contains(name, ".broken-")) {
+        kind.type = FileType::backup;
+    }
+    return kind;
+}
+
+std::string sessionIdOfName(std::string_view name) {
+    std::size_t end = name.size();
+    for (const std::string_view suffix : {".jsonl", ".checkpoint.", ".pre-doctor-", ".broken-"}) {
+        end = std::min(end, name.find(suffix));
+    }
+    return utf8::toValid(end > 0 ? name.substr(0, end) : name);
+}
+
+std::filesystem::path agentsRootOf(const std::filesystem::path& stateFolder) {
+    std::error_code error;
+    const auto agents = stateFolder / "agents";
+    return std::filesystem::is_directory(agents, error) || !std::filesystem::is_directory(stateFolder, error)
+               ? agents
+               : stateFolder;
 }
 
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std::string& agent) {
     const std::string path = file.string();
-    const LogFile log{path, 0.0, 0, "openclaw/" + utf8::toValid(agent), sessionIdOf(path)};
+    const LogFile log{path, 0.0, 0, "openclaw/" + utf8::toValid(agent),
+                      sessionIdOfName(file.filename().string())};
     simdjson::dom::parser parser;
     return readJsonlRecords(log, parser, recordFromLine);
 }
@@ -105,21 +135,49 @@ ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileS
     // One walk over all agents, not one per agent: a link from one agent's sessions to a
     // folder above them would otherwise reach the other agents' logs a second time.
     std::vector<LogFile> files;
-    const bool walked = walkJsonlFiles(agentsRoot, [&](const FoundLogFile& found) {
-        const std::size_t slash = found.relativePath.find('/');
-        if (slash == std::string_view::npos ||
-            !found.relativePath.substr(slash + 1).starts_with("sessions/")) {
-            return;
-        }
-        files.push_back({found.path, found.mtime, found.size,
+    std::vector<LogFile> databases;
+    const bool walked = walkLogFiles(
+        agentsRoot, [](std::string_view name) { return fileKindOf(name).type != FileType::ignored; },
+        [&](const FoundLogFile& found) {
+            const std::size_t slash = found.relativePath.find('/');
+            if (slash == std::string_view::npos) {
+                return;
+            }
+            const std::string_view inAgent = found.relativePath.substr(slash + 1);
+            const std::string_view name = inAgent.substr(inAgent.rfind('/') + 1);
+            const FileKind kind = fileKindOf(name);
+            LogFile file{found.path,
+                         found.mtime,
+                         found.size,
                          "openclaw/" + utf8::toValid(found.relativePath.substr(0, slash)),
-                         sessionIdOf(found.path)});
-    });
+                         sessionIdOfName(name),
+                         kind.compressed};
+            if (kind.type == FileType::database && inAgent == "agent/" + std::string(databaseName)) {
+                databases.push_back(std::move(file));
+            } else if (kind.type != FileType::database && inAgent.starts_with("sessions/")) {
+                files.push_back(std::move(file));
+            }
+        });
     // A root that cannot be listed says nothing about its logs: none is taken as gone.
     if (!walked) {
         return {};
     }
-    return scanIncrementally(files, known, recordFromLine, wholeFiles, progress);
+    // Each database keeps or drops its own states; a database that is gone drops them with
+    // the logs that are gone.
+    LogFileStates logStates;
+    for (const auto& [key, state] : known) {
+        if (std::none_of(databases.begin(), databases.end(), [&](const LogFile& database) {
+                return isOpenClawDatabaseKey(key, database.path);
+            })) {
+            logStates.emplace(key, state);
+        }
+    }
+    ScanResult result = scanIncrementally(files, logStates, recordFromLine, wholeFiles, progress);
+    for (const LogFile& database : databases) {
+        scanOpenClawDatabase(database.path, database.mtime, database.size, database.projectPath, known,
+                             wholeFiles, recordFromLine, result);
+    }
+    return result;
 }
 
 } // namespace fernhollow::OpenClawParser

@@ -3,6 +3,7 @@
 #include "core/model/IsoDate.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 
 #include <cmath>
 
@@ -24,6 +25,18 @@ QString storedString(const PreferencesStore& store, const char* key) {
     return value && value->isString() ? value->toString() : QString();
 }
 
+// A list of strings; anything else in it is passed over.
+QStringList storedStrings(const PreferencesStore& store, const char* key) {
+    const auto value = store.value(QLatin1String(key));
+    QStringList strings;
+    for (const QJsonValue item : value && value->isArray() ? value->toArray() : QJsonArray()) {
+        if (item.isString()) {
+            strings.append(item.toString());
+        }
+    }
+    return strings;
+}
+
 PricingMode modeFromRaw(const QString& raw) {
     return pricingModeFromRawValue(raw.toStdString()).value_or(PricingMode::anthropicOfficial);
 }
@@ -39,7 +52,9 @@ AppSettings::AppSettings(PreferencesStore& store, const Clock& clock, QTimeZone 
       syncRemotePricing_(storedBool(store, syncRemotePricingKey)),
       lastWarnFiredISO_(storedString(store, lastWarnFiredKey)),
       lastCriticalFiredISO_(storedString(store, lastCriticalFiredKey)),
-      lastEmergencyFiredISO_(storedString(store, lastEmergencyFiredKey)) {}
+      lastEmergencyFiredISO_(storedString(store, lastEmergencyFiredKey)),
+      claudeFolders_(storedStrings(store, claudeFoldersKey)),
+      openClawStateFolder_(storedString(store, openClawStateFolderKey)) {}
 
 // Every set writes its key, even when the value is unchanged, so that a stored value of
 // the wrong type is replaced once the user sets the property; observers hear only changes.
@@ -99,6 +114,16 @@ void AppSettings::setLastCriticalFiredISO(const QString& value) {
 void AppSettings::setLastEmergencyFiredISO(const QString& value) {
     update(lastEmergencyFiredISO_, value, lastEmergencyFiredKey, value,
            &AppSettings::lastEmergencyFiredISOChanged);
+}
+
+void AppSettings::setClaudeFolders(const QStringList& folders) {
+    update(claudeFolders_, folders, claudeFoldersKey, QJsonArray::fromStringList(folders),
+           &AppSettings::claudeFoldersChanged);
+}
+
+void AppSettings::setOpenClawStateFolder(const QString& folder) {
+    update(openClawStateFolder_, folder, openClawStateFolderKey, folder,
+           &AppSettings::openClawStateFolderChanged);
 }
 
 QString AppSettings::lastFiredISO(ThresholdKind kind) const {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimeZone>
 
 namespace fernhollow {
@@ -31,6 +32,10 @@ class AppSettings final : public QObject {
                    lastCriticalFiredISOChanged)
     Q_PROPERTY(QString lastEmergencyFiredISO READ lastEmergencyFiredISO WRITE setLastEmergencyFiredISO NOTIFY
                    lastEmergencyFiredISOChanged)
+    Q_PROPERTY(
+        QStringList claudeFolders READ claudeFolders WRITE setClaudeFolders NOTIFY claudeFoldersChanged)
+    Q_PROPERTY(QString openClawStateFolder READ openClawStateFolder WRITE setOpenClawStateFolder NOTIFY
+                   openClawStateFolderChanged)
 
 public:
     static constexpr auto monthlyBudgetKey = "fernhollow.monthlyBudgetUSD";
@@ -41,6 +46,8 @@ public:
     static constexpr auto lastWarnFiredKey = "fernhollow.lastWarnFiredISO";
     static constexpr auto lastCriticalFiredKey = "fernhollow.lastCriticalFiredISO";
     static constexpr auto lastEmergencyFiredKey = "fernhollow.lastEmergencyFiredISO";
+    static constexpr auto claudeFoldersKey = "fernhollow.claudeFolders";
+    static constexpr auto openClawStateFolderKey = "fernhollow.openClawStateFolder";
 
     static constexpr double defaultMonthlyBudgetUSD = 200.0;
     static constexpr double defaultWarnThresholdPct = 0.7;
@@ -59,6 +66,10 @@ public:
     QString lastWarnFiredISO() const { return lastWarnFiredISO_; }
     QString lastCriticalFiredISO() const { return lastCriticalFiredISO_; }
     QString lastEmergencyFiredISO() const { return lastEmergencyFiredISO_; }
+    // Claude Code folders read besides those the environment names, as the user wrote them.
+    QStringList claudeFolders() const { return claudeFolders_; }
+    // OpenClaw's state folder; empty: the one the environment names.
+    QString openClawStateFolder() const { return openClawStateFolder_; }
 
     void setMonthlyBudgetUSD(double value);
     void setWarnThresholdPct(double value);
@@ -70,6 +81,8 @@ public:
     void setLastWarnFiredISO(const QString& value);
     void setLastCriticalFiredISO(const QString& value);
     void setLastEmergencyFiredISO(const QString& value);
+    void setClaudeFolders(const QStringList& folders);
+    void setOpenClawStateFolder(const QString& folder);
 
     QString lastFiredISO(ThresholdKind kind) const;
     void setLastFiredISO(ThresholdKind kind, const QString& value);
@@ -86,6 +99,8 @@ signals:
     void lastWarnFiredISOChanged();
     void lastCriticalFiredISOChanged();
     void lastEmergencyFiredISOChanged();
+    void claudeFoldersChanged();
+    void openClawStateFolderChanged();
 
 private:
     template <typename T>
@@ -102,6 +117,8 @@ private:
     QString lastWarnFiredISO_;
     QString lastCriticalFiredISO_;
     QString lastEmergencyFiredISO_;
+    QStringList claudeFolders_;
+    QString openClawStateFolder_;
 };
 
 } // namespace fernhollow

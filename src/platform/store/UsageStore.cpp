@@ -7,6 +7,7 @@
 #include "core/sources/CCUsageParser.h"
 #include "core/sources/CodexParser.h"
 #include "core/sources/GeminiParser.h"
+#include "core/sources/LogFileWalker.h"
 #include "core/sources/OpenClawParser.h"
 #include "platform/net/OpenAIUsageClient.h"
 #include "platform/net/PricingConfig.h"
@@ -20,15 +21,13 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <pwd.h>
-#include <unistd.h>
-
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
 #include <algorithm>
-#include <cstdlib>
+#include <functional>
+#include <set>
 #include <utility>
 
 namespace fernhollow {
@@ -49,16 +48,6 @@ std::string passFailure(const sqlite::Error& error) {
 }
 
 } // namespace
-
-std::filesystem::path UsageStore::defaultClaudeProjectsRoot() {
-    std::filesystem::path home = "/";
-    if (const char* variable = std::getenv("HOME"); variable != nullptr && *variable != '\0') {
-        home = variable;
-    } else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        home = entry->pw_dir;
-    }
-    return home / ".claude" / "projects";
-}
 
 UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
                        Options options, const Clock& clock, QObject* parent)
@@ -99,55 +88,116 @@ void UsageStore::openLedger() {
 
 QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles) {
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
-    // A source without a folder reads nothing; a folder named that is missing likewise.
-    const auto orDefault = [](const std::optional<std::filesystem::path>& named, auto defaultFolder) {
-        return named ? named : defaultFolder();
-    };
-    const std::optional<std::filesystem::path> openClawRoot =
-        orDefault(options_.openClawAgentsRoot, OpenClawParser::defaultAgentsRoot);
-    const std::optional<std::filesystem::path> codexHome =
-        options_.readCodex ? orDefault(options_.codexHome, CodexParser::defaultHome) : std::nullopt;
-    const std::optional<std::filesystem::path> geminiRoot =
-        options_.readGemini ? orDefault(options_.geminiRoot, GeminiParser::defaultRoot) : std::nullopt;
+    using Scan = std::function<ScanResult(const LogFileStates&, bool, ScanProgress*)>;
     using Parse = ScanResult (*)(const std::filesystem::path&, const LogFileStates&, bool, ScanProgress*);
-    const std::tuple<UsageSource, std::optional<std::filesystem::path>, Parse> sources[] = {
-        {UsageSource::claudeCode, options_.claudeProjectsRoot, CCUsageParser::parseChanged},
-        {UsageSource::openClaw, openClawRoot, OpenClawParser::parseChanged},
-        {UsageSource::codex, codexHome, CodexParser::parseChanged},
-        {UsageSource::gemini, geminiRoot, GeminiParser::parseChanged},
+    const auto below = [](Parse parse, const std::filesystem::path& root) -> Scan {
+        return [parse, root](const LogFileStates& known, bool whole, ScanProgress* progress) {
+            return parse(root, known, whole, progress);
+        };
     };
-    std::vector<QFuture<std::optional<sqlite::Error>>> scans;
-    for (const auto& [source, root, parse] : sources) {
-        if (root) {
-            scans.push_back(
-                QtConcurrent::run([path = ledgerPath_, source, root = *root, parse, wholeFiles, progress] {
-                    bool readLogs = false;
-                    auto error =
-                        passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
-                            ScanResult result = parse(root, known, whole, progress.get());
-                            readLogs = !result.changesNothing();
-                            return result;
-                        });
-                // A pass that read logs leaves the allocator holding the high-water mark of its
-                // reads; a tray app that runs all day should stay near the size of what it keeps.
+    std::vector<std::pair<UsageSource, Scan>> sources;
+    sources.emplace_back(
+        UsageSource::claudeCode,
+        [roots = claudeProjectsRoots()](const LogFileStates& known, bool whole, ScanProgress* progress) {
+            return CCUsageParser::parseChanged(roots, known, whole, progress);
+        });
+    sources.emplace_back(UsageSource::openClaw, below(OpenClawParser::parseChanged, openClawAgentsRoot()));
+    // A source without a folder reads nothing; a folder named that is missing likewise.
+    if (const auto home = options_.codexHome ? options_.codexHome : CodexParser::defaultHome();
+        home && options_.readCodex) {
+        sources.emplace_back(UsageSource::codex, below(CodexParser::parseChanged, *home));
+    }
+    if (const auto root = options_.geminiRoot ? options_.geminiRoot : GeminiParser::defaultRoot();
+        root && options_.readGemini) {
+        sources.emplace_back(UsageSource::gemini, below(GeminiParser::parseChanged, *root));
+    }
+    struct SourcePass {
+        std::optional<sqlite::Error> error;
+        std::vector<std::string> problems;
+    };
+    std::vector<std::pair<UsageSource, QFuture<SourcePass>>> scans;
+    for (const auto& [source, scan] : sources) {
+        scans.emplace_back(
+            source, QtConcurrent::run([path = ledgerPath_, source, scan, wholeFiles, progress] {
+                SourcePass pass;
+                bool readLogs = false;
+                pass.error =
+                    passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
+                        ScanResult result = scan(known, whole, progress.get());
+                        readLogs = !result.changesNothing();
+                        pass.problems = std::move(result.problems);
+                        return result;
+                    });
+            // A pass that read logs leaves the allocator holding the high-water mark of its
+            // reads; a tray app that runs all day should stay near the size of what it keeps.
 #if defined(__GLIBC__)
-                    if (readLogs) {
-                        ::malloc_trim(0);
-                    }
+                if (readLogs) {
+                    ::malloc_trim(0);
+                }
 #endif
-                    return error;
-                }));
-        }
+                return pass;
+            }));
     }
     ScanOutcome outcome;
-    for (auto& scan : scans) {
-        const std::optional<sqlite::Error> error = co_await scan;
-        if (error && !outcome.error) {
-            outcome.error = passFailure(*error);
-            outcome.damaged = error->isDamage();
+    for (auto& [source, scan] : scans) {
+        SourcePass pass = co_await scan;
+        if (pass.error && !outcome.error) {
+            outcome.error = passFailure(*pass.error);
+            outcome.damaged = pass.error->isDamage();
         }
+        outcome.problems[source] = std::move(pass.problems);
     }
     co_return outcome;
+}
+
+std::vector<std::filesystem::path> UsageStore::claudeProjectsRoots() const {
+    std::vector<std::filesystem::path> roots = options_.claudeProjectsRoots;
+    for (const QString& folder : settings_.claudeFolders()) {
+        roots.push_back(Folders::claudeProjectsFolderOf(folder.toStdString()));
+    }
+    return distinctFolders(roots);
+}
+
+std::filesystem::path UsageStore::openClawAgentsRoot() const {
+    return OpenClawParser::agentsRootOf(
+        options_.openClawStateFolder
+            ? *options_.openClawStateFolder
+            : Folders::openClawStateFolder(settings_.openClawStateFolder().toStdString()));
+}
+
+const std::vector<UsageStore::FolderRecords>& UsageStore::claudeFolderRecords() const {
+    if (claudeFolderRecords_) {
+        return *claudeFolderRecords_;
+    }
+    claudeFolderRecords_.emplace();
+    LogFileStates states;
+    try {
+        if (ledger_ != nullptr) {
+            states = ledger_->fileStates(UsageSource::claudeCode);
+        }
+        for (const std::filesystem::path& root : claudeProjectsRoots()) {
+            std::error_code ignored;
+            const std::string prefix = root.string() + "/";
+            std::set<std::string> sessions;
+            for (const auto& [path, state] : states) {
+                if (path.starts_with(prefix)) {
+                    sessions.insert(sessionIdOf(path));
+                }
+            }
+            claudeFolderRecords_->push_back(
+                {root, std::filesystem::is_directory(root, ignored),
+                 sessions.empty() ? 0 : ledger_->recordCountOfSessions(sessions)});
+        }
+    } catch (const sqlite::Error&) {
+        // The counts are a detail of the row; the ledger's failure is told where the figures are.
+    }
+    return *claudeFolderRecords_;
+}
+
+const std::vector<std::string>& UsageStore::sourceProblems(UsageSource source) const {
+    static const std::vector<std::string> none;
+    const auto it = sourceProblems_.find(source);
+    return it != sourceProblems_.end() ? it->second : none;
 }
 
 QCoro::Task<> UsageStore::refresh() {
@@ -189,6 +239,7 @@ QCoro::Task<> UsageStore::refresh() {
         }
     }
     progressTimer_.stop();
+    sourceProblems_ = std::move(outcome.problems);
     scanProgress_ = std::make_shared<ScanProgress>();
     publishScanProgress();
     if (!outcome.error && ledger_ == nullptr) {
@@ -367,6 +418,7 @@ void UsageStore::setLedgerNotice(std::string notice) {
 }
 
 void UsageStore::publishRecords() {
+    claudeFolderRecords_.reset();
     if (ledger_ != nullptr) {
         try {
             snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);

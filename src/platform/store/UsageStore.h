@@ -7,6 +7,7 @@
 #include "core/model/Clock.h"
 #include "core/model/UsageRecord.h"
 #include "core/sources/IncrementalScan.h"
+#include "platform/system/Folders.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -45,11 +46,14 @@ class UsageStore final : public QObject {
 
 public:
     struct Options {
-        // Where the logs are; by default below the user's home folder.
-        std::filesystem::path claudeProjectsRoot = defaultClaudeProjectsRoot();
-        std::optional<std::filesystem::path> openClawAgentsRoot; // none: the OpenClaw default
-        std::optional<std::filesystem::path> codexHome;          // none: the Codex CLI default
-        std::optional<std::filesystem::path> geminiRoot;         // none: the Gemini CLI default
+        // Where the logs are; by default below the user's home folder. The Claude Code folders
+        // the user adds in the settings are read besides these.
+        std::vector<std::filesystem::path> claudeProjectsRoots = Folders::claudeProjectsFolders();
+        // OpenClaw's state folder (or its agents folder); none: the one chosen in the settings,
+        // else the environment's.
+        std::optional<std::filesystem::path> openClawStateFolder;
+        std::optional<std::filesystem::path> codexHome;  // none: the Codex CLI default
+        std::optional<std::filesystem::path> geminiRoot; // none: the Gemini CLI default
         // False leaves a source's logs unread (its records stay in the ledger).
         bool readCodex = true;
         bool readGemini = true;
@@ -63,7 +67,12 @@ public:
         std::optional<std::filesystem::path> ledgerPath;
     };
 
-    static std::filesystem::path defaultClaudeProjectsRoot();
+    // A Claude Code projects folder a pass reads, and how many records the logs read there hold.
+    struct FolderRecords {
+        std::filesystem::path folder;
+        bool found = false;
+        std::int64_t records = 0;
+    };
 
     // `settings`, `network`, `clock` and `calendar` must outlive the store.
     UsageStore(AppSettings& settings, QNetworkAccessManager& network, const LocalCalendar& calendar,
@@ -83,6 +92,13 @@ public:
     void recomputeStatusAndMaybeNotify();
 
     std::int64_t recordCount(UsageSource source) const;
+    // Every Claude Code projects folder a pass reads, each once, in the order named.
+    std::vector<std::filesystem::path> claudeProjectsRoots() const;
+    // Of each of those folders; taken from the ledger when first asked after a pass.
+    const std::vector<FolderRecords>& claudeFolderRecords() const;
+    std::filesystem::path openClawAgentsRoot() const;
+    // What the last pass could not read of a source, for its row in the settings.
+    const std::vector<std::string>& sourceProblems(UsageSource source) const;
     // Of every source.
     std::int64_t recordCount() const;
     const std::optional<std::string>& openaiError() const { return openaiError_; }
@@ -120,6 +136,7 @@ private:
     struct ScanOutcome {
         std::optional<std::string> error;
         bool damaged = false;
+        std::map<UsageSource, std::vector<std::string>> problems;
     };
 
     QCoro::Task<> decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
@@ -144,6 +161,8 @@ private:
 
     std::unique_ptr<Ledger> ledger_;
     std::map<UsageSource, std::int64_t> recordCounts_;
+    mutable std::optional<std::vector<FolderRecords>> claudeFolderRecords_;
+    std::map<UsageSource, std::vector<std::string>> sourceProblems_;
     std::optional<std::string> openaiError_;
     std::optional<std::string> ledgerFailure_;
     std::optional<std::string> ledgerNotice_;

@@ -2,7 +2,11 @@
 
 #include <QStandardPaths>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace fernhollow::Folders {
 namespace {
@@ -27,7 +31,89 @@ std::filesystem::path ensureFolder(QStandardPaths::StandardLocation base) {
     return folder;
 }
 
+std::string_view environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Folders are often named in quotes, where the shell leaves "~" alone.
+std::filesystem::path expandHome(std::string_view named) {
+    if (named == "~") {
+        return home();
+    }
+    return named.starts_with("~/") ? home() / named.substr(2) : std::filesystem::path(named);
+}
+
+bool isFolder(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
+}
+
 } // namespace
+
+std::filesystem::path home() {
+    if (const std::string_view variable = environment("HOME"); !variable.empty()) {
+        return variable;
+    }
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        return entry->pw_dir;
+    }
+    return "/";
+}
+
+std::string homeRelative(const std::filesystem::path& path) {
+    const std::string full = path.string();
+    const std::string prefix = home().string() + "/";
+    return full.starts_with(prefix) && prefix.size() > 1 ? "~/" + full.substr(prefix.size()) : full;
+}
+
+std::vector<std::filesystem::path> claudeProjectsFolders() {
+    std::vector<std::filesystem::path> folders;
+    const std::string_view configured = environment("CLAUDE_CONFIG_DIR");
+    for (std::size_t start = 0; start < configured.size();) {
+        const std::size_t comma = std::min(configured.find(',', start), configured.size());
+        const std::string_view item = configured.substr(start, comma - start);
+        if (const std::size_t first = item.find_first_not_of(' '); first != std::string_view::npos) {
+            folders.push_back(
+                claudeProjectsFolderOf(item.substr(first, item.find_last_not_of(' ') + 1 - first)));
+        }
+        start = comma + 1;
+    }
+    folders.push_back(home() / ".claude" / "projects");
+    const std::string_view xdgConfig = environment("XDG_CONFIG_HOME");
+    folders.push_back((xdgConfig.empty() ? home() / ".config" : std::filesystem::path(xdgConfig)) / "claude" /
+                      "projects");
+    return folders;
+}
+
+std::filesystem::path claudeProjectsFolderOf(std::string_view named) {
+    std::filesystem::path folder = expandHome(named).lexically_normal();
+    if (folder.filename().empty()) {
+        folder = folder.parent_path(); // a trailing slash
+    }
+    const std::filesystem::path projects = folder / "projects";
+    if (isFolder(projects) || (!isFolder(folder) && folder.filename() != "projects")) {
+        return projects;
+    }
+    return folder;
+}
+
+std::filesystem::path openClawStateFolder(std::string_view chosen) {
+    if (!chosen.empty()) {
+        return expandHome(chosen);
+    }
+    for (const char* variable : {"OPENCLAW_STATE_DIR", "CLAWDBOT_STATE_DIR"}) {
+        if (const std::string_view named = environment(variable); !named.empty()) {
+            return expandHome(named);
+        }
+    }
+    for (const char* name : {".openclaw", ".clawdbot", ".moldbot", ".moltbot"}) {
+        if (isFolder(home() / name)) {
+            return home() / name;
+        }
+    }
+    return home() / ".openclaw";
+}
 
 std::filesystem::path data() {
     return ensureFolder(QStandardPaths::GenericDataLocation);

@@ -61,6 +61,19 @@ Rectangle {
                     onToggled: root.model.setLaunchAtLogin(checked)
                 }
                 Caption { objectName: "loginItemStatus"; text: root.model.loginItemStatus }
+                Button {
+                    objectName: "statusLineButton"
+                    text: root.model.statusLineInstalled ? "Remove Claude Code status line"
+                                                         : "Show spend in Claude Code's status line"
+                    onClicked: root.model.toggleStatusLine()
+                }
+                Caption {
+                    objectName: "statusLineMessage"
+                    visible: text.length > 0
+                    Layout.fillWidth: true
+                    wrapMode: Text.Wrap
+                    text: root.model.statusLineMessage
+                }
             }
 
             Divider {}
@@ -223,11 +236,65 @@ Rectangle {
                     name: "Claude Code"
                     detail: root.model.claudeDetail
                 }
+                // The folders the user added, besides those the environment names.
+                Repeater {
+                    model: root.model.claudeFoldersAdded
+                    RowLayout {
+                        required property string modelData
+                        required property int index
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 24
+                        spacing: 6
+                        Caption { Layout.fillWidth: true; elide: Text.ElideMiddle; text: modelData }
+                        Button {
+                            objectName: "removeClaudeFolder" + index
+                            text: "Remove"
+                            flat: true
+                            font.pixelSize: Theme.captionSize
+                            onClicked: root.model.removeClaudeFolder(modelData)
+                        }
+                    }
+                }
+                RowLayout {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 24
+                    spacing: 6
+                    TextField {
+                        id: claudeFolderField
+                        objectName: "claudeFolderField"
+                        Layout.fillWidth: true
+                        placeholderText: "Another Claude Code folder, e.g. ~/.claude-work"
+                        onAccepted: addClaudeFolderButton.clicked()
+                    }
+                    Button {
+                        id: addClaudeFolderButton
+                        objectName: "addClaudeFolderButton"
+                        text: "Add folder"
+                        enabled: claudeFolderField.text.trim() !== ""
+                        onClicked: {
+                            root.model.addClaudeFolder(claudeFolderField.text)
+                            claudeFolderField.clear()
+                        }
+                    }
+                }
                 SourceRow {
                     objectName: "openclawSource"
                     connected: root.model.openclawInstalled
                     name: "OpenClaw"
                     detail: root.model.openclawDetail
+                }
+                RowLayout {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 24
+                    spacing: 6
+                    Caption { text: "State folder" }
+                    TextField {
+                        objectName: "openclawFolderField"
+                        Layout.fillWidth: true
+                        placeholderText: root.model.openclawFolderPlaceholder
+                        text: root.model.openclawFolder
+                        onEditingFinished: root.model.setOpenclawFolder(text)
+                    }
                 }
                 SourceRow {
                     objectName: "codexSource"

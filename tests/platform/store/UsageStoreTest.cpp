@@ -64,8 +64,8 @@ protected:
 
     std::unique_ptr<UsageStore> makeStore(bool interactive = false) {
         UsageStore::Options options;
-        options.claudeProjectsRoot = tree / "claude";
-        options.openClawAgentsRoot = tree / "openclaw";
+        options.claudeProjectsRoots = {tree / "claude"};
+        options.openClawStateFolder = tree / "openclaw";
         options.interactive = interactive;
         options.refreshInterval = std::chrono::milliseconds(50);
         options.ledgerPath = ledgerPath();
@@ -101,6 +101,19 @@ TEST_F(UsageStoreTest, AFirstPassWithNothingToReadLeavesAnEmptySettledStore) {
     EXPECT_EQ(store->ledgerError(), std::nullopt);
     EXPECT_FALSE(store->isRefreshing());
     EXPECT_EQ(store->status(), BudgetStatus::ok);
+}
+
+// A folder added in the settings is read with the others, and an OpenClaw
+// database whose tables are not the known ones is told in the source's row.
+TEST_F(UsageStoreTest, ReadsTheFoldersAddedInTheSettingsAndTellsWhatItCannotRead) {
+    tree.write("work/projects/p/s.jsonl", reply("b", 1000, "2026-03-10T10:00:00Z"));
+    tree.write("openclaw/main/agent/openclaw-agent.sqlite", "");
+    settings.setClaudeFolders({QString::fromStdString((tree / "work").string())});
+    const auto store = makeStore();
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->claudeFolderRecords().back().records, 1);
+    EXPECT_EQ(store->sourceProblems(UsageSource::openClaw),
+              std::vector<std::string>{"OpenClaw database format not recognised"});
 }
 
 TEST_F(UsageStoreTest, KeepsBothLogSourcesInTheLedgerAndStartsFromItsFigures) {
