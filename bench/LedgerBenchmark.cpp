@@ -6,6 +6,7 @@
 #include "BenchSupport.h"
 #include "FixedTime.h"
 #include "Measure.h"
+#include "cli/StatusLineCommand.h"
 #include "core/figures/LedgerFigures.h"
 #include "core/ledger/Ledger.h"
 #include "core/ledger/RecordIdentity.h"
@@ -15,16 +16,21 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -674,6 +680,148 @@ void BM_SizeOnDisk(benchmark::State& state) {
     bench::noteGoal("d1", what, ledgerBytes / static_cast<double>(stateBytes), 2, "", sizeGoalRatio);
 }
 BENCHMARK(BM_SizeOnDisk)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// (e) Claude Code's status line as the statusline command computes it once started: its input
+// read, the plan reading recorded, the session's spend from the ledger and the newest part of a
+// transcript the ledger never read, today's and the month's spend, the budget, the 5-hour window.
+// Arg 0: the tray app idle; arg 1: a pass writing a new record every 50 ms meanwhile. The
+// process's own start is measured by (f).
+constexpr double statusLineGoalMs = 20.0;
+
+double percentile99(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(values.size())));
+    return values.empty() ? 0.0 : values[rank - 1];
+}
+
+// A data and configuration folder of its own holding a copy of the built ledger, named by the
+// XDG variables, as the status line finds the app's.
+class StatusLineHome {
+public:
+    StatusLineHome() : folder_(bench::makeScratchFolder("statusline")) {
+        fs::create_directories(folder_ / "data/Fernhollow");
+        fs::copy_file(builtLedger().path, ledgerPath());
+        ::setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
+        ::setenv("NO_COLOR", "1", 1);
+    }
+    ~StatusLineHome() {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    StatusLineHome(const StatusLineHome&) = delete;
+    StatusLineHome& operator=(const StatusLineHome&) = delete;
+
+    fs::path ledgerPath() const { return folder_ / "data/Fernhollow" / Ledger::fileName; }
+
+    // What Claude Code pipes in for the live session, with a transcript of 2 MB that the ledger
+    // has not read: a session begun since the app's last pass.
+    std::string input(Ledger& ledger) const {
+        const auto live = ledger.sessionsActiveSince(UsageSource::claudeCode, benchNow - 300.0);
+        const std::string session = live.empty() ? "none" : live.back().sessionId.str();
+        const fs::path transcript = folder_ / (session + ".jsonl");
+        std::ofstream out(transcript);
+        for (int i = 0; out.tellp() < 2'000'000; ++i) {
+            out << R"({"type":"assistant","timestamp":")"
+                << isodate::formatUtcWholeSeconds(benchNow - 600.0 + i) << R"(","message":{"id":"msg_tail)"
+                << i
+                << R"(","model":"claude-sonnet-4-5","role":"assistant","content":[{"type":"text","text":")"
+                << std::string(2'000, 'x')
+                << R"("}],"usage":{"input_tokens":3,"output_tokens":200,"cache_read_input_tokens":40000}}})"
+                << "\n";
+        }
+        return R"({"session_id":")" + session + R"(","transcript_path":")" + transcript.string() +
+               R"(","model":{"id":"claude-sonnet-4-5","display_name":"Sonnet 4.5"},"rate_limits":{"five_hour":{"used_percentage":42,"resets_at":)" +
+               std::to_string(static_cast<long long>(benchNow) + 3600) + "}}}";
+    }
+
+private:
+    fs::path folder_;
+};
+
+void BM_StatusLine(benchmark::State& state) {
+    if (skipIfNoLedger(state)) {
+        return;
+    }
+    const StatusLineHome home;
+    Ledger app(home.ledgerPath());
+    const std::string input = home.input(app);
+    std::atomic<bool> stop{false};
+    std::thread passes;
+    if (state.range(0) == 1) {
+        passes = std::thread([&] {
+            LiveSessionAppender appender(app);
+            while (!stop && appender.found()) {
+                app.apply(appender.next());
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+    }
+    Tally tally;
+    std::string line;
+    for (auto _ : state) {
+        bench::measure(state, tally, CpuClock::thread, [&] {
+            std::istringstream in(input);
+            std::ostringstream out;
+            std::ostringstream err;
+            runStatusLineCommand({}, in, out, err, benchClock);
+            line = out.str();
+        });
+    }
+    stop = true;
+    if (passes.joinable()) {
+        passes.join();
+    }
+    if (line.find("today $") == std::string::npos || line.find("session $") == std::string::npos) {
+        state.SkipWithError(("the status line lacks a figure: " + line).c_str());
+        return;
+    }
+    state.counters["p99_ms"] = percentile99(tally.wallMs);
+    state.counters["cpu_ms"] = Tally::mean(tally.cpuMs);
+    bench::noteGoal(state.range(0) == 1 ? "e2" : "e1",
+                    state.range(0) == 1 ? "(e) status line, p99, a pass every 50 ms"
+                                        : "(e) status line, p99, app idle",
+                    percentile99(tally.wallMs), 1, "ms", statusLineGoalMs);
+}
+BENCHMARK(BM_StatusLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(300);
+
+// (f) The status line program from its start to its exit, with the same ledger and input, as
+// Claude Code runs it: what the dynamic loader and the libraries cost on top of (e). The clock
+// is the system's here, so the day's figures are of a day without records.
+void BM_StatusLineProcess(benchmark::State& state) {
+    if (skipIfNoLedger(state)) {
+        return;
+    }
+    const StatusLineHome home;
+    const fs::path inputFile = bench::makeScratchFolder("statusline-input") / "input.json";
+    {
+        Ledger app(home.ledgerPath());
+        std::ofstream(inputFile) << home.input(app);
+    }
+    Tally tally;
+    for (auto _ : state) {
+        bench::measure(state, tally, CpuClock::process, [&] {
+            posix_spawn_file_actions_t actions;
+            ::posix_spawn_file_actions_init(&actions);
+            ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputFile.c_str(), O_RDONLY, 0);
+            ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+            char program[] = FERNHOLLOW_STATUSLINE_BINARY;
+            char* arguments[] = {program, nullptr};
+            pid_t child = 0;
+            if (::posix_spawn(&child, program, &actions, nullptr, arguments, environ) == 0) {
+                int status = 0;
+                ::waitpid(child, &status, 0);
+            }
+            ::posix_spawn_file_actions_destroy(&actions);
+        });
+    }
+    std::error_code ignored;
+    fs::remove_all(inputFile.parent_path(), ignored);
+    state.counters["p99_ms"] = percentile99(tally.wallMs);
+    bench::noteGoal("f1", "(f) status line program, start to exit, p99", percentile99(tally.wallMs), 1, "ms",
+                    statusLineGoalMs);
+}
+BENCHMARK(BM_StatusLineProcess)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(200);
 
 } // namespace
 

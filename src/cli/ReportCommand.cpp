@@ -1,93 +1,25 @@
 #include "cli/ReportCommand.h"
 
+#include "cli/HeadlessPass.h"
+#include "cli/TextTable.h"
 #include "cli/UsageReport.h"
 #include "core/common/FixedDecimal.h"
 #include "core/model/IsoDate.h"
 #include "core/model/JsonWriter.h"
+#include "core/model/ModelPricing.h"
 #include "core/texts/PanelTexts.h"
-#include "platform/settings/AppSettings.h"
-#include "platform/settings/JsonPreferencesFile.h"
-#include "platform/store/UsageStore.h"
-#include "platform/system/QtLocalCalendar.h"
+#include "platform/system/Folders.h"
 
 #include <QDateTime>
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <optional>
 #include <ostream>
 
 namespace fernhollow {
 namespace {
 
-constexpr std::string_view usage =
-    "usage: fernhollow report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--codex-dir DIR] "
-    "[--gemini-dir DIR] [--no-codex] [--no-gemini] [--no-openai]";
-
-struct ReportOptions {
-    bool json = false;
-    bool openAI = true;
-    bool codex = true;
-    bool gemini = true;
-    std::optional<std::filesystem::path> claudeDir;
-    std::optional<std::filesystem::path> openClawDir;
-    std::optional<std::filesystem::path> codexDir;
-    std::optional<std::filesystem::path> geminiDir;
-};
-
-// Reads the folder that follows `name`, as "--name DIR" or "--name=DIR".
-bool folderOption(std::span<const std::string> args, std::size_t& i, std::string_view name,
-                  std::optional<std::filesystem::path>& folder, std::ostream& err) {
-    const std::string& arg = args[i];
-    std::string value;
-    if (arg == name) {
-        value = i + 1 < args.size() ? args[++i] : std::string();
-    } else {
-        value = arg.substr(name.size() + 1);
-    }
-    if (value.empty()) {
-        err << "fernhollow report: " << name << " needs a folder\n";
-        return false;
-    }
-    folder = value;
-    return true;
-}
-
-// Parses the arguments after "report"; on failure writes one line to `err`.
-std::optional<ReportOptions> parseOptions(std::span<const std::string> args, std::ostream& err) {
-    ReportOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        bool ok = true;
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--no-openai") {
-            options.openAI = false;
-        } else if (arg == "--no-codex") {
-            options.codex = false;
-        } else if (arg == "--no-gemini") {
-            options.gemini = false;
-        } else if (arg == "--codex-dir" || arg.starts_with("--codex-dir=")) {
-            ok = folderOption(args, i, "--codex-dir", options.codexDir, err);
-        } else if (arg == "--gemini-dir" || arg.starts_with("--gemini-dir=")) {
-            ok = folderOption(args, i, "--gemini-dir", options.geminiDir, err);
-        } else if (arg == "--claude-dir" || arg.starts_with("--claude-dir=")) {
-            ok = folderOption(args, i, "--claude-dir", options.claudeDir, err);
-        } else if (arg == "--openclaw-dir" || arg.starts_with("--openclaw-dir=")) {
-            ok = folderOption(args, i, "--openclaw-dir", options.openClawDir, err);
-        } else {
-            err << "fernhollow report: unknown argument '" << arg << "' (" << usage << ")\n";
-            return std::nullopt;
-        }
-        if (!ok) {
-            return std::nullopt;
-        }
-    }
-    return options;
-}
+constexpr CommandSyntax syntax{"report", false};
 
 std::string localDate(double t) {
     return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::floor(t)))
@@ -95,8 +27,44 @@ std::string localDate(double t) {
         .toStdString();
 }
 
+// What each source's records hold and cost over all of history, in the order of the sources.
+std::vector<std::pair<UsageSource, TokenTotals>> sourceTotals(Ledger* ledger) {
+    std::vector<std::pair<UsageSource, TokenTotals>> totals;
+    for (const UsageSource source : allUsageSources) {
+        totals.emplace_back(source, TokenTotals{});
+    }
+    if (ledger != nullptr) {
+        const ModelPricing::Pricer pricer;
+        for (const ModelTotal& model : ledger->modelTotals()) {
+            const auto kept = std::find_if(totals.begin(), totals.end(),
+                                           [&](const auto& entry) { return entry.first == model.source; });
+            if (kept != totals.end()) {
+                kept->second.add(model.sums, pricer.cost(model.sums));
+            }
+        }
+    }
+    return totals;
+}
+
+// The names the JSON gives the sources' totals.
+std::string_view totalsKey(UsageSource source) {
+    switch (source) {
+    case UsageSource::claudeCode:
+        return "claudeCode";
+    case UsageSource::openClaw:
+        return "openClaw";
+    case UsageSource::openAI:
+        return "openAI";
+    case UsageSource::codex:
+        return "codex";
+    case UsageSource::gemini:
+        break;
+    }
+    return "gemini";
+}
+
 // Everything the panel shows, after the report's own earlier keys.
-void appendStoreFigures(std::string& out, const UsageStore& store, double budgetUSD) {
+void appendStoreFigures(std::string& out, UsageStore& store, double budgetUSD) {
     const auto& figures = store.snapshot();
     const auto money = [&out](std::string_view key, double value) {
         out += ",\"";
@@ -153,7 +121,17 @@ void appendStoreFigures(std::string& out, const UsageStore& store, double budget
         money("usd", row.usd);
         out += "}";
     }
-    out += "],\"unpricedModels\":[";
+    out += "],\"bySource\":{";
+    for (const auto& [source, totals] : sourceTotals(store.ledger())) {
+        out += source == allUsageSources[0] ? "" : ",";
+        json::appendString(out, totalsKey(source));
+        std::string sums;
+        appendTotalsJson(sums, totals);
+        out += ":{" + sums.substr(1) + ",\"totalTokens\":";
+        json::appendInteger(out, totals.allTokens());
+        out += "}";
+    }
+    out += "},\"unpricedModels\":[";
     for (const auto& model : figures.unpricedModels) {
         if (&model != &figures.unpricedModels.front()) {
             out += ",";
@@ -178,10 +156,38 @@ void appendStoreFigures(std::string& out, const UsageStore& store, double budget
         out += ":";
         json::appendInteger(out, store.recordCount(source));
     }
-    out += "}";
+    // Where the log sources were read: every Claude Code folder with its own count, and
+    // OpenClaw's agents folder with what could not be read there.
+    const auto appendFolder = [&out](const UsageStore::FolderRecords& row) {
+        out += "{\"folder\":";
+        json::appendString(out, row.folder.string());
+        out += row.found ? ",\"found\":true,\"records\":" : ",\"found\":false,\"records\":";
+        json::appendInteger(out, row.records);
+    };
+    out += "},\"sourceFolders\":{";
+    json::appendString(out, sourceKey(UsageSource::claudeCode));
+    out += ":[";
+    for (const auto& row : store.claudeFolderRecords()) {
+        out += &row == &store.claudeFolderRecords().front() ? "" : ",";
+        appendFolder(row);
+        out += "}";
+    }
+    out += "],";
+    json::appendString(out, sourceKey(UsageSource::openClaw));
+    out += ":[";
+    std::error_code ignored;
+    appendFolder({store.openClawAgentsRoot(),
+                  std::filesystem::is_directory(store.openClawAgentsRoot(), ignored),
+                  store.recordCount(UsageSource::openClaw)});
+    out += ",\"problems\":[";
+    for (const std::string& problem : store.sourceProblems(UsageSource::openClaw)) {
+        out += &problem == &store.sourceProblems(UsageSource::openClaw).front() ? "" : ",";
+        json::appendString(out, problem);
+    }
+    out += "]}]}";
 }
 
-std::string storeFiguresTable(const UsageStore& store, double budgetUSD) {
+std::string storeFiguresTable(UsageStore& store, double budgetUSD) {
     const auto& figures = store.snapshot();
     const auto dollars = [](double value) { return "$" + fixedDecimal(value, 2); };
     std::string out;
@@ -203,6 +209,21 @@ std::string storeFiguresTable(const UsageStore& store, double budgetUSD) {
         out += "Live: " + session.projectShortName + " " + dollars(session.totalUSD) + " " +
                session.model.str() + " (" + std::to_string(session.messageCount) + " messages)\n";
     }
+    out += "By source:";
+    for (const auto& [source, totals] : sourceTotals(store.ledger())) {
+        if (totals.allTokens() > 0) {
+            out += "   " + PanelTexts::agentName(source) + " " + groupedDigits(totals.allTokens()) +
+                   " tokens " + groupedDollars(totals.usd);
+        }
+    }
+    out += "\n";
+    for (const auto& [folder, found, records] : store.claudeFolderRecords()) {
+        out += "Claude Code " + Folders::homeRelative(folder) + ": " +
+               (found ? groupedDigits(records) + " records" : std::string("not found")) + "\n";
+    }
+    for (const std::string& problem : store.sourceProblems(UsageSource::openClaw)) {
+        out += "OpenClaw " + Folders::homeRelative(store.openClawAgentsRoot()) + ": " + problem + "\n";
+    }
     if (!figures.unpricedModels.empty()) {
         out += "Unpriced (billed as Sonnet):";
         for (const auto& model : figures.unpricedModels) {
@@ -213,58 +234,19 @@ std::string storeFiguresTable(const UsageStore& store, double budgetUSD) {
     return out + "\n";
 }
 
-// While a long scan runs, one line on a terminal's stderr, rewritten in place.
-void showProgressOnTerminal(const UsageStore& store, std::ostream& err) {
-    if (::isatty(STDERR_FILENO) == 0) {
-        return;
-    }
-    QObject::connect(&store, &UsageStore::scanProgressChanged, &store, [&store, &err] {
-        if (store.scanFilesToRead() > 0) {
-            err << "\rReading logs: " << store.scanFilesRead() << " of " << store.scanFilesToRead()
-                << " files" << std::flush;
-        } else {
-            err << "\r\033[K" << std::flush;
-        }
-    });
-}
-
 } // namespace
 
 QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err,
                                   QNetworkAccessManager& network) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << usage << "\n";
-        co_return 0;
+    const auto parsed = parseReportOptions(syntax, args, out, err);
+    if (const int* code = std::get_if<int>(&parsed)) {
+        co_return *code;
     }
-    const auto options = parseOptions(args, err);
-    if (!options) {
-        co_return 2;
-    }
-    // The app's own store, run once without a timer and without alerts: the same prices,
-    // cache, scans and figures the panel shows. The user's preferences are read, never written.
-    JsonPreferencesFile preferences(JsonPreferencesFile::defaultPath());
-    AppSettings settings(preferences);
-    const QtLocalCalendar calendar;
-    UsageStore::Options storeOptions;
-    if (options->claudeDir) {
-        storeOptions.claudeProjectsRoot = *options->claudeDir;
-    }
-    storeOptions.openClawAgentsRoot = options->openClawDir;
-    storeOptions.codexHome = options->codexDir;
-    storeOptions.geminiRoot = options->geminiDir;
-    storeOptions.readCodex = options->codex;
-    storeOptions.readGemini = options->gemini;
-    storeOptions.interactive = false;
-    storeOptions.fetchOpenAI = options->openAI;
-    UsageStore store(settings, network, calendar, storeOptions);
-    showProgressOnTerminal(store, err);
-    co_await store.refresh();
-    if (store.openaiError()) {
-        err << "fernhollow report: " << *store.openaiError() << "\n";
-    }
-    if (store.ledgerError()) {
-        err << "fernhollow report: " << *store.ledgerError() << "\n";
-    }
+    const ReportOptions& options = std::get<ReportOptions>(parsed);
+    HeadlessPass pass(options, network);
+    co_await pass.run(syntax.command, err);
+    UsageStore& store = pass.store();
+    const AppSettings& settings = pass.settings();
 
     const std::int64_t recordCount = store.recordCount();
     // The whole history, as quarter-hour totals: no local day splits one.
@@ -273,7 +255,7 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
         buildUsageReport(store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {})
                                                    : std::vector<UsageRecord>{},
                          static_cast<std::size_t>(recordCount));
-    if (options->json) {
+    if (options.json) {
         std::string json = formatReportJson(report);
         json.resize(json.size() - 2); // reopen the object: "}\n"
         appendStoreFigures(json, store, settings.monthlyBudgetUSD());

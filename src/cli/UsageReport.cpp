@@ -1,5 +1,7 @@
 #include "cli/UsageReport.h"
 
+#include "cli/TextTable.h"
+
 #include "core/common/SaturatingAdd.h"
 
 #include "core/model/JsonWriter.h"
@@ -40,24 +42,6 @@ std::vector<UsageReport::Row> rowsOf(std::map<std::string, TokenTotals>&& groups
     return rows;
 }
 
-void appendTotalsJson(std::string& out, const TokenTotals& totals) {
-    const std::pair<std::string_view, std::int64_t> counts[] = {
-        {"inputTokens", totals.inputTokens},
-        {"outputTokens", totals.outputTokens},
-        {"cacheCreationInputTokens", totals.cacheCreationInputTokens},
-        {"cacheCreation1hTokens", totals.cacheCreation1hTokens},
-        {"cacheReadInputTokens", totals.cacheReadInputTokens},
-    };
-    for (const auto& [key, value] : counts) {
-        out += ",\"";
-        out += key;
-        out += "\":";
-        json::appendInteger(out, value);
-    }
-    out += ",\"usd\":";
-    json::appendNumber(out, totals.usd);
-}
-
 void appendRowsJson(std::string& out, std::string_view name, std::string_view labelKey,
                     const std::vector<UsageReport::Row>& rows) {
     out += ",\"";
@@ -78,13 +62,14 @@ void appendRowsJson(std::string& out, std::string_view name, std::string_view la
 }
 
 void appendTableRow(std::string& out, std::string_view label, const TokenTotals& totals) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, "  %-30.*s %14lld %14lld %14lld %14lld %16lld %12.2f\n",
+    char buffer[320];
+    std::snprintf(buffer, sizeof buffer, "  %-30.*s %14s %14s %14s %14s %16s %12s\n",
                   static_cast<int>(std::min<std::size_t>(label.size(), 30)), label.data(),
-                  static_cast<long long>(totals.inputTokens), static_cast<long long>(totals.outputTokens),
-                  static_cast<long long>(totals.cacheCreationInputTokens),
-                  static_cast<long long>(totals.cacheCreation1hTokens),
-                  static_cast<long long>(totals.cacheReadInputTokens), totals.usd);
+                  groupedDigits(totals.inputTokens).c_str(), groupedDigits(totals.outputTokens).c_str(),
+                  groupedDigits(totals.cacheCreationInputTokens).c_str(),
+                  groupedDigits(totals.cacheCreation1hTokens).c_str(),
+                  groupedDigits(totals.cacheReadInputTokens).c_str(),
+                  groupedDollars(totals.usd).substr(1).c_str());
     out += buffer;
 }
 
@@ -102,12 +87,40 @@ void appendTableSection(std::string& out, std::string_view title, const std::vec
 } // namespace
 
 void TokenTotals::add(const UsageRecord& record, double cost) {
-    inputTokens = addSaturating(inputTokens, record.inputTokens);
-    outputTokens = addSaturating(outputTokens, record.outputTokens);
-    cacheCreationInputTokens = addSaturating(cacheCreationInputTokens, record.cacheCreationInputTokens);
-    cacheCreation1hTokens = addSaturating(cacheCreation1hTokens, record.cacheCreation1hTokens);
-    cacheReadInputTokens = addSaturating(cacheReadInputTokens, record.cacheReadInputTokens);
-    usd += cost;
+    add(TokenTotals{record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
+                    record.cacheCreation1hTokens, record.cacheReadInputTokens, cost});
+}
+
+void TokenTotals::add(const TokenTotals& other) {
+    inputTokens = addSaturating(inputTokens, other.inputTokens);
+    outputTokens = addSaturating(outputTokens, other.outputTokens);
+    cacheCreationInputTokens = addSaturating(cacheCreationInputTokens, other.cacheCreationInputTokens);
+    cacheCreation1hTokens = addSaturating(cacheCreation1hTokens, other.cacheCreation1hTokens);
+    cacheReadInputTokens = addSaturating(cacheReadInputTokens, other.cacheReadInputTokens);
+    usd += other.usd;
+}
+
+std::int64_t TokenTotals::allTokens() const {
+    return addSaturating(addSaturating(inputTokens, outputTokens),
+                         addSaturating(cacheCreationInputTokens, cacheReadInputTokens));
+}
+
+void appendTotalsJson(std::string& out, const TokenTotals& totals) {
+    const std::pair<std::string_view, std::int64_t> counts[] = {
+        {"inputTokens", totals.inputTokens},
+        {"outputTokens", totals.outputTokens},
+        {"cacheCreationInputTokens", totals.cacheCreationInputTokens},
+        {"cacheCreation1hTokens", totals.cacheCreation1hTokens},
+        {"cacheReadInputTokens", totals.cacheReadInputTokens},
+    };
+    for (const auto& [key, value] : counts) {
+        out += ",\"";
+        out += key;
+        out += "\":";
+        json::appendInteger(out, value);
+    }
+    out += ",\"usd\":";
+    json::appendNumber(out, totals.usd);
 }
 
 UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount) {
@@ -140,10 +153,8 @@ std::string formatReportJson(const UsageReport& report) {
 
 std::string formatReportTable(const UsageReport& report) {
     std::string out;
-    char line[128];
-    std::snprintf(line, sizeof line, "%zu usage records, API-equivalent total $%.2f\n", report.records,
-                  report.total.usd);
-    out += line;
+    out += groupedDigits(static_cast<std::int64_t>(report.records)) +
+           " usage records, API-equivalent total " + groupedDollars(report.total.usd) + "\n";
     if (report.records == 0) {
         return out;
     }

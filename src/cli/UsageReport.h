@@ -17,6 +17,9 @@ struct TokenTotals {
     double usd = 0.0;
 
     void add(const UsageRecord& record, double cost);
+    void add(const TokenTotals& other);
+    // Every token counted once: the 1-hour cache writes are a part of the cache writes.
+    std::int64_t allTokens() const;
 };
 
 struct UsageReport {
@@ -35,6 +38,8 @@ struct UsageReport {
 UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount);
 
 std::string formatReportJson(const UsageReport& report);
+// The five token sums and `usd`, each as ",\"key\":value".
+void appendTotalsJson(std::string& out, const TokenTotals& totals);
 std::string formatReportTable(const UsageReport& report);
 
 } // namespace fernhollow

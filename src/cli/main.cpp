@@ -1,4 +1,6 @@
+#include "cli/LedgerReportCommand.h"
 #include "cli/ReportCommand.h"
+#include "cli/StatusLineCommand.h"
 #include "ui/FernhollowApp.h"
 
 #include <QCoreApplication>
@@ -6,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,15 +24,22 @@ bool hasGraphicalSession() {
     return false;
 }
 
-int runReport(int argc, char** argv, std::span<const std::string> args) {
+// Runs a command that passes over the logs on a Qt event loop of its own.
+int runOnEventLoop(int argc, char** argv,
+                   const std::function<QCoro::Task<int>(QNetworkAccessManager&)>& command) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Fernhollow"));
     QNetworkAccessManager network;
     QTimer::singleShot(0, &app, [&] {
-        QCoro::connect(fernhollow::runReportCommand(args, std::cout, std::cerr, network), &app,
-                       [](int code) { QCoreApplication::exit(code); });
+        QCoro::connect(command(network), &app, [](int code) { QCoreApplication::exit(code); });
     });
     return QCoreApplication::exec();
+}
+
+int runReport(int argc, char** argv, std::span<const std::string> args) {
+    return runOnEventLoop(argc, argv, [args](QNetworkAccessManager& network) {
+        return fernhollow::runReportCommand(args, std::cout, std::cerr, network);
+    });
 }
 
 } // namespace
@@ -45,10 +55,20 @@ int main(int argc, char** argv) {
                "the report instead.\n";
         return runReport(argc, argv, {});
     }
-    if (args[0] != "report") {
-        std::cerr
-            << "usage: fernhollow [report [--json] [--claude-dir DIR] [--openclaw-dir DIR] [--no-openai]]\n";
-        return 2;
+    const std::span<const std::string> options = std::span(args).subspan(1);
+    if (args[0] == "report") {
+        return runReport(argc, argv, options);
     }
-    return runReport(argc, argv, std::span(args).subspan(1));
+    if (args[0] == "statusline") {
+        // Claude Code runs it on every message: no event loop, no network, no log scan.
+        return fernhollow::runStatusLineCommand(options, std::cin, std::cout, std::cerr);
+    }
+    if (const auto kind = fernhollow::reportKindOf(args[0])) {
+        return runOnEventLoop(argc, argv, [&](QNetworkAccessManager& network) {
+            return fernhollow::runLedgerReportCommand(*kind, args[0], options, std::cout, std::cerr, network);
+        });
+    }
+    std::cerr << "usage: fernhollow [report | daily | weekly | monthly | session | blocks | statusline] "
+                 "[options] (COMMAND --help lists its options)\n";
+    return 2;
 }

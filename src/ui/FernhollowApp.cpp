@@ -22,6 +22,7 @@
 #include <QNetworkAccessManager>
 #include <QPalette>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QTimer>
 
 #include <chrono>
@@ -30,6 +31,12 @@
 namespace fernhollow::FernhollowApp {
 
 int run(int argc, char** argv) {
+    // The panel and the settings are rectangles and text. A GL driver loaded to draw them would
+    // stay resident all day in an app that is hidden most of it (some 60 MB with Mesa), so Qt
+    // Quick draws in software unless the user picked a backend.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Fernhollow"));
     QApplication::setApplicationVersion(QStringLiteral(FERNHOLLOW_VERSION));

@@ -1,5 +1,6 @@
 #include "ui/PanelModel.h"
 
+#include "core/figures/PlanWindows.h"
 #include "core/texts/PanelTexts.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/store/UsageStore.h"
@@ -46,6 +47,33 @@ PanelModel::PanelModel(UsageStore& store, AppSettings& settings, Updater& update
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &PanelModel::changed);
     ageTimer_.setInterval(1000);
     connect(&ageTimer_, &QTimer::timeout, this, &PanelModel::changed);
+    // The window's time left moves with the clock, its readings with each pass.
+    connect(&store_, &UsageStore::recordsChanged, this, &PanelModel::updatePlanWindows);
+    connect(&ageTimer_, &QTimer::timeout, this, &PanelModel::updatePlanWindows);
+    updatePlanWindows();
+}
+
+void PanelModel::updatePlanWindows() {
+    QStringList lines;
+    if (Ledger* ledger = store_.ledger()) {
+        try {
+            const auto localTime = [](double t, bool weekly) {
+                const QDateTime moment = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t));
+                return QLocale()
+                    .toString(moment, weekly ? QStringLiteral("ddd HH:mm") : QStringLiteral("HH:mm"))
+                    .toStdString();
+            };
+            for (const std::string& line : PlanWindows::lines(*ledger, clock_.now(), localTime)) {
+                lines << text(line);
+            }
+        } catch (const sqlite::Error&) {
+            // The store tells of a ledger it cannot read; the panel shows what it has.
+        }
+    }
+    if (lines != planWindowLines_) {
+        planWindowLines_ = lines;
+        emit changed();
+    }
 }
 
 QString PanelModel::modeText() const {

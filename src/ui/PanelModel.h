@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QVariantList>
 
@@ -32,6 +33,7 @@ class PanelModel final : public QObject {
     Q_PROPERTY(QString recordsText READ recordsText NOTIFY changed)
     Q_PROPERTY(QString refreshedText READ refreshedText NOTIFY changed)
     Q_PROPERTY(QString budgetLineText READ budgetLineText NOTIFY changed)
+    Q_PROPERTY(QStringList planWindowLines READ planWindowLines NOTIFY changed)
     Q_PROPERTY(double budgetFraction READ budgetFraction NOTIFY changed)
     Q_PROPERTY(QColor barColor READ barColor NOTIFY changed)
     Q_PROPERTY(bool adviceVisible READ adviceVisible NOTIFY changed)
@@ -74,6 +76,8 @@ public:
     QString recordsText() const;
     QString refreshedText() const;
     QString budgetLineText() const;
+    // The plan windows: each agent's own reading that still holds, else the 5-hour estimate.
+    QStringList planWindowLines() const { return planWindowLines_; }
     double budgetFraction() const;
     QColor barColor() const;
     bool adviceVisible() const;
@@ -114,8 +118,11 @@ private:
     Updater& updater_;
     const Clock& clock_;
     const LocalCalendar& calendar_;
+    void updatePlanWindows();
+
     QColor primaryText_;
     QTimer ageTimer_;
+    QStringList planWindowLines_;
 };
 
 } // namespace fernhollow

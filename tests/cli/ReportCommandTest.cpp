@@ -120,6 +120,28 @@ TEST(ReportCommand, AMissingRootIsAnEmptyReport) {
     EXPECT_NE(run.out.find(R"("usd":3})"), std::string::npos);
 }
 
+// Each --claude-dir is read besides the others, and the report names every folder it read with
+// its own count; a folder that is missing is one of them, not a failure.
+TEST(ReportCommand, ReadsEveryClaudeFolderNamed) {
+    test::TempTree home;
+    const std::string reply = R"({"message":{"usage":{"input_tokens":1}},"timestamp":"2026-01-01T00:00:0)";
+    home.write("a/p/s1.jsonl", reply + "1Z\"}\n");
+    home.write("b/p/s2.jsonl", reply + "2Z\"}\n" + reply + "3Z\"}\n");
+    const auto folder = [&](std::string_view name, std::string_view found) {
+        return R"({"folder":")" + (home / name).string() + R"(","found":)" + std::string(found);
+    };
+    const CommandRun run = runFernhollow(
+        args({"report", "--json", "--no-openai", "--claude-dir", (home / "a").string(),
+              "--claude-dir=" + (home / "b").string(), "--claude-dir", (home / "gone").string()}),
+        {}, home);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const std::string& expected :
+         {std::string(R"("sources":{"claude":3,)"), folder("a", "true,\"records\":1}"),
+          folder("b", "true,\"records\":2}"), folder("gone/projects", "false")}) {
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+    }
+}
+
 // A log rewritten without its replies, as agents do on resume and compaction, loses nothing.
 TEST(ReportCommand, KeepsWhatItCountedInTheLedger) {
     test::TempTree home;
@@ -304,7 +326,7 @@ TEST(ReportCommand, AddsEveryFigureThePanelShows) {
          R"("status":"over","monthlyBudgetUSD":0.01,"dailySeries":[{"date":)",
          R"("liveSessions":[{"id":"s1","projectShortName":"app","totalUSD":6,"totalTokens":1000000,)",
          R"("monthByModel":[{"model":"claude-sonnet-4-5","usd":6}],"monthByProject":[{"project":"-home-dev-app","usd":6}])",
-         R"("unpricedModels":[],"unpricedRecords":0,"unpricedUSDAtFallback":0,"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0,"codex":0,"gemini":0}})"}) {
+         R"("unpricedModels":[],"unpricedRecords":0,"unpricedUSDAtFallback":0,"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0,"codex":0,"gemini":0},"sourceFolders":{"claude":[{"folder":)"}) {
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
     }
 }
@@ -344,6 +366,14 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         args({"report", "--openclaw-dir="}),
         args({"report", "extra"}),
         args({"frobnicate"}),
+        args({"daily", "--since", "2025-02-30"}),
+        args({"weekly", "--until=yesterday"}),
+        args({"monthly", "--timezone", "Nowhere/Special"}),
+        args({"session", "--source", "cursor"}),
+        args({"blocks", "--order"}),
+        args({"daily", "--since", "2025-03-02", "--until", "2025-03-01"}),
+        args({"report", "--since", "2025-01-01"}),
+        args({"statusline", "--frobnicate"}),
     };
     for (const QStringList& arguments : refused) {
         const CommandRun run = runFernhollow(arguments);
@@ -351,6 +381,45 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+TEST(ReportCommand, PeriodReportsPrintTablesThatFitAndSayWhenARangeIsEmpty) {
+    const CommandRun daily = runFernhollow(
+        args({"daily", "--no-openai", "--claude-dir", fixtureRoot, "--breakdown"}), {"TZ=UTC", "NO_COLOR=1"});
+    ASSERT_EQ(daily.exitCode, 0) << daily.err;
+    EXPECT_NE(daily.out.find("2025-11-05"), std::string::npos) << daily.out;
+    EXPECT_NE(daily.out.find("22,000"), std::string::npos) << daily.out;
+    EXPECT_EQ(daily.out.find('\033'), std::string::npos);
+    for (std::size_t start = 0, end; (end = daily.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        EXPECT_LE(QString::fromStdString(daily.out.substr(start, end - start)).size(), 80) << daily.out;
+    }
+    const CommandRun empty =
+        runFernhollow(args({"blocks", "--no-openai", "--claude-dir", fixtureRoot, "--since", "2030-01-01"}));
+    EXPECT_EQ(empty.out, "No usage in this range.\n");
+}
+
+TEST(ReportCommand, TheStatusLineNeverFails) {
+    test::TempTree home;
+    for (const std::string& input :
+         {std::string("{\"model\":"), std::string(3'000'000, '{'), std::string()}) {
+        QProcess process;
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
+        environment.insert(QStringLiteral("NO_COLOR"), QStringLiteral("1"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(FERNHOLLOW_BINARY), {QStringLiteral("statusline")});
+        process.write(input.data(), static_cast<qint64>(input.size()));
+        process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished(10'000));
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(process.readAllStandardOutput().toStdString(), "today $0.00 \u00b7 \u25cf\n");
+    }
+    const CommandRun install = runFernhollow(args({"statusline", "--install"}), {}, home);
+    EXPECT_EQ(install.exitCode, 0) << install.err;
+    EXPECT_NE(test::readFile(home / ".claude/settings.json")->find("statusline\""), std::string::npos);
+    EXPECT_EQ(runFernhollow(args({"statusline", "--uninstall"}), {}, home).exitCode, 0);
+    EXPECT_EQ(test::readFile(home / ".claude/settings.json"), "{}\n");
 }
 
 TEST(ReportCommand, WithoutADisplayTheBareCommandSaysSoAndPrintsTheReport) {

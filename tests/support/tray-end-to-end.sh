@@ -72,7 +72,7 @@ await settings_window || fail "the gear opened no settings window"
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$(settings_window)")"
 # The budget field, below the General section.
-xdotool mousemove $((X + 80)) $((Y + 211)) click 3 click 1 key ctrl+a type 10
+xdotool mousemove $((X + 80)) $((Y + 240)) click 3 click 1 key ctrl+a type 10
 xdotool key Return
 sleep 0.5
 import -window root "$shots/desktop-settings.png"

@@ -1,6 +1,7 @@
 #include "core/ledger/Ledger.h"
 
 #include "core/ledger/RecordIdentity.h"
+#include "core/ledger/TotalsDelta.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,12 +11,11 @@
 #include <ctime>
 #include <set>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 namespace fernhollow {
 namespace {
-
-constexpr std::int64_t quarterMs = 15 * 60 * 1000;
 
 // A record's quarter-hour, in SQL, for the row a trigger sees as `row` (old or new).
 std::string quarterSql(std::string_view row) {
@@ -95,31 +95,19 @@ CREATE TABLE log_files(
             totalsChange("new", '+') + "END;\nCREATE TRIGGER record_removed AFTER DELETE ON records BEGIN\n" +
             totalsChange("old", '-') + "END;\nCREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN\n" +
             totalsChange("old", '-') + totalsChange("new", '+') + "END;\n",
+        // 2: the plan windows' use as each agent last told it.
+        R"sql(
+CREATE TABLE rate_limits(
+    agent INTEGER NOT NULL, plan_window INTEGER NOT NULL, used_percent REAL NOT NULL, resets_at REAL,
+    window_minutes INTEGER, observed_at REAL NOT NULL,
+    PRIMARY KEY(agent, plan_window)) WITHOUT ROWID;
+)sql",
+        // 3: the totals are kept by the code that writes the records, a pass's changes summed
+        // first; triggers cost three statements for every record written.
+        "DROP TRIGGER record_added; DROP TRIGGER record_removed; DROP TRIGGER record_changed;",
     };
     return steps;
 }
-
-constexpr std::string_view insertRecord = R"sql(
-INSERT INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)
-ON CONFLICT(identity) DO UPDATE SET source = excluded.source, at = excluded.at, model = excluded.model,
-    project = excluded.project, session = excluded.session, input = excluded.input, output = excluded.output,
-    cache_write = excluded.cache_write, cache_write_1h = excluded.cache_write_1h, cache_read = excluded.cache_read,
-    price_class = excluded.price_class
-)sql";
-// A larger copy replaces a smaller one, never the other way. A copy as large that reads its
-// model or price class otherwise is the same line read by a newer reader.
-constexpr std::string_view whenLarger = R"sql(
-WHERE excluded.input + excluded.output + excluded.cache_write + excluded.cache_read
-    > records.input + records.output + records.cache_write + records.cache_read
-   OR (excluded.input + excluded.output + excluded.cache_write + excluded.cache_read
-    = records.input + records.output + records.cache_write + records.cache_read
-       AND (excluded.model, excluded.price_class) IS NOT (records.model, records.price_class)))sql";
-// Rewriting a row with the values it holds would still write its pages.
-constexpr std::string_view whenDifferent = R"sql(
-WHERE (excluded.source, excluded.at, excluded.model, excluded.project, excluded.session, excluded.input,
-       excluded.output, excluded.cache_write, excluded.cache_write_1h, excluded.cache_read, excluded.price_class)
-   IS NOT (records.source, records.at, records.model, records.project, records.session, records.input,
-       records.output, records.cache_write, records.cache_write_1h, records.cache_read, records.price_class))sql";
 
 // The counts, then the price class, as recordFromRow reads them.
 constexpr std::string_view countColumns =
@@ -132,8 +120,17 @@ std::int64_t millisecondsOf(double seconds) {
     return static_cast<std::int64_t>(std::clamp(std::isnan(ms) ? 0.0 : ms, -limit, limit));
 }
 
-std::int64_t quarterOf(std::int64_t ms) {
-    return (ms - ((ms % quarterMs) + quarterMs) % quarterMs) / quarterMs;
+// " AND source IN (…)" for the sources named; nothing when none is, which takes them all.
+std::string sourceSql(std::span<const UsageSource> sources) {
+    if (sources.empty()) {
+        return {};
+    }
+    std::string sql = " AND source IN (";
+    for (const UsageSource source : sources) {
+        sql += std::to_string(static_cast<std::int64_t>(source));
+        sql += source == sources.back() ? ")" : ", ";
+    }
+    return sql;
 }
 
 // The file is made before SQLite opens it, so it is owner-only from its first byte; SQLite
@@ -237,31 +234,88 @@ LogFileStates Ledger::fileStates(UsageSource source) {
     return states;
 }
 
+std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
+    std::vector<StoredRecord> stored;
+    stored.reserve(batch.records.size());
+    for (const UsageRecord& record : batch.records) {
+        stored.push_back({recordIdentity(batch.source, record),
+                          static_cast<std::int64_t>(batch.source),
+                          millisecondsOf(record.timestamp),
+                          nameId(record.model),
+                          nameId(record.projectPath),
+                          nameId(record.sessionId),
+                          {record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
+                           // The 1-hour part is priced as at most the whole: kept so, sums price as
+                           // their records do.
+                           std::min(record.cacheCreation1hTokens, record.cacheCreationInputTokens),
+                           record.cacheReadInputTokens},
+                          static_cast<std::int64_t>(record.priceClass)});
+    }
+    // A log holds every copy of a reply and a resumed session repeats its parent's: the batch is
+    // settled among itself first, by the same rule, so each record is looked up and written once.
+    // In identity order, the records' table grows at its end or near its other rows.
+    std::stable_sort(stored.begin(), stored.end(),
+                     [](const StoredRecord& a, const StoredRecord& b) { return a.identity < b.identity; });
+    std::vector<StoredRecord> distinct;
+    distinct.reserve(stored.size());
+    for (const StoredRecord& record : stored) {
+        if (distinct.empty() || distinct.back().identity != record.identity) {
+            distinct.push_back(record);
+        } else if (batch.rule == RecordRule::replace || supersedes(record, distinct.back())) {
+            distinct.back() = record;
+        }
+    }
+    return distinct;
+}
+
 void Ledger::apply(const LedgerBatch& batch) {
     if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
         return;
     }
     sqlite::Transaction transaction(db_);
-    const std::string sql = std::string(insertRecord) +
-                            std::string(batch.rule == RecordRule::keepLarger ? whenLarger : whenDifferent);
-    auto upsert = db_.prepare(sql);
-    const auto source = static_cast<std::int64_t>(batch.source);
-    for (const UsageRecord& record : batch.records) {
-        upsert.bind(1, recordIdentity(batch.source, record))
-            .bind(2, source)
-            .bind(3, millisecondsOf(record.timestamp))
-            .bind(4, nameId(record.model))
-            .bind(5, nameId(record.projectPath))
-            .bind(6, nameId(record.sessionId))
-            .bind(7, record.inputTokens)
-            .bind(8, record.outputTokens)
-            .bind(9, record.cacheCreationInputTokens)
-            // The 1-hour part is priced as at most the whole: kept so, sums price as their records do.
-            .bind(10, std::min(record.cacheCreation1hTokens, record.cacheCreationInputTokens))
-            .bind(11, record.cacheReadInputTokens)
-            .bind(12, static_cast<std::int64_t>(record.priceClass))
-            .run();
+    const std::vector<StoredRecord> records = storedRecords(batch);
+    auto find = db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
+                            "cache_write_1h, cache_read, price_class FROM records WHERE identity = ?1");
+    auto put = db_.prepare(
+        "INSERT OR REPLACE INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    TotalsDelta totals;
+    for (const StoredRecord& record : records) {
+        find.bind(1, record.identity);
+        if (find.step()) {
+            StoredRecord kept{record.identity,
+                              find.integer(0),
+                              find.integer(1),
+                              find.integer(2),
+                              find.integer(3),
+                              find.integer(4),
+                              {},
+                              find.integer(10)};
+            for (std::size_t i = 0; i < kept.counts.size(); ++i) {
+                kept.counts[i] = find.integer(5 + static_cast<int>(i));
+            }
+            while (find.step()) {
+            }
+            // Rewriting a row with the values it holds would still write its pages.
+            const bool takes = batch.rule == RecordRule::replace ? record != kept : supersedes(record, kept);
+            if (!takes) {
+                continue;
+            }
+            totals.remove(kept);
+        }
+        put.bind(1, record.identity)
+            .bind(2, record.source)
+            .bind(3, record.at)
+            .bind(4, record.model)
+            .bind(5, record.project)
+            .bind(6, record.session);
+        for (std::size_t i = 0; i < record.counts.size(); ++i) {
+            put.bind(7 + static_cast<int>(i), record.counts[i]);
+        }
+        put.bind(12, record.priceClass).run();
+        totals.add(record);
     }
+    totals.writeTo(db_);
+    const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {
         putFile.bind(1, path)
@@ -288,7 +342,7 @@ void Ledger::forget() {
         sqlite::Transaction transaction(db_);
         db_.execute(
             "DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
-            "DELETE FROM names;");
+            "DELETE FROM names; DELETE FROM rate_limits;");
         transaction.commit();
     }
     idsByName_.clear();
@@ -309,7 +363,8 @@ UsageRecord Ledger::recordFromRow(sqlite::Statement& row, int firstCount, double
     return record;
 }
 
-std::vector<UsageRecord> Ledger::historySince(double from, std::span<const double> cuts) {
+std::vector<UsageRecord> Ledger::historySince(double from, std::span<const double> cuts,
+                                              std::span<const UsageSource> sources) {
     const std::int64_t fromMs = millisecondsOf(from);
     std::set<std::int64_t> split;
     for (const double cut : cuts) {
@@ -323,7 +378,7 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
     }
     std::vector<UsageRecord> history;
     auto quarters = db_.prepare("SELECT quarter, model, project, " + std::string(countColumns) +
-                                " FROM quarters WHERE quarter >= ?1");
+                                " FROM quarters WHERE quarter >= ?1" + sourceSql(sources));
     quarters.bind(1, quarterOf(fromMs));
     while (quarters.step()) {
         const std::int64_t quarter = quarters.integer(0);
@@ -336,7 +391,7 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
         record.projectPath = nameOf(quarters.integer(2));
     }
     auto records = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                               " FROM records WHERE at >= ?1 AND at < ?2");
+                               " FROM records WHERE at >= ?1 AND at < ?2" + sourceSql(sources));
     for (const std::int64_t quarter : split) {
         records.bind(1, std::max(fromMs, quarter * quarterMs)).bind(2, (quarter + 1) * quarterMs);
         while (records.step()) {
@@ -355,6 +410,10 @@ std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double 
                               " FROM records WHERE source = ?1 AND session IN "
                               "(SELECT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
     select.bind(1, static_cast<std::int64_t>(source)).bind(2, millisecondsOf(since));
+    return recordsOf(select);
+}
+
+std::vector<UsageRecord> Ledger::recordsOf(sqlite::Statement& select) {
     std::vector<UsageRecord> records;
     while (select.step()) {
         UsageRecord& record =
@@ -388,6 +447,176 @@ std::map<UsageSource, std::int64_t> Ledger::recordCounts() {
         counts[total.source] += total.records;
     }
     return counts;
+}
+
+std::optional<std::string> Ledger::filterSql(const RecordFilter& filter) {
+    std::string sql = " WHERE at >= " + std::to_string(millisecondsOf(filter.from)) + " AND at < " +
+                      std::to_string(millisecondsOf(filter.to)) + sourceSql(filter.sources);
+    if (filter.session) {
+        auto select = db_.prepare("SELECT id FROM names WHERE text = ?1");
+        select.bind(1, std::string_view(*filter.session));
+        if (!select.step()) {
+            return std::nullopt; // a session the ledger never saw has no records
+        }
+        sql += " AND session = " + std::to_string(select.integer(0));
+        select.run();
+    }
+    return sql;
+}
+
+std::vector<UsageRecord> Ledger::records(const RecordFilter& filter) {
+    const auto where = filterSql(filter);
+    if (!where) {
+        return {};
+    }
+    auto select = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
+                              " FROM records" + *where + " ORDER BY at");
+    return recordsOf(select);
+}
+
+std::vector<SessionTotal> Ledger::sessionTotals(const RecordFilter& filter) {
+    std::vector<SessionTotal> totals;
+    const auto where = filterSql(filter);
+    if (!where) {
+        return totals;
+    }
+    auto select = db_.prepare(
+        "SELECT source, session, project, model, min(at), max(at), count(*), sum(input), sum(output), "
+        "sum(cache_write), sum(cache_write_1h), sum(cache_read), price_class FROM records" +
+        *where + " GROUP BY source, session, project, model, price_class ORDER BY min(at)");
+    while (select.step()) {
+        SessionTotal& total = totals.emplace_back();
+        total.source = static_cast<UsageSource>(select.integer(0));
+        total.sums = recordFromRow(select, 7, static_cast<double>(select.integer(4)) / 1000.0);
+        total.sums.sessionId = nameOf(select.integer(1));
+        total.sums.projectPath = nameOf(select.integer(2));
+        total.sums.model = nameOf(select.integer(3));
+        total.last = static_cast<double>(select.integer(5)) / 1000.0;
+        total.records = select.integer(6);
+    }
+    return totals;
+}
+
+std::optional<LogFileState> Ledger::fileState(UsageSource source, const std::string& path) {
+    auto select = db_.prepare(
+        "SELECT size, mtime, read_end, window_hash FROM log_files WHERE path = ?1 AND source = ?2");
+    select.bind(1, path).bind(2, static_cast<std::int64_t>(source));
+    std::optional<LogFileState> state;
+    if (select.step()) {
+        state = LogFileState{static_cast<std::uint64_t>(select.integer(0)), select.real(1),
+                             static_cast<std::uint64_t>(select.integer(2)),
+                             static_cast<std::uint64_t>(select.integer(3))};
+        select.run();
+    }
+    return state;
+}
+
+std::vector<ModelTotal> Ledger::modelTotalsSince(double from) {
+    const std::int64_t fromMs = millisecondsOf(from);
+    const std::int64_t firstWhole = quarterOf(fromMs) + (fromMs % quarterMs != 0 ? 1 : 0);
+    const std::string sums =
+        "sum(input), sum(output), sum(cache_write), sum(cache_write_1h), sum(cache_read)";
+    auto quarters =
+        db_.prepare("SELECT source, model, sum(records), " + sums +
+                    ", price_class FROM quarters WHERE quarter >= ?1 GROUP BY source, model, price_class");
+    quarters.bind(1, firstWhole);
+    auto split = db_.prepare(
+        "SELECT source, model, count(*), " + sums +
+        ", price_class FROM records WHERE at >= ?1 AND at < ?2 GROUP BY source, model, price_class");
+    split.bind(1, fromMs).bind(2, firstWhole * quarterMs);
+    std::vector<ModelTotal> totals;
+    for (sqlite::Statement* select : {&quarters, &split}) {
+        while (select->step()) {
+            ModelTotal total{static_cast<UsageSource>(select->integer(0)), recordFromRow(*select, 3, 0.0),
+                             select->integer(2)};
+            total.sums.model = nameOf(select->integer(1));
+            totals.push_back(std::move(total));
+        }
+    }
+    return totals;
+}
+
+std::vector<UsageRecord> Ledger::uncounted(UsageSource source, std::vector<UsageRecord> records) {
+    auto select = db_.prepare("SELECT 1 FROM records WHERE identity = ?1");
+    std::erase_if(records, [&](const UsageRecord& record) {
+        select.bind(1, recordIdentity(source, record));
+        const bool counted = select.step();
+        if (counted) {
+            select.run();
+        }
+        return counted;
+    });
+    return records;
+}
+
+void Ledger::recordRateLimits(std::span<const RateLimit> limits) {
+    if (limits.empty()) {
+        return;
+    }
+    sqlite::Transaction transaction(db_);
+    auto upsert = db_.prepare(R"sql(
+INSERT INTO rate_limits VALUES(?1, ?2, ?3, ?4, ?5, ?6)
+ON CONFLICT DO UPDATE SET used_percent = excluded.used_percent, resets_at = excluded.resets_at,
+    window_minutes = excluded.window_minutes, observed_at = excluded.observed_at
+WHERE excluded.observed_at >= rate_limits.observed_at
+  AND (excluded.used_percent, excluded.resets_at, excluded.window_minutes, excluded.observed_at)
+      IS NOT (rate_limits.used_percent, rate_limits.resets_at, rate_limits.window_minutes,
+              rate_limits.observed_at))sql");
+    for (const RateLimit& limit : limits) {
+        upsert.bind(1, static_cast<std::int64_t>(limit.agent))
+            .bind(2, static_cast<std::int64_t>(limit.window))
+            .bind(3, limit.usedPercent)
+            .bind(6, limit.observedAt);
+        // A parameter left unbound is NULL: the agent did not say.
+        if (limit.resetsAt) {
+            upsert.bind(4, *limit.resetsAt);
+        }
+        if (limit.windowMinutes) {
+            upsert.bind(5, *limit.windowMinutes);
+        }
+        upsert.run();
+    }
+    transaction.commit();
+}
+
+std::vector<RateLimit> Ledger::rateLimits() {
+    auto select =
+        db_.prepare("SELECT agent, plan_window, used_percent, resets_at, window_minutes, observed_at "
+                    "FROM rate_limits ORDER BY agent, plan_window");
+    std::vector<RateLimit> limits;
+    while (select.step()) {
+        RateLimit& limit = limits.emplace_back();
+        limit.agent = static_cast<UsageSource>(select.integer(0));
+        limit.window = static_cast<RateWindow>(select.integer(1));
+        limit.usedPercent = select.real(2);
+        if (!select.isNull(3)) {
+            limit.resetsAt = select.real(3);
+        }
+        if (!select.isNull(4)) {
+            limit.windowMinutes = select.integer(4);
+        }
+        limit.observedAt = select.real(5);
+    }
+    return limits;
+}
+
+void Ledger::setLockWait(int milliseconds) {
+    sqlite3_busy_timeout(db_.handle(), milliseconds);
+}
+
+std::int64_t Ledger::recordCountOfSessions(const std::set<std::string>& sessions) {
+    // By the session index alone: a session's name tells its source well enough to count.
+    auto count =
+        db_.prepare("SELECT count(*) FROM records WHERE session = (SELECT id FROM names WHERE text = ?1)");
+    std::int64_t total = 0;
+    for (const std::string& session : sessions) {
+        count.bind(1, std::string_view(session));
+        if (count.step()) {
+            total += count.integer(0);
+        }
+        count.run();
+    }
+    return total;
 }
 
 std::string setLedgerAside(const std::filesystem::path& path) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/ledger/Sqlite.h"
+#include "core/ledger/StoredRecord.h"
+#include "core/model/RateLimit.h"
 #include "core/model/UsageRecord.h"
 #include "core/model/UsageSource.h"
 #include "core/sources/IncrementalScan.h"
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -42,13 +45,30 @@ struct ModelTotal {
     std::int64_t records = 0;
 };
 
+// Which records a query takes: those in [from, to), of the sources named (all when none is)
+// and, when named, of one session.
+struct RecordFilter {
+    double from = -1e15;
+    double to = 1e15;
+    std::vector<UsageSource> sources;
+    std::optional<std::string> session;
+};
+
+// The sums of one session's records of one model and price class.
+struct SessionTotal {
+    UsageSource source = UsageSource::claudeCode;
+    UsageRecord sums;  // the model, project, session, price class and counts; stamped with its first record
+    double last = 0.0; // the time of its last record
+    std::int64_t records = 0;
+};
+
 // The usage ledger: every record ever counted, in one SQLite file, with quarter-hour totals
 // that SQLite triggers keep in step with the records so that figures never walk all of them.
 // Records are never removed but by `forget`. One object is one connection: use it on one
 // thread; other threads and processes open their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 1; // the number of migration steps
+    static constexpr std::int64_t schemaVersion = 3; // the number of migration steps
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
@@ -66,17 +86,45 @@ public:
     // comes as one record per source, model, project and price class, stamped with the quarter's start,
     // holding its sums; the records of the quarter-hours that a cut splits come one by one.
     // A window that starts or ends at any of `cuts` can thus be summed exactly.
-    std::vector<UsageRecord> historySince(double from, std::span<const double> cuts);
+    // Only the sources named count, or all when none is.
+    std::vector<UsageRecord> historySince(double from, std::span<const double> cuts,
+                                          std::span<const UsageSource> sources = {});
     // Every record of the sessions of `source` with a record at or after `since`, oldest first.
     std::vector<UsageRecord> sessionsActiveSince(UsageSource source, double since);
     std::vector<ModelTotal> modelTotals();
     std::map<UsageSource, std::int64_t> recordCounts();
+    // How many records belong to these sessions, of whichever source.
+    std::int64_t recordCountOfSessions(const std::set<std::string>& sessions);
+
+    // The records the filter takes, oldest first.
+    std::vector<UsageRecord> records(const RecordFilter& filter);
+    // The records the filter takes, summed by source, session, project, model and price class.
+    std::vector<SessionTotal> sessionTotals(const RecordFilter& filter);
+    // What the last pass that read the log at `path` saw of it, if one did.
+    std::optional<LogFileState> fileState(UsageSource source, const std::string& path);
+    // The sums of the records at or after `from` by source, model and price class, from the
+    // quarter-hour totals and the records of the quarter that `from` splits.
+    std::vector<ModelTotal> modelTotalsSince(double from);
+    // Those of `records`, sighted in `source`, that are not counted yet.
+    std::vector<UsageRecord> uncounted(UsageSource source, std::vector<UsageRecord> records);
+
+    // Keeps each limit unless a later sighting of the same agent's window is kept already.
+    void recordRateLimits(std::span<const RateLimit> limits);
+    std::vector<RateLimit> rateLimits();
+
+    // How long a write waits for another connection's write to end before it fails.
+    void setLockWait(int milliseconds);
 
 private:
     std::int64_t userVersion();
     std::int64_t nameId(const InternedString& text);
+    // The batch's records as rows, one per identity, in identity order.
+    std::vector<StoredRecord> storedRecords(const LedgerBatch& batch);
     const InternedString& nameOf(std::int64_t id);
     UsageRecord recordFromRow(sqlite::Statement& row, int firstCount, double timestamp);
+    std::optional<std::string> filterSql(const RecordFilter& filter);
+    // The records of rows of at, model, project, session and the counts.
+    std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
 
     sqlite::Database db_;
     std::unordered_map<const void*, std::int64_t> idsByName_;

@@ -11,6 +11,7 @@ std::optional<sqlite::Error> passIntoLedger(const std::filesystem::path& ledgerP
             ledger.apply({source, wholeFiles ? RecordRule::replace : RecordRule::keepLarger,
                           std::move(result.records), std::move(result.files), std::move(result.goneFiles)});
         }
+        ledger.recordRateLimits(result.rateLimits);
         return std::nullopt;
     } catch (const sqlite::Error& error) {
         return error;

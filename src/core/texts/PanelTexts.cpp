@@ -135,4 +135,43 @@ double sparklineBarHeight(double usd, double max, double frameHeight) {
     return std::isnan(height) ? 2.0 : std::clamp(height, 2.0, frameHeight);
 }
 
+std::string duration(double seconds) {
+    const auto whole =
+        static_cast<long long>(std::max(0.0, std::isfinite(seconds) ? std::floor(seconds) : 0.0));
+    if (whole < 60) {
+        return std::to_string(whole) + "s";
+    }
+    const long long minutes = whole / 60;
+    return minutes < 60 ? std::to_string(minutes) + "m"
+                        : std::to_string(minutes / 60) + "h " + std::to_string(minutes % 60) + "m";
+}
+
+std::string rateLimitLine(std::string_view agent, bool weekly, double usedPercent,
+                          const std::string& resetsAt) {
+    std::string line = std::string(agent) + " \u00b7 " + (weekly ? "Weekly window: " : "5-hour window: ") +
+                       fixedDecimal(usedPercent, 0) + "% used";
+    return resetsAt.empty() ? line : line + ", resets " + resetsAt;
+}
+
+std::string windowEstimateLine(double usd, double burnRatePerHour, double projectedUSD, double secondsLeft) {
+    return "5-hour window (estimate): " + dollars(usd) + ", " + dollars(burnRatePerHour) + "/h, " +
+           dollars(projectedUSD) + " by the end, " + duration(secondsLeft) + " left";
+}
+
+std::string agentName(UsageSource source) {
+    switch (source) {
+    case UsageSource::claudeCode:
+        return "Claude Code";
+    case UsageSource::openClaw:
+        return "OpenClaw";
+    case UsageSource::openAI:
+        return "OpenAI";
+    case UsageSource::codex:
+        return "Codex";
+    case UsageSource::gemini:
+        return "Gemini";
+    }
+    return "Unknown";
+}
+
 } // namespace fernhollow::PanelTexts

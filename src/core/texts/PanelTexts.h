@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/figures/BudgetStatus.h"
+#include "core/model/UsageSource.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Texts and proportions built from the figures, shared by the tray label, the panel, the
@@ -60,5 +62,22 @@ std::string unpricedNames(const std::vector<std::string>& models);
 // within `frameHeight`, at least two points so an empty day still shows.
 double sparklineMax(const std::vector<double>& dailyUSD);
 double sparklineBarHeight(double usd, double max, double frameHeight);
+
+// A span of time as "2h 13m", "13m" or "45s"; none below zero.
+std::string duration(double seconds);
+
+// An agent's own reading of a plan window: "Claude Code · 5-hour window: 42% used, resets
+// 16:00" (or "Weekly window"); `resetsAt` is the reset's local time as the caller writes it,
+// empty when the agent did not say.
+std::string rateLimitLine(std::string_view agent, bool weekly, double usedPercent,
+                          const std::string& resetsAt);
+
+// The 5-hour window as the local logs show it, named an estimate since use on other machines
+// and the web never reaches them: "5-hour window (estimate): $12.34, $3.21/h, $20.00 by the
+// end, 2h 13m left".
+std::string windowEstimateLine(double usd, double burnRatePerHour, double projectedUSD, double secondsLeft);
+
+// The agent's name as a person would say it: "Claude Code", "Codex".
+std::string agentName(UsageSource source);
 
 } // namespace fernhollow::PanelTexts

@@ -38,13 +38,17 @@ Rectangle {
                     text: root.panel.modeText
                 }
                 Item { Layout.fillWidth: true }
-                BusyIndicator {
-                    objectName: "refreshSpinner"
-                    visible: root.panel.isRefreshing
-                    running: visible
-                    implicitWidth: 18
-                    implicitHeight: 18
-                    padding: 0
+                // Made only while someone can see it turn: a spinner that exists animates on
+                // every frame tick, and the tray app would wake for it all day.
+                Loader {
+                    active: root.panel.isRefreshing && root.Window.window !== null && root.Window.window.visible
+                    Layout.preferredWidth: 18
+                    Layout.preferredHeight: 18
+                    sourceComponent: BusyIndicator {
+                        objectName: "refreshSpinner"
+                        running: true
+                        padding: 0
+                    }
                 }
                 SymbolButton {
                     objectName: "refreshButton"
@@ -83,6 +87,23 @@ Rectangle {
             SummaryCell { objectName: "last30Cell"; label: "Last 30d"; value: root.panel.last30Text }
             SummaryCell { objectName: "recordsCell"; label: "Records"; value: root.panel.recordsText }
             SummaryCell { objectName: "refreshedCell"; label: "Refreshed"; value: root.panel.refreshedText }
+        }
+
+        Divider { visible: root.panel.planWindowLines.length > 0 }
+        ColumnLayout {
+            objectName: "planWindows"
+            visible: root.panel.planWindowLines.length > 0
+            Layout.fillWidth: true
+            spacing: 2
+            Repeater {
+                model: root.panel.planWindowLines
+                Caption {
+                    required property string modelData
+                    Layout.fillWidth: true
+                    wrapMode: Text.Wrap
+                    text: modelData
+                }
+            }
         }
 
         Divider {}

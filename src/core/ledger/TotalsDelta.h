@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/ledger/Sqlite.h"
+#include "core/ledger/StoredRecord.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+
+namespace fernhollow {
+
+// What one pass changes in the ledger's quarter-hour and per-model totals, summed while its
+// records are written and then applied in one statement per total touched: a pass of 200,000
+// records touches a few thousand totals, not 200,000.
+class TotalsDelta {
+public:
+    void add(const StoredRecord& record) { change(record, +1); }
+    void remove(const StoredRecord& record) { change(record, -1); }
+    // Within the caller's transaction. A quarter left without records goes, so the table only
+    // holds quarters with use in them.
+    void writeTo(sqlite::Database& db) const;
+
+private:
+    struct Sums {
+        std::array<std::int64_t, 5> counts{};
+        std::int64_t records = 0;
+    };
+
+    void change(const StoredRecord& record, std::int64_t sign);
+
+    std::map<std::array<std::int64_t, 5>, Sums> quarters_; // quarter, source, model, project, price class
+    std::map<std::array<std::int64_t, 3>, Sums> models_;   // source, model, price class
+};
+
+} // namespace fernhollow

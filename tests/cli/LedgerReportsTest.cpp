@@ -1,0 +1,116 @@
+#include "cli/LedgerReports.h"
+#include "core/model/IsoDate.h"
+#include "support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace fernhollow {
+namespace {
+
+// One record per moment, its input count telling which it is, so a row's sum names its records.
+void addRecords(Ledger& ledger, UsageSource source,
+                const std::vector<std::pair<const char*, std::int64_t>>& records) {
+    LedgerBatch batch{source, RecordRule::keepLarger, {}, {}, {}};
+    for (const auto& [stamp, input] : records) {
+        UsageRecord& record = batch.records.emplace_back();
+        record.timestamp = *isodate::parseInternetDateTime(stamp);
+        record.messageId = stamp;
+        record.model = "claude-sonnet-4-5";
+        record.sessionId = source == UsageSource::codex ? "codex-session" : "claude-session";
+        record.inputTokens = input;
+    }
+    ledger.apply(batch);
+}
+
+using Rows = std::vector<std::pair<std::string, std::int64_t>>;
+
+TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
+    test::TempTree home;
+    Ledger ledger(home / "ledger.sqlite3");
+    addRecords(ledger, UsageSource::claudeCode,
+               {{"2025-03-29T23:30:00Z", 1}, {"2025-03-30T00:30:00Z", 10}, {"2025-04-01T12:00:00Z", 1000}});
+    addRecords(ledger, UsageSource::codex, {{"2025-03-31T22:30:00Z", 100}});
+    // Monrovia kept 44 minutes 30 seconds behind UTC until 1972: its midnight cut a quarter-hour.
+    addRecords(ledger, UsageSource::gemini,
+               {{"1971-06-01T00:44:00Z", 10000}, {"1971-06-01T00:44:50Z", 100000}});
+    const auto day = [](int month, int dayOfMonth) { return QDate(2025, month, dayOfMonth); };
+    const struct {
+        ReportKind kind;
+        const char* zone;
+        std::optional<QDate> since;
+        std::optional<QDate> until;
+        std::vector<UsageSource> sources;
+        bool descending;
+        Rows rows;
+    } cases[] = {
+        {ReportKind::daily,
+         "UTC",
+         day(3, 1),
+         {},
+         {},
+         false,
+         {{"2025-03-29", 1}, {"2025-03-30", 10}, {"2025-03-31", 100}, {"2025-04-01", 1000}}},
+        // Berlin moves to summer time on the 30th: 22:30Z on the 31st is already April there.
+        {ReportKind::daily,
+         "Europe/Berlin",
+         day(3, 1),
+         {},
+         {},
+         false,
+         {{"2025-03-30", 11}, {"2025-04-01", 1100}}},
+        {ReportKind::daily,
+         "America/Los_Angeles",
+         day(3, 1),
+         {},
+         {},
+         true,
+         {{"2025-04-01", 1000}, {"2025-03-31", 100}, {"2025-03-29", 11}}},
+        {ReportKind::daily,
+         "UTC",
+         day(3, 30),
+         day(3, 31),
+         {},
+         false,
+         {{"2025-03-30", 10}, {"2025-03-31", 100}}},
+        {ReportKind::daily, "Asia/Tokyo", day(3, 30), day(3, 30), {}, false, {{"2025-03-30", 11}}},
+        {ReportKind::daily, "UTC", {}, {}, {UsageSource::codex}, false, {{"2025-03-31", 100}}},
+        {ReportKind::monthly, "UTC", day(1, 1), {}, {}, false, {{"2025-03", 111}, {"2025-04", 1000}}},
+        {ReportKind::monthly,
+         "Europe/Berlin",
+         day(1, 1),
+         {},
+         {},
+         false,
+         {{"2025-03", 11}, {"2025-04", 1100}}},
+        {ReportKind::daily,
+         "Africa/Monrovia",
+         {},
+         day(1, 1),
+         {},
+         false,
+         {{"1971-05-31", 10000}, {"1971-06-01", 100000}}},
+        // Sessions by their last record; only the records in the range count.
+        {ReportKind::session, "UTC", day(3, 30), {}, {}, false, {{"", 100}, {"", 10 + 1000}}},
+        {ReportKind::daily, "UTC", day(5, 1), {}, {}, false, {}},
+    };
+    for (const auto& c : cases) {
+        ReportOptions options;
+        options.timeZone = c.zone;
+        options.since = c.since;
+        options.until = c.until;
+        options.sources = c.sources;
+        options.descending = c.descending;
+        const RowsReport report = ledgerReport(c.kind, ledger, options, ReportRange(options), 0.0);
+        Rows rows;
+        for (const RowsReport::Row& row : report.rows) {
+            rows.emplace_back(row.labels.at(0), row.totals.inputTokens);
+        }
+        EXPECT_EQ(rows, c.rows) << c.zone << " " << static_cast<int>(c.kind);
+    }
+}
+
+} // namespace
+} // namespace fernhollow

@@ -1,0 +1,169 @@
+#include "core/figures/UsageBlocks.h"
+#include "core/figures/PlanWindows.h"
+#include "core/ledger/Ledger.h"
+#include "core/sources/CodexParser.h"
+#include "support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace fernhollow {
+namespace {
+
+using UsageBlocks::Block;
+
+constexpr double hour = 3600.0;
+// 2025-03-30T00:00:00Z: Europe's clocks go forward an hour later, which the blocks ignore.
+constexpr double day = 1'743'292'800.0;
+
+std::vector<UsageRecord> recordsAt(const std::vector<double>& times) {
+    std::vector<UsageRecord> records;
+    for (const double t : times) {
+        records.emplace_back().timestamp = t;
+    }
+    return records;
+}
+
+struct BlockCase {
+    const char* name;
+    std::vector<double> times;
+    std::vector<std::pair<double, std::size_t>> blocks; // start, record count
+};
+
+TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
+    const BlockCase cases[] = {
+        {"none", {}, {}},
+        {"the floor of the first record's hour", {day + 0.75 * hour, day + 4.9 * hour}, {{day, 2}}},
+        {"a record past the block's five hours",
+         {day + 0.5 * hour, day + 5.01 * hour},
+         {{day, 1}, {day + 5 * hour, 1}}},
+        {"exactly five hours after the start stays", {day, day + 5 * hour}, {{day, 2}}},
+        {"steady use still breaks at five hours",
+         {day + 0.2 * hour, day + 2 * hour, day + 4 * hour, day + 6 * hour},
+         {{day, 3}, {day + 6 * hour, 1}}},
+        {"a gap of more than five hours",
+         {day + 3 * hour, day + 8.5 * hour},
+         {{day + 3 * hour, 1}, {day + 8 * hour, 1}}},
+        // Across the change to summer time in Berlin (01:00Z) a block still lasts five real hours.
+        {"across a daylight-saving change",
+         {day + 0.5 * hour, day + 4.99 * hour, day + 5.5 * hour},
+         {{day, 2}, {day + 5 * hour, 1}}},
+        {"before 1970 floors downwards", {-1.5 * hour}, {{-2 * hour, 1}}},
+    };
+    for (const BlockCase& c : cases) {
+        const auto records = recordsAt(c.times);
+        std::vector<std::pair<double, std::size_t>> found;
+        std::size_t next = 0;
+        for (const Block& block : UsageBlocks::blocksOf(records)) {
+            EXPECT_EQ(block.first, next) << c.name;
+            next += block.count;
+            found.emplace_back(block.start, block.count);
+        }
+        EXPECT_EQ(found, c.blocks) << c.name;
+    }
+}
+
+TEST(UsageBlocks, ProjectAnOpenBlockAtItsBurnRate) {
+    const Block block{day, day + hour, 0, 1};
+    const auto progress = UsageBlocks::progressOf(block, 10.0, day + 2 * hour);
+    ASSERT_TRUE(progress);
+    EXPECT_DOUBLE_EQ(progress->burnRatePerHour, 5.0);
+    EXPECT_DOUBLE_EQ(progress->projectedUSD, 25.0);
+    EXPECT_DOUBLE_EQ(progress->secondsLeft, 3 * hour);
+    // The first seconds of a block do not read as a rate a second.
+    EXPECT_DOUBLE_EQ(UsageBlocks::progressOf(block, 1.0, day + 1.0)->burnRatePerHour, 60.0);
+    EXPECT_FALSE(UsageBlocks::progressOf(block, 10.0, day + 5 * hour));
+    EXPECT_FALSE(UsageBlocks::progressOf(block, 10.0, day - 1.0));
+}
+
+TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
+    const std::vector<RateLimit> limits{
+        {UsageSource::claudeCode, RateWindow::fiveHour, 42.0, day + 4 * hour, 300, day},
+        {UsageSource::codex, RateWindow::weekly, 10.0, std::nullopt, std::nullopt, day},
+    };
+    const struct {
+        UsageSource agent;
+        RateWindow window;
+        double now;
+        bool fresh;
+    } cases[] = {
+        {UsageSource::claudeCode, RateWindow::fiveHour, day + hour, true},
+        {UsageSource::claudeCode, RateWindow::fiveHour, day + 4 * hour, false}, // past its reset
+        {UsageSource::claudeCode, RateWindow::weekly, day + hour, false},
+        {UsageSource::codex, RateWindow::weekly, day + 6 * 24 * hour, true},
+        {UsageSource::codex, RateWindow::weekly, day + 7 * 24 * hour, false}, // older than its window
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UsageBlocks::freshLimit(limits, c.agent, c.window, c.now).has_value(), c.fresh)
+            << c.now - day;
+    }
+}
+
+// Codex tells of its plan windows in its token counts, in fields that came and changed over
+// versions; the ledger keeps the latest reading of each.
+TEST(UsageBlocks, CodexRateLimitsReachTheLedgerLatestFirst) {
+    const std::string rollout =
+        R"({"timestamp":"2025-06-01T10:00:00Z","type":"event_msg","payload":{"type":"token_count","info":null}})"
+        "\n"
+        R"({"timestamp":"2025-06-01T10:01:00Z","type":"event_msg","payload":{"type":"token_count","info":null,"rate_limits":null}})"
+        "\n"
+        R"({"timestamp":"2025-06-01T10:02:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":{"primary":{"used_percent":20.5,"window_minutes":300,"resets_at":1748775600},"secondary":{"used_percent":"lots"}}}})"
+        "\n"
+        R"({"timestamp":"2025-06-01T10:03:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":{"plan_type":"pro","primary":{"used_percent":21,"window_minutes":300},"secondary":{"used_percent":3.5,"resets_at":1749000000,"window_minutes":10080}}}})"
+        "\n";
+    simdjson::dom::parser parser;
+    std::vector<RateLimit> limits;
+    CodexParser::readRollout(simdjson::padded_string(rollout), parser, &limits);
+    const double tenOhThree = 1748772180.0;
+    const std::vector<RateLimit> expected{
+        {UsageSource::codex, RateWindow::fiveHour, 21.0, std::nullopt, 300, tenOhThree},
+        {UsageSource::codex, RateWindow::weekly, 3.5, 1749000000.0, 10080, tenOhThree},
+    };
+    EXPECT_EQ(limits, expected);
+
+    test::TempTree home;
+    Ledger ledger(home / "ledger.sqlite3");
+    ledger.recordRateLimits(limits);
+    RateLimit older = limits[0];
+    older.usedPercent = 99.0;
+    older.observedAt -= 60.0;
+    ledger.recordRateLimits({&older, 1});
+    EXPECT_EQ(ledger.rateLimits(), expected);
+    ledger.forget();
+    EXPECT_TRUE(ledger.rateLimits().empty());
+}
+
+// The panel's lines: the agent's own reading wins; without one, the estimate from the logs.
+TEST(UsageBlocks, ThePanelShowsReadingsElseTheEstimate) {
+    test::TempTree home;
+    Ledger ledger(home / "ledger.sqlite3");
+    const double now = day + 2.5 * hour;
+    LedgerBatch batch{UsageSource::claudeCode,
+                      RecordRule::keepLarger,
+                      recordsAt({day + 0.5 * hour, day + 2 * hour}),
+                      {},
+                      {}};
+    for (UsageRecord& record : batch.records) {
+        record.model = "claude-sonnet-4-5";
+        record.messageId = std::to_string(record.timestamp);
+        record.inputTokens = 1'000'000; // $3 at Sonnet's rate
+    }
+    ledger.apply(batch);
+    const auto clock = [](double t, bool weekly) {
+        return std::string(weekly ? "Mon " : "") + std::to_string(static_cast<long>(t - day));
+    };
+    EXPECT_EQ(
+        PlanWindows::lines(ledger, now, clock),
+        std::vector<std::string>{"5-hour window (estimate): $6.00, $2.40/h, $12.00 by the end, 2h 30m left"});
+    const RateLimit readings[] = {
+        {UsageSource::claudeCode, RateWindow::fiveHour, 42.0, day + 5 * hour, 300, now},
+        {UsageSource::codex, RateWindow::weekly, 7.0, std::nullopt, std::nullopt, now}};
+    ledger.recordRateLimits(readings);
+    EXPECT_EQ(PlanWindows::lines(ledger, now, clock),
+              (std::vector<std::string>{"Claude Code \u00b7 5-hour window: 42% used, resets 18000",
+                                        "Codex \u00b7 Weekly window: 7% used"}));
+}
+
+} // namespace
+} // namespace fernhollow
