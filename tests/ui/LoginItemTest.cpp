@@ -95,7 +95,6 @@ TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
          executable_, Status::enabled},
         {"hidden in another group", QByteArray(enabledEntry) + "[Desktop Action quit]\nHidden=true\n",
          executable_, Status::enabled},
-        {"no program path", enabledEntry, QString(), Status::notFound},
         {"program missing", enabledEntry, missing, Status::notFound},
         {"program not executable", enabledEntry, plainFile, Status::notFound},
         {"program a folder", std::nullopt, programs_, Status::notFound},
@@ -109,30 +108,9 @@ TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
     }
 }
 
-// Desktop files unescape backslashes before they split the command at its quotes, and double
-// "%" because a single one starts a field code.
-TEST_F(LoginItemTest, EnablingWritesAnEntryThatRunsTheQuotedPath) {
-    const QString folder = programs_ + QLatin1String(R"(/My "Apps"/50% $HOME\bin `x`)");
-    const QString executable = folder + QLatin1String("/fern hollow");
-    write(executable, "#!/bin/sh\n", executableMode);
-
-    EXPECT_EQ(LoginItem(entry_, executable).set(true), std::nullopt);
-    EXPECT_EQ(LoginItem(entry_, executable).status(), Status::enabled);
-    const QList<QByteArray> lines = readAll(entry_).split('\n');
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.front(), "[Desktop Entry]");
-    const QByteArray exec =
-        "Exec=\"" + programs_.toUtf8() + R"(/My \\"Apps\\"/50%% \\$HOME\\\\bin \\`x\\`/fern hollow")";
-    for (const QByteArray& line :
-         {exec, QByteArray("Type=Application"), QByteArray("Name=Fernhollow"), QByteArray("Icon=fernhollow"),
-          QByteArray("Terminal=false"), QByteArray("X-GNOME-Autostart-enabled=true"),
-          QByteArray("Comment=API-equivalent spend of your AI coding agents")}) {
-        EXPECT_TRUE(lines.contains(line)) << line.toStdString();
-    }
-}
-
-// GLib's launcher, as GNOME's session uses it, runs the program the entry names. It looks for
-// the program before it expands "%%", so this path has every other character that needs care.
+// GLib's launcher, as GNOME's session uses it, runs the program the entry names, quoted
+// through both the desktop file's escapes and its quotes. It looks for the program before it
+// expands "%%", so a "%" in the path is checked in the entry's text only.
 TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
     const QString marker = programs_ + QLatin1String("/started");
     const QString executable = programs_ + QLatin1String(R"(/My "Apps" $HOME\bin `x`/fern hollow)");
@@ -141,6 +119,16 @@ TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
               ".new' '" + marker.toUtf8() + "'\n",
           executableMode);
     ASSERT_EQ(LoginItem(entry_, executable).set(true), std::nullopt);
+    EXPECT_EQ(LoginItem(entry_, executable).status(), Status::enabled);
+    const QList<QByteArray> lines = readAll(entry_).split('\n');
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.front(), "[Desktop Entry]");
+    for (const QByteArray& line :
+         {QByteArray("Type=Application"), QByteArray("Name=Fernhollow"), QByteArray("Icon=fernhollow"),
+          QByteArray("Terminal=false"), QByteArray("X-GNOME-Autostart-enabled=true"),
+          QByteArray("Comment=API-equivalent spend of your AI coding agents")}) {
+        EXPECT_TRUE(lines.contains(line)) << line.toStdString();
+    }
 
     QProcess launcher;
     launcher.start(QStringLiteral("gio"), {QStringLiteral("launch"), entry_});
@@ -148,6 +136,12 @@ TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
     EXPECT_EQ(launcher.exitCode(), 0) << launcher.readAllStandardError().toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 10'000));
     EXPECT_EQ(QString::fromUtf8(readAll(marker)), executable);
+
+    const QString percent = programs_ + QLatin1String("/50% off");
+    write(percent, "#!/bin/sh\n", executableMode);
+    ASSERT_TRUE(QFile::remove(entry_));
+    ASSERT_EQ(LoginItem(entry_, percent).set(true), std::nullopt);
+    EXPECT_TRUE(readAll(entry_).contains("\nExec=\"" + programs_.toUtf8() + "/50%% off\"\n"));
 }
 
 TEST_F(LoginItemTest, SwitchingWritesOrRemovesTheEntry) {

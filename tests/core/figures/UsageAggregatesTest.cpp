@@ -147,15 +147,29 @@ public:
     }
 };
 
-TEST(QtLocalCalendarTest, DaysStartAtLocalMidnight) {
-    const auto calendar = calendarIn("America/New_York");
-    const double midnight = local("America/New_York", 2025, 6, 11);
-    EXPECT_EQ(calendar.startOfDay(local("America/New_York", 2025, 6, 11, 15, 30)), midnight);
-    EXPECT_EQ(calendar.startOfDay(midnight), midnight);
-    EXPECT_EQ(calendar.startOfDay(midnight - 1), local("America/New_York", 2025, 6, 10));
-    EXPECT_EQ(calendar.startOfDay(midnight - 0.001), local("America/New_York", 2025, 6, 10));
-    EXPECT_EQ(calendarIn("UTC").startOfDay(utc(2025, 6, 11, 3)), utc(2025, 6, 11));
-    EXPECT_EQ(calendarIn("Europe/Berlin").startOfDay(utc(2025, 6, 11, 23)), utc(2025, 6, 11, 22));
+// Weeks begin on the locale's first weekday: Monday in Germany, Sunday in the United States.
+TEST(QtLocalCalendarTest, DaysWeeksAndMonthsStartAtLocalMidnight) {
+    const auto ny = [](int m, int d, int h = 0, int min = 0) {
+        return local("America/New_York", 2025, m, d, h, min);
+    };
+    const auto de = [](int y, int m, int d, int h = 0, int min = 0) {
+        return local("Europe/Berlin", y, m, d, h, min);
+    };
+    const auto newYork = calendarIn("America/New_York");
+    const auto monday = calendarIn("Europe/Berlin", germany);
+    const auto sunday = calendarIn("Europe/Berlin", unitedStates);
+    EXPECT_EQ(newYork.startOfDay(ny(6, 11, 15, 30)), ny(6, 11));
+    EXPECT_EQ(newYork.startOfDay(ny(6, 11)), ny(6, 11));
+    EXPECT_EQ(newYork.startOfDay(ny(6, 11) - 0.001), ny(6, 10));
+    EXPECT_EQ(monday.startOfDay(utc(2025, 6, 11, 23)), utc(2025, 6, 11, 22));
+    EXPECT_EQ(monday.startOfWeek(de(2025, 6, 11, 12)), de(2025, 6, 9));
+    EXPECT_EQ(sunday.startOfWeek(de(2025, 6, 11, 12)), de(2025, 6, 8));
+    EXPECT_EQ(monday.startOfWeek(de(2025, 6, 15, 10)), de(2025, 6, 9));
+    EXPECT_EQ(sunday.startOfWeek(de(2025, 6, 15, 10)), de(2025, 6, 15));
+    EXPECT_EQ(monday.startOfWeek(de(2025, 1, 1, 9)), de(2024, 12, 30));
+    // The first of March is in winter time, the last in summer time.
+    EXPECT_EQ(monday.startOfMonth(de(2025, 3, 31, 23, 30)), de(2025, 3, 1));
+    EXPECT_EQ(monday.startOfMonth(de(2025, 3, 1) - 1), de(2025, 2, 1));
 }
 
 TEST(QtLocalCalendarTest, ADayAcrossADaylightSavingChangeIsShorterOrLonger) {
@@ -166,18 +180,13 @@ TEST(QtLocalCalendarTest, ADayAcrossADaylightSavingChangeIsShorterOrLonger) {
     };
     EXPECT_EQ(length("America/New_York", 2025, 3, 9), 23 * hour);
     EXPECT_EQ(length("America/New_York", 2025, 11, 2), 25 * hour);
-    EXPECT_EQ(length("Europe/Berlin", 2025, 3, 30), 23 * hour);
-    EXPECT_EQ(length("Europe/Berlin", 2025, 10, 26), 25 * hour);
     EXPECT_EQ(length("Europe/Berlin", 2025, 6, 11), 24 * hour);
     // Lord Howe Island moves its clocks by half an hour.
     EXPECT_EQ(length("Australia/Lord_Howe", 2025, 4, 6), 24.5 * hour);
     EXPECT_EQ(length("Australia/Lord_Howe", 2025, 10, 5), 23.5 * hour);
-    EXPECT_EQ(length("UTC", 2025, 3, 30), 24 * hour);
 
     const auto berlin = calendarIn("Europe/Berlin");
-    const double afterChange = local("Europe/Berlin", 2025, 4, 2);
-    EXPECT_EQ(berlin.addDays(afterChange, -7), local("Europe/Berlin", 2025, 3, 26));
-    EXPECT_EQ(berlin.addDays(afterChange, 0), afterChange);
+    EXPECT_EQ(berlin.addDays(local("Europe/Berlin", 2025, 4, 2), -7), local("Europe/Berlin", 2025, 3, 26));
 }
 
 TEST(QtLocalCalendarTest, AMidnightThatDaylightSavingSkipsStartsTheDayWhenTheGapEnds) {
@@ -190,7 +199,6 @@ TEST(QtLocalCalendarTest, AMidnightThatDaylightSavingSkipsStartsTheDayWhenTheGap
     EXPECT_EQ(saoPaulo.startOfMonth(utc(2018, 11, 20)), utc(2018, 11, 1, 3));
 
     const auto santiago = calendarIn("America/Santiago");
-    EXPECT_EQ(santiago.startOfDay(utc(2022, 9, 11, 12)), utc(2022, 9, 11, 4));
     EXPECT_EQ(santiago.addDays(utc(2022, 9, 12, 3), -1), utc(2022, 9, 11, 4));
 }
 
@@ -202,7 +210,6 @@ TEST(QtLocalCalendarTest, ADayThatTheZoneLeftOutCannotBeFormed) {
     EXPECT_EQ(apia.addDays(lastBefore, 1), std::nullopt);
     EXPECT_EQ(apia.addDays(lastBefore, 2), firstAfter);
     EXPECT_EQ(apia.addDays(firstAfter, -1), std::nullopt);
-    EXPECT_EQ(firstAfter - lastBefore, 24 * hour);
 }
 
 TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
@@ -215,63 +222,24 @@ TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
     }
 }
 
-TEST(QtLocalCalendarTest, AWeekStartsOnTheFirstWeekdayOfTheLocale) {
-    const auto monday = calendarIn("Europe/Berlin", germany);
-    const auto sunday = calendarIn("Europe/Berlin", unitedStates);
-    const double wednesday = local("Europe/Berlin", 2025, 6, 11, 12);
-    EXPECT_EQ(monday.startOfWeek(wednesday), local("Europe/Berlin", 2025, 6, 9));
-    EXPECT_EQ(sunday.startOfWeek(wednesday), local("Europe/Berlin", 2025, 6, 8));
-    const double sundayMorning = local("Europe/Berlin", 2025, 6, 15, 10);
-    EXPECT_EQ(monday.startOfWeek(sundayMorning), local("Europe/Berlin", 2025, 6, 9));
-    EXPECT_EQ(sunday.startOfWeek(sundayMorning), local("Europe/Berlin", 2025, 6, 15));
-    // The week of 1 January 2025 began in 2024.
-    EXPECT_EQ(monday.startOfWeek(local("Europe/Berlin", 2025, 1, 1, 9)),
-              local("Europe/Berlin", 2024, 12, 30));
-}
-
-TEST(QtLocalCalendarTest, AMonthStartsAtMidnightOnItsFirstDay) {
-    const auto berlin = calendarIn("Europe/Berlin");
-    // The first of March is in winter time, the last in summer time.
-    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 31, 23, 30)),
-              local("Europe/Berlin", 2025, 3, 1));
-    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 1)), local("Europe/Berlin", 2025, 3, 1));
-    EXPECT_EQ(berlin.startOfMonth(local("Europe/Berlin", 2025, 3, 1) - 1),
-              local("Europe/Berlin", 2025, 2, 1));
-}
-
 TEST(QtLocalCalendarTest, FormsNothingWithoutAValidZoneOrMoment) {
     const auto nowhere = calendarIn("Nowhere/Atlantis");
-    const double t = utc(2025, 6, 11);
-    EXPECT_EQ(nowhere.startOfDay(t), std::nullopt);
-    EXPECT_EQ(nowhere.addDays(t, 1), std::nullopt);
-    EXPECT_EQ(nowhere.startOfWeek(t), std::nullopt);
-    EXPECT_EQ(nowhere.startOfMonth(t), std::nullopt);
-
+    EXPECT_EQ(nowhere.startOfDay(utc(2025, 6, 11)), std::nullopt);
+    EXPECT_EQ(nowhere.addDays(utc(2025, 6, 11), 1), std::nullopt);
     const auto berlin = calendarIn("Europe/Berlin");
     EXPECT_EQ(berlin.startOfDay(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
     EXPECT_EQ(berlin.startOfWeek(std::numeric_limits<double>::infinity()), std::nullopt);
     EXPECT_EQ(berlin.startOfMonth(-1e300), std::nullopt);
 }
 
-TEST_F(UsageAggregatesTest, NoRecordsGiveZerosAndEmptyLists) {
+TEST_F(UsageAggregatesTest, NoRecordsGiveZerosAndFourteenEmptyDays) {
     const ManualClock clock(local("Europe/Berlin", 2025, 6, 11, 12));
     const auto calendar = calendarIn("Europe/Berlin");
-    const UsageSnapshot figures = snapshot(clock, calendar);
-    EXPECT_EQ(figures.todayUSD, 0.0);
-    EXPECT_EQ(figures.weekUSD, 0.0);
-    EXPECT_EQ(figures.monthUSD, 0.0);
-    EXPECT_EQ(figures.last30DaysUSD, 0.0);
-    EXPECT_EQ(figures.avg7dPriorDaily, 0.0);
-    EXPECT_TRUE(figures.monthByModel.empty());
-    EXPECT_TRUE(figures.monthByProject.empty());
-    EXPECT_TRUE(figures.liveSessions.empty());
-    EXPECT_TRUE(figures.unpricedModels.empty());
-    ASSERT_EQ(figures.dailySeries.size(), 14u);
-    for (const DaySpend& entry : figures.dailySeries) {
-        EXPECT_EQ(entry.usd, 0.0);
+    UsageSnapshot expected;
+    for (int dayOfMonth = 29; dayOfMonth <= 42; ++dayOfMonth) {
+        expected.dailySeries.push_back({local("Europe/Berlin", 2025, 5, 1) + (dayOfMonth - 1) * day, 0.0});
     }
-    EXPECT_EQ(figures.dailySeries.back().date, local("Europe/Berlin", 2025, 6, 11));
-    EXPECT_EQ(figures.dailySeries.front().date, local("Europe/Berlin", 2025, 5, 29));
+    EXPECT_EQ(snapshot(clock, calendar), expected);
 }
 
 TEST_F(UsageAggregatesTest, ARecordAtLocalMidnightCountsForTheNewDay) {
@@ -312,18 +280,6 @@ TEST_F(UsageAggregatesTest, WindowsHaveNoUpperBoundButDaysDo) {
     EXPECT_EQ(figures.dailySeries.back().usd, 0.0);
     ASSERT_EQ(figures.liveSessions.size(), 1u);
     EXPECT_EQ(figures.liveSessions[0].lastActivity, now + 2 * day);
-}
-
-TEST_F(UsageAggregatesTest, TheWeekBeginsOnTheLocalesFirstWeekday) {
-    const double now = local("Europe/Berlin", 2025, 6, 11, 12); // a Wednesday
-    claudeCode = {spend(local("Europe/Berlin", 2025, 6, 7, 10), "claude-opus-4-5"),
-                  spend(local("Europe/Berlin", 2025, 6, 8, 10), "claude-haiku-4-5"),
-                  spend(local("Europe/Berlin", 2025, 6, 9))};
-    const ManualClock clock(now);
-    EXPECT_EQ(weekUSD(lists(), clock, calendarIn("Europe/Berlin", germany)), 3.0);
-    EXPECT_EQ(weekUSD(lists(), clock, calendarIn("Europe/Berlin", unitedStates)), 4.0);
-    snapshot(clock, calendarIn("Europe/Berlin", germany));
-    snapshot(clock, calendarIn("Europe/Berlin", unitedStates));
 }
 
 TEST_F(UsageAggregatesTest, TheMonthBeginsAtLocalMidnightOfItsFirstDay) {
@@ -458,23 +414,10 @@ TEST_F(UsageAggregatesTest, TheDailySeriesRunsFromTheOldestDayToTodayAcrossDayli
     EXPECT_EQ(series[7], (DaySpend{local(zone, 2025, 3, 30), 3.0}));
     EXPECT_EQ(series[8].date - series[7].date, 23 * hour);
     EXPECT_EQ(series[8], (DaySpend{local(zone, 2025, 3, 31), 3.0}));
-    double total = 0.0;
-    for (const DaySpend& entry : series) {
-        total += entry.usd;
-    }
-    EXPECT_EQ(total, 7.0);
-    snapshot(clock, calendar);
-}
-
-TEST_F(UsageAggregatesTest, ADailySeriesOfOneDayIsToday) {
-    const auto calendar = calendarIn("Australia/Lord_Howe");
-    const double now = local("Australia/Lord_Howe", 2025, 10, 5, 18);
-    claudeCode = {spend(now - day), spend(now - hour, "claude-haiku-4-5")};
-    const ManualClock clock(now);
-    EXPECT_EQ(dailySeries(lists(), clock, calendar, 1),
-              (std::vector<DaySpend>{{local("Australia/Lord_Howe", 2025, 10, 5), 1.0}}));
+    EXPECT_EQ(dailySeries(lists(), clock, calendar, 1), std::vector<DaySpend>{series.back()});
     EXPECT_TRUE(dailySeries(lists(), clock, calendar, 0).empty());
     EXPECT_TRUE(dailySeries(lists(), clock, calendar, -3).empty());
+    snapshot(clock, calendar);
 }
 
 TEST_F(UsageAggregatesTest, ThePriorWeekAverageLeavesOutTodayAndTheEighthDay) {
@@ -499,13 +442,14 @@ TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) 
     cached.cacheReadInputTokens = 500;
     cached.cacheCreationInputTokens = 40;
     cached.cacheCreation1hTokens = 40;
+    // Out of time order, as a list may be: alpha's newest record is not its last.
     claudeCode = {
         spend(now - 3 * hour, "claude-haiku-4-5", "alpha", "-Users-dev-code-alpha"),
         spend(now - 2 * hour, "claude-haiku-4-5", "beta", "-Users-dev-beta"),
-        spend(now - 2 * hour, "claude-sonnet-4-5", "alpha", "-Users-dev-code-other"),
         spend(now - 6 * minute, "claude-sonnet-4-5", "beta"),
         spend(now - 5 * minute, "claude-opus-4-5", "edge", "-Users-dev-my-app"),
         cached,
+        spend(now - 2 * hour, "claude-sonnet-4-5", "alpha", "-Users-dev-code-other"),
         spend(now - minute, "claude-haiku-4-5", "gamma", "-Users-dev-gamma"),
     };
     openClaw = {spend(now - minute, "claude-sonnet-4-5", "claw")};
@@ -514,46 +458,18 @@ TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) 
     // The cached record: $3 of input, 40 one-hour cache-write tokens at $6 and 500 cache-read
     // tokens at $0.30 per million.
     const double cachedCost = (3'000'000.0 + 40 * 6.0 + 500 * 0.3) / 1e6;
-    EXPECT_EQ(
-        liveSessions(lists(), clock, 5),
-        (std::vector<LiveSession>{
-            {"gamma", "gamma", 1.0, 1'000'000, now - minute, "claude-haiku-4-5", 1},
-            {"alpha", "alpha", 1.0 + 3.0 + cachedCost, 3'000'540, now - 4 * minute, "claude-sonnet-4-5", 3},
-            {"edge", "app", 5.0, 1'000'000, now - 5 * minute, "claude-opus-4-5", 1},
-        }));
+    const std::vector<LiveSession> live{
+        {"gamma", "gamma", 1.0, 1'000'000, now - minute, "claude-haiku-4-5", 1},
+        {"alpha", "alpha", 1.0 + 3.0 + cachedCost, 3'000'540, now - 4 * minute, "claude-sonnet-4-5", 3},
+        {"edge", "app", 5.0, 1'000'000, now - 5 * minute, "claude-opus-4-5", 1},
+    };
+    EXPECT_EQ(liveSessions(lists(), clock, 5), live);
+    EXPECT_EQ(snapshot(clock, calendarIn("UTC")).liveSessions, live);
     EXPECT_TRUE(liveSessions(lists(), clock, 0).empty());
-    EXPECT_EQ(liveSessions(lists(), clock, 7).size(), 4u);
-    snapshot(clock, calendarIn("UTC"));
-}
-
-TEST_F(UsageAggregatesTest, ALiveSessionsModelIsItsMostFrequentWithTiesByName) {
-    const double now = utc(2025, 6, 11, 12);
-    claudeCode = {spend(now - 9 * minute, "claude-sonnet-4-5", "a"),
-                  spend(now - 8 * minute, "claude-haiku-4-5", "a"),
-                  spend(now - 7 * minute, "claude-haiku-4-5", "a"),
-                  spend(now - minute, "claude-sonnet-4-5", "b"), spend(now - minute, "claude-opus-4-5", "b")};
-    const ManualClock clock(now);
-    const auto live = liveSessions(lists(), clock, 10);
-    ASSERT_EQ(live.size(), 2u);
-    EXPECT_EQ(live[0].id, "b");
-    EXPECT_EQ(live[0].model, "claude-opus-4-5");
-    EXPECT_EQ(live[1].model, "claude-haiku-4-5");
-    snapshot(clock, calendarIn("UTC"));
-}
-
-TEST_F(UsageAggregatesTest, LiveSessionsDoNotNeedTheListInTimeOrder) {
-    const double now = utc(2025, 6, 11, 12);
-    claudeCode = {
-        spend(now - minute, "claude-sonnet-4-5", "front"), spend(now - 2 * hour, "claude-haiku-4-5", "tail"),
-        spend(now - 3 * hour, "claude-sonnet-4-5", "front"),
-        spend(now - 2 * minute, "claude-haiku-4-5", "tail"), spend(now - hour, "claude-sonnet-4-5", "idle")};
-    const ManualClock clock(now);
-    const UsageSnapshot figures = snapshot(clock, calendarIn("UTC"));
-    ASSERT_EQ(figures.liveSessions.size(), 2u);
-    EXPECT_EQ(figures.liveSessions[0].id, "front");
-    EXPECT_EQ(figures.liveSessions[0].messageCount, 2);
-    EXPECT_EQ(figures.liveSessions[1].id, "tail");
-    EXPECT_EQ(figures.liveSessions[1].totalUSD, 2.0);
+    // Beta's two models are equally frequent: the first by name is its model.
+    const auto wider = liveSessions(lists(), clock, 7);
+    ASSERT_EQ(wider.size(), 4u);
+    EXPECT_EQ(wider[3].model, "claude-haiku-4-5");
 }
 
 // The last piece of the folder name; a name without pieces comes back unchanged.
@@ -563,10 +479,7 @@ TEST(ShortenProjectNameTest, KeepsTheLastPieceOfTheFolderName) {
         {"-Users-dev-my-app", "app"},
         {"abc-", "abc"},
         {"a--b", "b"},
-        {"plain", "plain"},
-        {"--lead", "lead"},
         {"---", "---"},
-        {"-", "-"},
         {"", ""},
     };
     for (const auto& [name, shortName] : cases) {
@@ -629,81 +542,48 @@ std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalen
     return records;
 }
 
-TEST_F(UsageAggregatesTest, TheSnapshotEqualsTheFiguresComputedOneByOne) {
-    std::mt19937_64 random(20251206);
-    const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8"};
-    const QtLocalCalendar calendars[] = {calendarIn("America/New_York", unitedStates),
-                                         calendarIn("Europe/Berlin", germany),
-                                         calendarIn("Australia/Lord_Howe", unitedStates)};
-    const double nows[] = {local("America/New_York", 2025, 11, 3, 0, 3),
-                           local("Europe/Berlin", 2025, 3, 31, 9),
-                           local("Australia/Lord_Howe", 2025, 10, 6, 1)};
-    int compared = 0;
-    for (const QtLocalCalendar& calendar : calendars) {
-        for (const double now : nows) {
-            for (int round = 0; round < 3; ++round) {
-                claudeCode = randomRecords(random, calendar, now, 1'400, sessions);
-                openClaw = randomRecords(random, calendar, now, 400, sessions);
-                openAI = randomRecords(random, calendar, now, 200, sessions);
-                const ManualClock clock(now);
-                const UsageSnapshot figures = snapshot(clock, calendar);
-                EXPECT_EQ(figures.dailySeries.size(), 14u);
-                EXPECT_FALSE(figures.liveSessions.empty());
-                std::vector<std::string> unpriced = figures.unpricedModels;
-                std::sort(unpriced.begin(), unpriced.end());
-                EXPECT_EQ(unpriced, (std::vector<std::string>{"mystery-model", "mystery-model-20250101",
-                                                              "other-unknown"}));
-                EXPECT_GT(figures.unpricedRecords, 0);
-                ++compared;
-            }
-        }
+// Sums taken in another order may differ in their last bits: a sum of the ledger's that is
+// that near the records' one counts as equal, and everything else must be equal outright.
+void expectSameFigures(UsageSnapshot ledger, const UsageSnapshot& lists) {
+    const auto align = [](double& a, double b) {
+        a = std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b)) ? b : a;
+    };
+    for (auto [a, b] : {std::pair{&ledger.todayUSD, lists.todayUSD},
+                        {&ledger.weekUSD, lists.weekUSD},
+                        {&ledger.monthUSD, lists.monthUSD},
+                        {&ledger.last30DaysUSD, lists.last30DaysUSD},
+                        {&ledger.avg7dPriorDaily, lists.avg7dPriorDaily},
+                        {&ledger.unpricedUSDAtFallback, lists.unpricedUSDAtFallback}}) {
+        align(*a, b);
     }
-    EXPECT_EQ(compared, 27);
-}
-
-// Sums taken in another order may differ in their last bits.
-void expectSameFigures(const UsageSnapshot& ledger, const UsageSnapshot& lists) {
-    const auto near = [](double a, double b) { return std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b)); };
-    EXPECT_TRUE(near(ledger.todayUSD, lists.todayUSD)) << ledger.todayUSD << " " << lists.todayUSD;
-    EXPECT_TRUE(near(ledger.weekUSD, lists.weekUSD));
-    EXPECT_TRUE(near(ledger.monthUSD, lists.monthUSD));
-    EXPECT_TRUE(near(ledger.last30DaysUSD, lists.last30DaysUSD))
-        << ledger.last30DaysUSD << " " << lists.last30DaysUSD;
-    EXPECT_TRUE(near(ledger.avg7dPriorDaily, lists.avg7dPriorDaily));
-    ASSERT_EQ(ledger.monthByModel.size(), lists.monthByModel.size());
-    for (std::size_t i = 0; i < lists.monthByModel.size(); ++i) {
-        EXPECT_EQ(ledger.monthByModel[i].model, lists.monthByModel[i].model);
-        EXPECT_TRUE(near(ledger.monthByModel[i].usd, lists.monthByModel[i].usd));
+    for (std::size_t i = 0; i < std::min(ledger.monthByModel.size(), lists.monthByModel.size()); ++i) {
+        align(ledger.monthByModel[i].usd, lists.monthByModel[i].usd);
     }
-    ASSERT_EQ(ledger.monthByProject.size(), lists.monthByProject.size());
-    for (std::size_t i = 0; i < lists.monthByProject.size(); ++i) {
-        EXPECT_EQ(ledger.monthByProject[i].project, lists.monthByProject[i].project);
-        EXPECT_TRUE(near(ledger.monthByProject[i].usd, lists.monthByProject[i].usd));
+    for (std::size_t i = 0; i < std::min(ledger.monthByProject.size(), lists.monthByProject.size()); ++i) {
+        align(ledger.monthByProject[i].usd, lists.monthByProject[i].usd);
     }
-    ASSERT_EQ(ledger.dailySeries.size(), lists.dailySeries.size());
-    for (std::size_t i = 0; i < lists.dailySeries.size(); ++i) {
-        EXPECT_EQ(ledger.dailySeries[i].date, lists.dailySeries[i].date);
-        EXPECT_TRUE(near(ledger.dailySeries[i].usd, lists.dailySeries[i].usd)) << i;
+    for (std::size_t i = 0; i < std::min(ledger.dailySeries.size(), lists.dailySeries.size()); ++i) {
+        align(ledger.dailySeries[i].usd, lists.dailySeries[i].usd);
     }
-    ASSERT_EQ(ledger.liveSessions.size(), lists.liveSessions.size());
-    for (std::size_t i = 0; i < lists.liveSessions.size(); ++i) {
-        LiveSession session = ledger.liveSessions[i];
-        EXPECT_TRUE(near(session.totalUSD, lists.liveSessions[i].totalUSD));
-        session.totalUSD = lists.liveSessions[i].totalUSD;
-        EXPECT_EQ(session, lists.liveSessions[i]);
+    for (std::size_t i = 0; i < std::min(ledger.liveSessions.size(), lists.liveSessions.size()); ++i) {
+        align(ledger.liveSessions[i].totalUSD, lists.liveSessions[i].totalUSD);
     }
-    EXPECT_EQ(ledger.unpricedModels, lists.unpricedModels);
-    EXPECT_EQ(ledger.unpricedRecords, lists.unpricedRecords);
-    EXPECT_TRUE(near(ledger.unpricedUSDAtFallback, lists.unpricedUSDAtFallback));
+    EXPECT_EQ(ledger.dailySeries, lists.dailySeries);
+    EXPECT_EQ(ledger.liveSessions, lists.liveSessions);
+    EXPECT_EQ(ledger, lists);
 }
 
 TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {
     std::mt19937_64 random(20261206);
     const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6"};
-    const char* zones[] = {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe"};
-    for (const char* zone : zones) {
-        const QtLocalCalendar calendar = calendarIn(zone);
-        const ManualClock clock(local(zone, 2025, 11, 2, 1, 30, 17));
+    // Each zone on or just after a daylight-saving change; New York inside its repeated hour.
+    const std::tuple<const char*, QLocale, double> places[] = {
+        {"America/New_York", unitedStates, local("America/New_York", 2025, 11, 2, 1, 30, 17)},
+        {"Europe/Berlin", germany, local("Europe/Berlin", 2025, 3, 31, 9)},
+        {"Australia/Lord_Howe", unitedStates, local("Australia/Lord_Howe", 2025, 10, 6, 1)}};
+    for (const auto& [zone, locale, now] : places) {
+        const QtLocalCalendar calendar = calendarIn(zone, locale);
+        const ManualClock clock(now);
         const test::TempTree tree;
         Ledger ledger(tree / "ledger.sqlite3");
         std::vector<UsageRecord>* lists[] = {&claudeCode, &openClaw, &openAI};

@@ -37,14 +37,17 @@ std::string readFile(const std::filesystem::path& path) {
     return test::readFile(path).value_or("");
 }
 
-TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecond) {
+// A log path that is not text is left out: JSON cannot hold it, and the next run only reads
+// that log again.
+TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecondAndTextPathsOnly) {
     PersistedState state = snapshot(3, 1);
     state.records[0].timestamp = 1762351407.75;
+    const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
+    state.fileMtimes[oddPath] = 1762351407.0;
     const auto decoded = decodeState(encodeState(state));
-    ASSERT_TRUE(decoded);
-    EXPECT_NE(*decoded, state);
     state.records[0].timestamp = 1762351407.0;
-    EXPECT_EQ(*decoded, state);
+    state.fileMtimes.erase(oddPath);
+    EXPECT_EQ(decoded, state);
 }
 
 TEST(StateFileFormat, WritesCompactJsonWithEscapedSlashes) {
@@ -81,15 +84,6 @@ TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
     EXPECT_EQ(decodeState(bytes), state);
 }
 
-TEST(StateFileFormat, LeavesOutALogPathThatIsNotText) {
-    PersistedState state = snapshot(2, 7);
-    const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
-    state.fileMtimes[oddPath] = 1762351407.0;
-    const auto decoded = decodeState(encodeState(state));
-    state.fileMtimes.erase(oddPath);
-    EXPECT_EQ(decoded, state);
-}
-
 TEST(StateFileFormat, ReadsMembersInAnyOrder) {
     const PersistedState state = snapshot(2, 1);
     const std::string bytes = encodeState(state);
@@ -104,21 +98,23 @@ TEST(StateFileFormat, ReadsMembersInAnyOrder) {
 TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
     const std::string good = encodeState(snapshot(2, 1));
     ASSERT_TRUE(decodeState(good));
-    const auto replaced = [&](std::string_view from, std::string_view to) {
-        std::string bytes = good;
-        bytes.replace(bytes.find(from), from.size(), to);
-        return bytes;
+    const std::pair<std::string_view, std::string_view> faults[] = {
+        {"\"records\":", "\"recs\":"},
+        {"\"fileMtimes\":", "\"mtimes\":"},
+        {"\"schemaVersion\":3", "\"schemaVersion\":\"3\""},
+        {"\"schemaVersion\":3", "\"schemaVersion\":3.0"},
+        {"14:03:28Z", "14:03:28.250Z"},
+        {"\"cacheCreation1hTokens\":100,", ""},
+        {":1762351407.25", ":\"1762351407.25\""},
+        {R"(},{"id":")", R"(},,{"id":")"},
+        {"}", ""},
     };
-    EXPECT_FALSE(decodeState(replaced("\"records\":", "\"recs\":")));
-    EXPECT_FALSE(decodeState(replaced("\"fileMtimes\":", "\"mtimes\":")));
-    EXPECT_FALSE(decodeState(replaced("\"schemaVersion\":3", "\"schemaVersion\":\"3\"")));
-    EXPECT_FALSE(decodeState(replaced("\"schemaVersion\":3", "\"schemaVersion\":3.0")));
-    EXPECT_FALSE(decodeState(replaced("14:03:28Z", "14:03:28.250Z")));
-    EXPECT_FALSE(decodeState(replaced("\"cacheCreation1hTokens\":100,", "")));
-    EXPECT_FALSE(decodeState(replaced(":1762351407.25", ":\"1762351407.25\"")));
-    EXPECT_FALSE(decodeState(good.substr(0, good.size() - 1)));
+    for (const auto& [from, to] : faults) {
+        std::string bytes = good;
+        bytes.replace(bytes.rfind(from), from.size(), to);
+        EXPECT_FALSE(decodeState(bytes)) << from << " -> " << to;
+    }
     EXPECT_FALSE(decodeState(good + "x"));
-    EXPECT_FALSE(decodeState(replaced(R"(},{"id":")", R"(},,{"id":")")));
     EXPECT_FALSE(decodeState(""));
 }
 
@@ -137,6 +133,5 @@ TEST(StateFileLoading, IgnoresOtherSchemaVersionsAndDamagedFilesWithoutTouchingT
     EXPECT_EQ(loadStateFile(path)->records.size(), 2u);
 }
 
-// Bytes equal to the file on disk are not written again.
 } // namespace
 } // namespace fernhollow

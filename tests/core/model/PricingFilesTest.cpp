@@ -53,11 +53,7 @@ TEST(DecodeRateTable, KeysAreTakenExactlyAsWritten) {
 TEST(DecodeRateTable, ABadEntryFailsTheWholeDocumentNamingItsKey) {
     std::vector<std::string> documents;
     for (const char* value :
-         {"42", "\"cheap\"", "[1, 2]", "null", "true", "{}", R"({"output": 15})", R"({"input": 3})",
-          R"({"input": "3", "output": 15})", R"({"input": 3, "output": "15"})",
-          R"({"input": 3, "output": 15, "cacheWrite": "3.75"})",
-          R"({"input": 3, "output": 15, "cacheWrite1h": "6"})",
-          R"({"input": 3, "output": 15, "cacheRead": "0.3"})"}) {
+         {"42", "null", R"({"input": 3})", R"({"input": 3, "output": 15, "cacheRead": "0.3"})"}) {
         documents.push_back(R"({"good-model": {"input": 1, "output": 2}, "odd-model": )" +
                             std::string(value) + R"(, "later-model": {"input": 1, "output": 2}})");
     }
@@ -67,9 +63,9 @@ TEST(DecodeRateTable, ABadEntryFailsTheWholeDocumentNamingItsKey) {
 }
 
 TEST(DecodeRateTable, AnythingButOneJsonObjectFails) {
-    for (const std::string_view document : {"", "   ", "not json", "{\"m\": {\"input\": 1, \"output\": 2}",
-                                            "{\"m\": {\"input\": 1, \"output\": 2}} trailing",
-                                            R"([{"input": 1, "output": 2}])", "[]", "42", "\"m\"", "null"}) {
+    for (const std::string_view document :
+         {"", "not json", "{\"m\": {\"input\": 1, \"output\": 2}",
+          "{\"m\": {\"input\": 1, \"output\": 2}} trailing", R"([{"input": 1, "output": 2}])", "null"}) {
         EXPECT_FALSE(decodeFailure(document).empty()) << '"' << document << '"';
     }
 }
@@ -80,17 +76,6 @@ TEST(EncodeRateTable, WritesAllFivePricesCompactly) {
     EXPECT_EQ(
         PricingFiles::encodeRateTable({{"vendor/model", Rate{3.0, 15.0, 3.75, 6.0, 0.5}}}),
         R"({"vendor\/model":{"input":3,"output":15,"cacheWrite":3.75,"cacheWrite1h":6,"cacheRead":0.5}})");
-}
-
-TEST(EncodeRateTable, RoundTripsThroughDecodeExactly) {
-    const RateTable rates{
-        {"claude-sonnet-4", Rate{3.0, 15.0, 3.75, 6.0, 3.0 * 0.1}},
-        {"awkward", Rate{0.1 + 0.2, 5.0 / 3.0, 1e-300, 5e-324, 2.0 / 7.0}},
-        {"large", Rate{123456.789, 1e21, 9007199254740993.0, 0.07, 0.275}},
-        {"zero-cache", Rate{1.0, 2.0, 0.0, 0.0, 0.0}},
-        {"vendor/model \"quoted\" \xC3\xBC", Rate{0.000003 * 1e6, 0.000015 * 1e6, 4.1, 6.2, 0.31}},
-    };
-    EXPECT_EQ(decodedTable(PricingFiles::encodeRateTable(rates)), rates);
 }
 
 TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
@@ -108,23 +93,16 @@ TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
         "a/b/claude-x": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
         "openrouter/anthropic/claude-y/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
         "/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "//": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
         "": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
         "sample_spec": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
         "zero-input": {"input_cost_per_token": 0, "output_cost_per_token": 2e-6},
-        "zero-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 0.0},
-        "negative-input": {"input_cost_per_token": -1e-6, "output_cost_per_token": 2e-6},
         "negative-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": -2e-6},
         "missing-input": {"output_cost_per_token": 2e-6},
-        "missing-output": {"input_cost_per_token": 1e-6},
-        "string-input": {"input_cost_per_token": "1e-6", "output_cost_per_token": 2e-6},
         "string-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": "2e-6"},
-        "null-input": {"input_cost_per_token": null, "output_cost_per_token": 2e-6},
-        "bool-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": true},
         "absurd-input": {"input_cost_per_token": 1e303, "output_cost_per_token": 2e-6,
                          "cache_creation_input_token_cost": 1e-6, "cache_read_input_token_cost": 1e-6},
         "absurd-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 1e303},
-        "a-number": 3, "a-string": "x", "an-array": [1e-6, 2e-6], "a-null": null, "a-bool": false
+        "a-number": 3, "an-array": [1e-6, 2e-6]
     })");
     const double sonnet = 0.000003 * 1e6;
     const double mistral = 2e-6 * 1e6;
@@ -151,8 +129,8 @@ TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
 
 TEST(ParseLiteLLM, UnreadableDocumentsGiveAnEmptyTable) {
     for (const std::string_view document :
-         {"", "not json", "{\"kept\": {\"input_cost_per_token\": 1e-6",
-          R"([{"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6}])", "42", "null", "{}"}) {
+         {"", "{\"kept\": {\"input_cost_per_token\": 1e-6",
+          R"([{"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6}])"}) {
         EXPECT_TRUE(PricingFiles::parseLiteLLM(document).empty()) << document;
     }
 }

@@ -37,24 +37,16 @@ std::string warnPercent(double pct) {
     return title.substr(prefix.size(), title.size() - prefix.size() - suffix.size());
 }
 
-TEST(AlertTexts, PercentIsCutTowardZero) {
-    EXPECT_EQ(warnPercent(0.7399), "73");
-    EXPECT_EQ(warnPercent(0.7365), "73");
-    EXPECT_EQ(warnPercent(0.999999), "99");
-    EXPECT_EQ(warnPercent(0.0099), "0");
-    EXPECT_EQ(warnPercent(1.2599), "125");
-    EXPECT_EQ(warnPercent(-0.0199), "-1");
-}
-
-// Thresholds are fractions such as 0.7 or 0.57, and a ratio exactly at one must show its own
-// percent even where the fraction is stored a hair below itself (0.29 × 100 < 29 in doubles).
-TEST(AlertTexts, PercentOfARatioExactlyAtAThresholdIsThatThreshold) {
-    EXPECT_EQ(warnPercent(0.7), "70");
-    EXPECT_EQ(warnPercent(0.9), "90");
-    EXPECT_EQ(warnPercent(0.29), "29");
-    EXPECT_EQ(warnPercent(0.57), "57");
-    EXPECT_EQ(warnPercent(140.0 / 200.0), "70");
-    EXPECT_EQ(warnPercent(58.0 / 200.0), "29");
+// Percents are cut toward zero, yet a ratio exactly at a threshold such as 0.7 or 0.29 must
+// show its own percent even where the fraction is stored a hair below itself (0.29 × 100 < 29).
+TEST(AlertTexts, PercentIsCutTowardZeroAndARatioAtAThresholdIsThatThreshold) {
+    const std::pair<double, const char*> cases[] = {
+        {0.7399, "73"},  {0.999999, "99"}, {0.0099, "0"},
+        {1.2599, "125"}, {-0.0199, "-1"},  {58.0 / 200.0, "29"},
+    };
+    for (const auto& [ratio, percent] : cases) {
+        EXPECT_EQ(warnPercent(ratio), percent) << ratio;
+    }
     for (int percent = 0; percent <= 300; ++percent) {
         SCOPED_TRACE(percent);
         EXPECT_EQ(warnPercent(percent / 100.0), std::to_string(percent));

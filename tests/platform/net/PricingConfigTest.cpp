@@ -128,8 +128,7 @@ TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
     const auto before = ModelPricing::remoteRates();
     PricingConfig::loadRemoteCache();
     EXPECT_EQ(ModelPricing::remoteRates(), before);
-    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "not json", "[]",
-                                           R"({"m": {"input": "3", "output": 15}})"}) {
+    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "[]"}) {
         writeFile(PricingConfig::remoteCacheURL(), damaged);
         PricingConfig::loadRemoteCache();
         EXPECT_EQ(ModelPricing::remoteRates(), before) << damaged;
@@ -144,20 +143,13 @@ TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
     EXPECT_TRUE(ModelPricing::remoteRates()->empty());
 }
 
-// Plain http is honoured only on loopback hosts, so nothing goes out in the clear.
-TEST_F(PricingConfigTest, LitellmUrlTakesAnOverrideOnlyWhereItIsSafe) {
+// Which overrides are safe is the endpoints' own test; here the path that follows the host.
+TEST_F(PricingConfigTest, LitellmUrlAppendsTheCataloguePathToItsBase) {
     const std::string path(cataloguePath);
     const std::vector<std::pair<const char*, std::string>> cases = {
         {nullptr, "https://raw.githubusercontent.com" + path},
         {"https://mirror.example.org:8443", "https://mirror.example.org:8443" + path},
-        {"http://127.0.0.1:8123", "http://127.0.0.1:8123" + path},
         {"http://127.0.0.1:8123/", "http://127.0.0.1:8123" + path},
-        {"http://localhost:8123", "http://localhost:8123" + path},
-        {"http://[::1]:8123", "http://[::1]:8123" + path},
-        {"http://example.com", ""},
-        {"http://127.0.0.2:8123", ""},
-        {"ftp://127.0.0.1", ""},
-        {"file:///tmp/x", ""},
     };
     for (const auto& [base, expected] : cases) {
         if (base != nullptr) {
@@ -218,20 +210,19 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
 
 // Only a direct 200 with at least one usable entry is the catalogue. The cut body is a
 // complete catalogue followed by padding never sent, so only the transfer error tells. A
-// redirect is not followed, to the same server or another.
+// redirect is not followed, to the same server or another. A server that never answers is
+// given up within the time-out.
 TEST_F(SyncRemote, AnythingElseChangesNothing) {
+    qputenv(timeoutVariable, "300");
     const QByteArray catalogue = QByteArray::fromStdString(smallCatalogue);
     const LocalHttpServer elsewhere({.body = catalogue});
-    const std::string unusable = "{" + catalogueEntry("negative-model", "-1e-6", "2e-6") + ", " +
-                                 catalogueEntry("free-model", "0", "0") + ", " +
-                                 catalogueEntry("/", "1e-6", "2e-6") + ", \"text\": \"x\"}";
     const std::vector<std::pair<const char*, LocalHttpServer::Response>> cases = {
         {"not JSON", {.body = "<html>rate limited</html>"}},
-        {"no usable entry", {.body = QByteArray::fromStdString(unusable)}},
-        {"empty catalogue", {.body = "{}"}},
+        {"no usable entry",
+         {.body = QByteArray::fromStdString("{" + catalogueEntry("free", "0", "0") + "}")}},
+        {"never answers", {.neverAnswer = true}},
         {"cut short", {.body = catalogue + QByteArray(4096, ' '), .closeAfterBodyBytes = catalogue.size()}},
         {"404", {.status = 404, .reason = "Not Found", .body = catalogue}},
-        {"204", {.status = 204, .reason = "No Content"}},
         {"301",
          {.status = 301,
           .reason = "Moved Permanently",
@@ -242,39 +233,19 @@ TEST_F(SyncRemote, AnythingElseChangesNothing) {
           .reason = "Found",
           .headers = {{"Location", elsewhere.baseUrl().toUtf8() + cataloguePath.data()}},
           .body = catalogue}},
-        {"500", {.status = 500, .reason = "Internal Server Error", .body = catalogue}},
     };
     for (const auto& [name, response] : cases) {
         SCOPED_TRACE(name);
         givenAnEarlierSync();
         const LocalHttpServer& server = serve(response);
+        QElapsedTimer elapsed;
+        elapsed.start();
         EXPECT_EQ(sync(), std::nullopt);
+        EXPECT_LT(elapsed.elapsed(), 10'000);
         EXPECT_EQ(server.requestPaths().size(), 1u);
         expectEarlierSyncUntouched();
     }
     EXPECT_TRUE(elsewhere.requests().empty());
-}
-
-TEST_F(SyncRemote, ServerThatNeverAnswersTimesOut) {
-    givenAnEarlierSync();
-    const LocalHttpServer& server = serve({.neverAnswer = true});
-    qputenv(timeoutVariable, "300");
-    QElapsedTimer elapsed;
-    elapsed.start();
-    EXPECT_EQ(sync(), std::nullopt);
-    EXPECT_LT(elapsed.elapsed(), 10'000);
-    EXPECT_EQ(server.requestPaths().size(), 1u);
-    expectEarlierSyncUntouched();
-}
-
-TEST_F(SyncRemote, UnusableAddressMakesNoRequest) {
-    givenAnEarlierSync();
-    qputenv(baseUrlVariable, "http://example.com");
-    auto task = PricingConfig::syncRemote(network_);
-    // Finished before any event loop ran: nothing can have gone out on the network.
-    EXPECT_TRUE(task.isReady());
-    EXPECT_EQ(QCoro::waitFor(task), std::nullopt);
-    expectEarlierSyncUntouched();
 }
 
 TEST_F(SyncRemote, LargeCatalogueCountsEveryUsableEntry) {
