@@ -256,16 +256,17 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
     // In identity order, the records' table grows at its end or near its other rows.
     std::stable_sort(stored.begin(), stored.end(),
                      [](const StoredRecord& a, const StoredRecord& b) { return a.identity < b.identity; });
-    std::vector<StoredRecord> distinct;
-    distinct.reserve(stored.size());
-    for (const StoredRecord& record : stored) {
-        if (distinct.empty() || distinct.back().identity != record.identity) {
-            distinct.push_back(record);
-        } else if (batch.rule == RecordRule::replace || supersedes(record, distinct.back())) {
-            distinct.back() = record;
+    // Compacted in place: a first pass over a large tree holds hundreds of thousands of rows.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (kept == 0 || stored[kept - 1].identity != stored[i].identity) {
+            stored[kept++] = stored[i];
+        } else if (batch.rule == RecordRule::replace || supersedes(stored[i], stored[kept - 1])) {
+            stored[kept - 1] = stored[i];
         }
     }
-    return distinct;
+    stored.resize(kept);
+    return stored;
 }
 
 void Ledger::apply(const LedgerBatch& batch) {
