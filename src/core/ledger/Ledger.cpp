@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -144,17 +146,34 @@ void createOwnerOnly(const std::filesystem::path& path) {
     }
 }
 
+// Switching a new file to WAL takes its write lock while holding a read lock, which SQLite
+// refuses at once instead of waiting (the wait could deadlock): another process making the same
+// ledger is then inside its first transaction. Its commit ends that, so the switch is tried again.
+void switchToWal(sqlite::Database& db) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            db.execute("PRAGMA journal_mode = WAL");
+            return;
+        } catch (const sqlite::Error& error) {
+            if (error.code() != SQLITE_BUSY || attempt == 1000) {
+                throw;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
 } // namespace
 
 Ledger::Ledger(const std::filesystem::path& path)
     : db_((createOwnerOnly(path), path), sqlite::Database::Mode::readWriteCreate) {
     // WAL lets the panel read while a pass writes, and the report run beside the app. With
     // NORMAL sync a crash loses at most the last commit, never consistency.
-    db_.execute("PRAGMA journal_mode = WAL");
+    switchToWal(db_);
     db_.execute("PRAGMA synchronous = NORMAL");
-    // Each upsert fires triggers, so SQLite keeps a statement journal; on disk, a first pass over
-    // a large tree wrote gigabytes to it. In memory, with a cache that holds a pass's pages, the
-    // same pass writes what the ledger keeps.
+    // A statement that replaces rows keeps a statement journal; on disk, a first pass over a large
+    // tree wrote gigabytes to it. In memory, with a cache that holds a pass's pages, the same pass
+    // writes what the ledger keeps.
     db_.execute("PRAGMA temp_store = MEMORY");
     db_.execute("PRAGMA cache_size = -65536");
     db_.execute("PRAGMA journal_size_limit = 4194304");
