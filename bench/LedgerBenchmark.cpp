@@ -6,6 +6,7 @@
 #include "BenchSupport.h"
 #include "FixedTime.h"
 #include "Measure.h"
+#include "SyntheticLogs.h"
 #include "cli/StatusLineCommand.h"
 #include "core/figures/LedgerFigures.h"
 #include "core/ledger/Ledger.h"
@@ -27,7 +28,6 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,7 +51,7 @@ constexpr int projectCount = 50;
 constexpr std::size_t sessionsPerBatch = 25;
 // Raised whenever the generated history changes, so that a ledger kept from an earlier run is
 // built again.
-constexpr int historyFormat = 1;
+constexpr int historyFormat = 2;
 
 constexpr double firstFiguresGoalMs = 300.0;
 constexpr double passCpuGoalMs = 10.0;
@@ -68,35 +68,22 @@ struct Session {
     std::vector<std::pair<std::string, LogFileState>> files;
 };
 
-// Only the engine's raw numbers are used: the standard fixes them, unlike its distributions,
-// so the same history comes out wherever it is built.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : engine_(seed) {}
-    std::uint64_t next() { return engine_(); }
-    std::int64_t between(std::int64_t low, std::int64_t high) {
-        return low + static_cast<std::int64_t>(engine_() % static_cast<std::uint64_t>(high - low + 1));
-    }
-    double unit() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
-    bool chance(double probability) { return unit() < probability; }
-    std::string text(std::string_view alphabet, int length) {
-        std::string out;
-        for (int i = 0; i < length; ++i) {
-            out.push_back(alphabet[engine_() % alphabet.size()]);
-        }
-        return out;
-    }
+using bench::Random;
 
-private:
-    std::mt19937_64 engine_;
-};
+// `length` characters drawn from `alphabet`.
+std::string randomText(Random& random, std::string_view alphabet, int length) {
+    std::string out;
+    for (int i = 0; i < length; ++i) {
+        out.push_back(alphabet[random.below(alphabet.size())]);
+    }
+    return out;
+}
 
 constexpr std::string_view base62 = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr std::string_view hex = "0123456789abcdef";
 
 std::string uuidText(Random& random) {
-    return random.text(hex, 8) + "-" + random.text(hex, 4) + "-4" + random.text(hex, 3) + "-a" +
-           random.text(hex, 3) + "-" + random.text(hex, 12);
+    return std::string(bench::randomUuid(random).view());
 }
 
 // A reply's counts as Claude Code logs them: a few fresh input tokens, the conversation read
@@ -135,7 +122,7 @@ Session claudeSession(Random& random, double start, std::size_t count, bool live
     for (std::size_t i = 0; i < count; ++i) {
         UsageRecord& record = session.records.emplace_back();
         record.id = Uuid::random();
-        record.messageId = "msg_01" + random.text(base62, 22);
+        record.messageId = "msg_01" + randomText(random, base62, 22);
         record.timestamp = t;
         record.model = random.chance(0.15) ? subagentModel : main;
         fillCounts(random, record);
@@ -146,8 +133,8 @@ Session claudeSession(Random& random, double start, std::size_t count, bool live
     const std::string folder = "/home/user/.claude/projects/" + projectName.str() + "/";
     session.files.emplace_back(folder + sessionId.str() + ".jsonl", logState(random, session, count));
     if (random.chance(0.3)) {
-        session.files.emplace_back(folder + sessionId.str() + "/subagents/agent-" + random.text(hex, 8) +
-                                       ".jsonl",
+        session.files.emplace_back(folder + sessionId.str() + "/subagents/agent-" +
+                                       randomText(random, hex, 8) + ".jsonl",
                                    logState(random, session, count / 5));
     }
     return session;
@@ -166,9 +153,9 @@ Session openClawSession(Random& random, double start, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         UsageRecord& record = session.records.emplace_back();
         record.id = Uuid::random();
-        record.messageId = model.str().starts_with("claude")
-                               ? "msg_01" + random.text(base62, 22)
-                               : "event:" + random.text(hex, 8) + "@" + isodate::formatUtcWholeSeconds(t);
+        record.messageId = model.str().starts_with("claude") ? "msg_01" + randomText(random, base62, 22)
+                                                             : "event:" + randomText(random, hex, 8) + "@" +
+                                                                   isodate::formatUtcWholeSeconds(t);
         record.timestamp = t;
         record.model = model;
         fillCounts(random, record);
@@ -826,12 +813,5 @@ BENCHMARK(BM_StatusLineProcess)->Unit(benchmark::kMillisecond)->UseManualTime()-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    bench::printGoals();
-    return 0;
+    return bench::runBenchmarksAndGoals(argc, argv);
 }

@@ -50,4 +50,17 @@ template <typename Work> void measure(benchmark::State& state, Tally& tally, Cpu
     tally.dirtiedKB.push_back(static_cast<double>(writtenAfter.dirtied - writtenBefore.dirtied) / 1024.0);
 }
 
+// The main of a benchmark program: runs the benchmarks the arguments select, then prints the
+// figures they noted against their goals.
+inline int runBenchmarksAndGoals(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printGoals();
+    return 0;
+}
+
 } // namespace fernhollow::bench

@@ -231,12 +231,5 @@ BENCHMARK(BM_LaterPass)
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    bench::printGoals();
-    return 0;
+    return bench::runBenchmarksAndGoals(argc, argv);
 }

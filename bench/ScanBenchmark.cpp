@@ -447,12 +447,5 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::string_view(argv[1]) == peakChildFlag) {
         return runPeakChild(argv[2], argv[3], argv[4]);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    fernhollow::bench::printGoals();
-    return 0;
+    return fernhollow::bench::runBenchmarksAndGoals(argc, argv);
 }

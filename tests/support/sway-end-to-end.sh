@@ -19,15 +19,7 @@ fail() {
     exit 1
 }
 
-# Waits up to ten seconds for a command to succeed.
-await() {
-    tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -le 100 ] || return 1
-        sleep 0.1
-    done
-}
+. "$here/await.sh"
 
 if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     if [ "$(id -u)" -ne 0 ]; then
@@ -50,7 +42,7 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
         done
     }
     trap cleanup EXIT
-    cp "$app" "$here/sway-end-to-end.sh" "$here/with-private-bus.sh" "$here/lsan-suppressions.txt" "$scratch/"
+    cp "$app" "$here/sway-end-to-end.sh" "$here/await.sh" "$here/with-private-bus.sh" "$here/lsan-suppressions.txt" "$scratch/"
     mkdir "$scratch/shots"
     chown -R "$user:" "$scratch"
     chmod 755 "$scratch"

@@ -27,15 +27,7 @@ fail() {
     exit 1
 }
 
-# Waits up to ten seconds for a command to succeed.
-await() {
-    tries=0
-    until "$@" >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -le 100 ] || return 1
-        sleep 0.1
-    done
-}
+. "$here/await.sh"
 
 panel_window() { xdotool search --onlyvisible --name '^Fernhollow$' | head -n 1 | grep .; }
 settings_window() { xdotool search --onlyvisible --name '^Fernhollow Settings$' | head -n 1 | grep .; }
