@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace fernhollow {
 
@@ -55,6 +56,22 @@ std::optional<PaddedFile> decompressZstd(std::string_view compressed, std::size_
     }
     std::memset(text.data_.get() + text.size_, 0, simdjson::SIMDJSON_PADDING);
     return text;
+}
+
+std::string compressZstd(std::string_view text) {
+    const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
+    if (!context) {
+        throw std::bad_alloc();
+    }
+    ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
+    std::string frame(ZSTD_compressBound(text.size()), '\0');
+    const std::size_t size =
+        ZSTD_compress2(context.get(), frame.data(), frame.size(), text.data(), text.size());
+    if (ZSTD_isError(size) != 0) {
+        throw std::bad_alloc(); // with a buffer of the bound's size, only memory can run out
+    }
+    frame.resize(size);
+    return frame;
 }
 
 } // namespace fernhollow

@@ -3,6 +3,7 @@
 #include "core/common/PaddedFile.h"
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace fernhollow {
@@ -15,5 +16,9 @@ bool looksZstdCompressed(std::string_view bytes);
 // damaged or hostile archive must not fill the memory.
 std::optional<PaddedFile> decompressZstd(std::string_view compressed,
                                          std::size_t limit = std::size_t{1} << 32);
+
+// `text` as one zstd frame that carries its own checksum, so a reader tells a damaged copy from
+// a sound one.
+std::string compressZstd(std::string_view text);
 
 } // namespace fernhollow

@@ -54,4 +54,22 @@ UsageSnapshot snapshot(Ledger& ledger, const Clock& clock, const LocalCalendar& 
     return figures;
 }
 
+std::map<std::int64_t, double> monthSpendByDevice(Ledger& ledger, const Clock& clock,
+                                                  const LocalCalendar& calendar) {
+    std::map<std::int64_t, double> spend;
+    const auto start = calendar.startOfMonth(clock.now());
+    if (!start) {
+        return spend;
+    }
+    const auto scope = ledger.deviceScope();
+    ledger.setDeviceScope(std::nullopt);
+    const std::vector<ModelTotal> totals = ledger.modelTotalsSince(*start);
+    ledger.setDeviceScope(scope);
+    const ModelPricing::Pricer pricer;
+    for (const ModelTotal& total : totals) {
+        spend[total.device] += pricer.cost(total.sums);
+    }
+    return spend;
+}
+
 } // namespace fernhollow::LedgerFigures

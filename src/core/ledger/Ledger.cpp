@@ -107,6 +107,37 @@ CREATE TABLE rate_limits(
         // 3: the totals are kept by the code that writes the records, a pass's changes summed
         // first; triggers cost three statements for every record written.
         "DROP TRIGGER record_added; DROP TRIGGER record_removed; DROP TRIGGER record_changed;",
+        // 4: the machine each record came from (0: this one) and totals by machine; the machines
+        // and their files met in the shared folder; this machine's records waiting to be shared.
+        R"sql(
+ALTER TABLE records ADD COLUMN device INTEGER NOT NULL DEFAULT 0;
+CREATE TABLE quarters_by_device(
+    quarter INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL, project INTEGER NOT NULL,
+    price_class INTEGER NOT NULL, device INTEGER NOT NULL,
+    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
+    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
+    PRIMARY KEY(quarter, source, model, project, price_class, device)) WITHOUT ROWID;
+INSERT INTO quarters_by_device SELECT quarter, source, model, project, price_class, 0, input, output,
+    cache_write, cache_write_1h, cache_read, records FROM quarters;
+DROP TABLE quarters;
+ALTER TABLE quarters_by_device RENAME TO quarters;
+CREATE TABLE model_totals_by_device(
+    source INTEGER NOT NULL, model INTEGER NOT NULL, price_class INTEGER NOT NULL, device INTEGER NOT NULL,
+    input INTEGER NOT NULL, output INTEGER NOT NULL, cache_write INTEGER NOT NULL,
+    cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL, records INTEGER NOT NULL,
+    PRIMARY KEY(source, model, price_class, device)) WITHOUT ROWID;
+INSERT INTO model_totals_by_device SELECT source, model, price_class, 0, input, output, cache_write,
+    cache_write_1h, cache_read, records FROM model_totals;
+DROP TABLE model_totals;
+ALTER TABLE model_totals_by_device RENAME TO model_totals;
+CREATE TABLE devices(id INTEGER PRIMARY KEY, uuid TEXT NOT NULL UNIQUE, host TEXT NOT NULL,
+    last_seen REAL NOT NULL);
+CREATE TABLE shared_files(
+    path TEXT PRIMARY KEY, device INTEGER NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL,
+    read_end INTEGER NOT NULL, window_hash INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE own_share(path TEXT NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL, blocks INTEGER NOT NULL);
+CREATE TABLE unshared(identity INTEGER PRIMARY KEY);
+)sql",
     };
     return steps;
 }
@@ -288,18 +319,19 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
     return stored;
 }
 
-void Ledger::apply(const LedgerBatch& batch) {
-    if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
-        return;
+void Ledger::put(std::span<const StoredRecord> records, RecordRule rule) {
+    auto find =
+        db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
+                    "cache_write_1h, cache_read, price_class, device FROM records WHERE identity = ?1");
+    auto write = db_.prepare(
+        "INSERT OR REPLACE INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+    std::optional<sqlite::Statement> queue;
+    if (ownShare()) {
+        queue.emplace(db_.prepare("INSERT OR IGNORE INTO unshared VALUES(?1)"));
     }
-    sqlite::Transaction transaction(db_);
-    const std::vector<StoredRecord> records = storedRecords(batch);
-    auto find = db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
-                            "cache_write_1h, cache_read, price_class FROM records WHERE identity = ?1");
-    auto put = db_.prepare(
-        "INSERT OR REPLACE INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
     TotalsDelta totals;
-    for (const StoredRecord& record : records) {
+    for (const StoredRecord& sighted : records) {
+        StoredRecord record = sighted;
         find.bind(1, record.identity);
         if (find.step()) {
             StoredRecord kept{record.identity,
@@ -309,32 +341,50 @@ void Ledger::apply(const LedgerBatch& batch) {
                               find.integer(3),
                               find.integer(4),
                               {},
-                              find.integer(10)};
+                              find.integer(10),
+                              find.integer(11)};
             for (std::size_t i = 0; i < kept.counts.size(); ++i) {
                 kept.counts[i] = find.integer(5 + static_cast<int>(i));
             }
             while (find.step()) {
             }
-            // Rewriting a row with the values it holds would still write its pages.
-            const bool takes = batch.rule == RecordRule::replace ? record != kept : supersedes(record, kept);
+            const bool takes = rule == RecordRule::replace ? record != kept : supersedes(record, kept);
             if (!takes) {
+                record = kept;
+            }
+            // This machine's logs make a record this machine's; among other machines the one
+            // that brought it first keeps it, so a record never moves between them by itself.
+            record.device = sighted.device == 0 ? 0 : kept.device;
+            // Rewriting a row with the values it holds would still write its pages.
+            if (record == kept) {
                 continue;
             }
             totals.remove(kept);
         }
-        put.bind(1, record.identity)
+        write.bind(1, record.identity)
             .bind(2, record.source)
             .bind(3, record.at)
             .bind(4, record.model)
             .bind(5, record.project)
             .bind(6, record.session);
         for (std::size_t i = 0; i < record.counts.size(); ++i) {
-            put.bind(7 + static_cast<int>(i), record.counts[i]);
+            write.bind(7 + static_cast<int>(i), record.counts[i]);
         }
-        put.bind(12, record.priceClass).run();
+        write.bind(12, record.priceClass).bind(13, record.device).run();
         totals.add(record);
+        if (queue && record.device == 0) {
+            queue->bind(1, record.identity).run();
+        }
     }
     totals.writeTo(db_);
+}
+
+void Ledger::apply(const LedgerBatch& batch) {
+    if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
+        return;
+    }
+    sqlite::Transaction transaction(db_);
+    put(storedRecords(batch), batch.rule);
     const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {
@@ -362,7 +412,8 @@ void Ledger::forget() {
         sqlite::Transaction transaction(db_);
         db_.execute(
             "DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
-            "DELETE FROM names; DELETE FROM rate_limits;");
+            "DELETE FROM names; DELETE FROM rate_limits; DELETE FROM devices; DELETE FROM shared_files; "
+            "DELETE FROM unshared; DELETE FROM own_share;");
         transaction.commit();
     }
     idsByName_.clear();
@@ -398,7 +449,7 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
     }
     std::vector<UsageRecord> history;
     auto quarters = db_.prepare("SELECT quarter, model, project, " + std::string(countColumns) +
-                                " FROM quarters WHERE quarter >= ?1" + sourceSql(sources));
+                                " FROM quarters WHERE quarter >= ?1" + sourceSql(sources) + deviceSql());
     quarters.bind(1, quarterOf(fromMs));
     while (quarters.step()) {
         const std::int64_t quarter = quarters.integer(0);
@@ -411,7 +462,7 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
         record.projectPath = nameOf(quarters.integer(2));
     }
     auto records = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                               " FROM records WHERE at >= ?1 AND at < ?2" + sourceSql(sources));
+                               " FROM records WHERE at >= ?1 AND at < ?2" + sourceSql(sources) + deviceSql());
     for (const std::int64_t quarter : split) {
         records.bind(1, std::max(fromMs, quarter * quarterMs)).bind(2, (quarter + 1) * quarterMs);
         while (records.step()) {
@@ -427,8 +478,9 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
 
 std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double since) {
     auto select = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                              " FROM records WHERE source = ?1 AND session IN "
-                              "(SELECT session FROM records WHERE at >= ?2 AND source = ?1) ORDER BY at");
+                              " FROM records WHERE source = ?1" + deviceSql() +
+                              " AND session IN (SELECT session FROM records WHERE at >= ?2 AND source = ?1" +
+                              deviceSql() + ") ORDER BY at");
     select.bind(1, static_cast<std::int64_t>(source)).bind(2, millisecondsOf(since));
     return recordsOf(select);
 }
@@ -447,11 +499,12 @@ std::vector<UsageRecord> Ledger::recordsOf(sqlite::Statement& select) {
 
 std::vector<ModelTotal> Ledger::modelTotals() {
     auto select = db_.prepare("SELECT source, model, records, " + std::string(countColumns) +
-                              " FROM model_totals WHERE records > 0 ORDER BY source, model, price_class");
+                              ", device FROM model_totals WHERE records > 0" + deviceSql() +
+                              " ORDER BY source, model, price_class, device");
     std::vector<ModelTotal> totals;
     while (select.step()) {
         ModelTotal total{static_cast<UsageSource>(select.integer(0)), recordFromRow(select, 3, 0.0),
-                         select.integer(2)};
+                         select.integer(2), select.integer(9)};
         total.sums.model = nameOf(select.integer(1));
         totals.push_back(std::move(total));
     }
@@ -471,7 +524,7 @@ std::map<UsageSource, std::int64_t> Ledger::recordCounts() {
 
 std::optional<std::string> Ledger::filterSql(const RecordFilter& filter) {
     std::string sql = " WHERE at >= " + std::to_string(millisecondsOf(filter.from)) + " AND at < " +
-                      std::to_string(millisecondsOf(filter.to)) + sourceSql(filter.sources);
+                      std::to_string(millisecondsOf(filter.to)) + sourceSql(filter.sources) + deviceSql();
     if (filter.session) {
         auto select = db_.prepare("SELECT id FROM names WHERE text = ?1");
         select.bind(1, std::string_view(*filter.session));
@@ -536,19 +589,20 @@ std::vector<ModelTotal> Ledger::modelTotalsSince(double from) {
     const std::int64_t firstWhole = quarterOf(fromMs) + (fromMs % quarterMs != 0 ? 1 : 0);
     const std::string sums =
         "sum(input), sum(output), sum(cache_write), sum(cache_write_1h), sum(cache_read)";
+    const std::string groups = " GROUP BY source, model, price_class, device";
     auto quarters =
         db_.prepare("SELECT source, model, sum(records), " + sums +
-                    ", price_class FROM quarters WHERE quarter >= ?1 GROUP BY source, model, price_class");
+                    ", price_class, device FROM quarters WHERE quarter >= ?1" + deviceSql() + groups);
     quarters.bind(1, firstWhole);
-    auto split = db_.prepare(
-        "SELECT source, model, count(*), " + sums +
-        ", price_class FROM records WHERE at >= ?1 AND at < ?2 GROUP BY source, model, price_class");
+    auto split =
+        db_.prepare("SELECT source, model, count(*), " + sums +
+                    ", price_class, device FROM records WHERE at >= ?1 AND at < ?2" + deviceSql() + groups);
     split.bind(1, fromMs).bind(2, firstWhole * quarterMs);
     std::vector<ModelTotal> totals;
     for (sqlite::Statement* select : {&quarters, &split}) {
         while (select->step()) {
             ModelTotal total{static_cast<UsageSource>(select->integer(0)), recordFromRow(*select, 3, 0.0),
-                             select->integer(2)};
+                             select->integer(2), select->integer(9)};
             total.sums.model = nameOf(select->integer(1));
             totals.push_back(std::move(total));
         }
@@ -637,6 +691,171 @@ std::int64_t Ledger::recordCountOfSessions(const std::set<std::string>& sessions
         count.run();
     }
     return total;
+}
+
+std::string Ledger::deviceSql() const {
+    return deviceScope_ ? " AND device = " + std::to_string(*deviceScope_) : std::string();
+}
+
+std::int64_t Ledger::deviceRow(const std::string& uuid, const std::string& host) {
+    auto upsert =
+        db_.prepare("INSERT INTO devices(uuid, host, last_seen) VALUES(?1, ?2, 0) "
+                    "ON CONFLICT(uuid) DO UPDATE SET host = excluded.host WHERE host != excluded.host");
+    upsert.bind(1, std::string_view(uuid)).bind(2, std::string_view(host)).run();
+    auto select = db_.prepare("SELECT id FROM devices WHERE uuid = ?1");
+    select.bind(1, std::string_view(uuid));
+    std::int64_t id = 0;
+    if (select.step()) {
+        id = select.integer(0);
+        select.run();
+    }
+    return id;
+}
+
+std::vector<Device> Ledger::devices() {
+    auto select =
+        db_.prepare("SELECT id, uuid, host, last_seen, "
+                    "EXISTS(SELECT 1 FROM shared_files WHERE device = devices.id) FROM devices ORDER BY id");
+    std::vector<Device> devices;
+    while (select.step()) {
+        devices.push_back({select.integer(0), std::string(select.text(1)), std::string(select.text(2)),
+                           select.real(3), select.integer(4) != 0});
+    }
+    return devices;
+}
+
+void Ledger::forgetDevice(std::int64_t device) {
+    if (device == 0) {
+        return; // this machine's records leave only with "Forget history…"
+    }
+    sqlite::Transaction transaction(db_);
+    auto run = [&](std::string_view sql) { db_.prepare(sql).bind(1, device).run(); };
+    run("DELETE FROM records WHERE device = ?1");
+    run("DELETE FROM quarters WHERE device = ?1");
+    run("DELETE FROM model_totals WHERE device = ?1");
+    run("DELETE FROM devices WHERE id = ?1");
+    db_.execute("DELETE FROM shared_files");
+    transaction.commit();
+}
+
+LogFileStates Ledger::sharedFileStates() {
+    LogFileStates states;
+    auto select = db_.prepare("SELECT path, size, mtime, read_end, window_hash FROM shared_files");
+    while (select.step()) {
+        states.emplace(std::string(select.text(0)),
+                       LogFileState{static_cast<std::uint64_t>(select.integer(1)), select.real(2),
+                                    static_cast<std::uint64_t>(select.integer(3)),
+                                    static_cast<std::uint64_t>(select.integer(4))});
+    }
+    return states;
+}
+
+void Ledger::mergeShared(const SharedBatch& batch) {
+    sqlite::Transaction transaction(db_);
+    std::vector<std::int64_t> ids;
+    ids.reserve(batch.names.size());
+    for (const std::string& name : batch.names) {
+        ids.push_back(nameId(InternedString(name)));
+    }
+    std::vector<StoredRecord> records = batch.records;
+    for (StoredRecord& record : records) {
+        record.model = ids.at(static_cast<std::size_t>(record.model));
+        record.project = ids.at(static_cast<std::size_t>(record.project));
+        record.session = ids.at(static_cast<std::size_t>(record.session));
+        record.device = batch.device;
+    }
+    put(records, RecordRule::keepLarger);
+    db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
+        .bind(1, std::string_view(batch.path))
+        .bind(2, batch.device)
+        .bind(3, static_cast<std::int64_t>(batch.file.size))
+        .bind(4, batch.file.mtime)
+        .bind(5, static_cast<std::int64_t>(batch.file.readEnd))
+        .bind(6, static_cast<std::int64_t>(batch.file.windowHash))
+        .run();
+    if (batch.device != 0) {
+        db_.prepare("UPDATE devices SET last_seen = ?2 WHERE id = ?1 AND last_seen < ?2")
+            .bind(1, batch.device)
+            .bind(2, batch.lastSeen)
+            .run();
+    }
+    transaction.commit();
+}
+
+void Ledger::dropSharedFiles(std::span<const std::string> paths) {
+    if (paths.empty()) {
+        return;
+    }
+    sqlite::Transaction transaction(db_);
+    auto drop = db_.prepare("DELETE FROM shared_files WHERE path = ?1");
+    for (const std::string& path : paths) {
+        drop.bind(1, std::string_view(path)).run();
+    }
+    transaction.commit();
+}
+
+std::optional<OwnShare> Ledger::ownShare() {
+    auto select = db_.prepare("SELECT path, size, mtime, blocks FROM own_share");
+    std::optional<OwnShare> share;
+    if (select.step()) {
+        share = OwnShare{std::string(select.text(0)), static_cast<std::uint64_t>(select.integer(1)),
+                         select.real(2), select.integer(3)};
+        select.run();
+    }
+    return share;
+}
+
+void Ledger::setOwnShare(const OwnShare& share, std::span<const StoredRecord> shared) {
+    sqlite::Transaction transaction(db_);
+    db_.execute("DELETE FROM own_share");
+    db_.prepare("INSERT INTO own_share VALUES(?1, ?2, ?3, ?4)")
+        .bind(1, std::string_view(share.path))
+        .bind(2, static_cast<std::int64_t>(share.size))
+        .bind(3, share.mtime)
+        .bind(4, share.blocks)
+        .run();
+    auto dequeue = db_.prepare("DELETE FROM unshared WHERE identity = ?1");
+    for (const StoredRecord& record : shared) {
+        dequeue.bind(1, record.identity).run();
+    }
+    transaction.commit();
+}
+
+void Ledger::stopSharing() {
+    sqlite::Transaction transaction(db_);
+    db_.execute("DELETE FROM own_share; DELETE FROM unshared;");
+    transaction.commit();
+}
+
+ShareExport Ledger::recordsToShare(bool all) {
+    auto select = db_.prepare(std::string("SELECT identity, source, at, model, project, session, ") +
+                              std::string(countColumns) +
+                              (all ? " FROM records WHERE device = 0"
+                                   : " FROM unshared JOIN records USING(identity) WHERE device = 0") +
+                              " ORDER BY at, identity");
+    ShareExport share;
+    std::unordered_map<std::int64_t, std::int64_t> indexes;
+    const auto indexOf = [&](std::int64_t id) {
+        const auto [it, added] = indexes.emplace(id, static_cast<std::int64_t>(share.names.size()));
+        if (added) {
+            share.names.emplace_back(nameOf(id).str());
+        }
+        return it->second;
+    };
+    while (select.step()) {
+        StoredRecord& record = share.records.emplace_back();
+        record.identity = select.integer(0);
+        record.source = select.integer(1);
+        record.at = select.integer(2);
+        record.model = indexOf(select.integer(3));
+        record.project = indexOf(select.integer(4));
+        record.session = indexOf(select.integer(5));
+        for (std::size_t i = 0; i < record.counts.size(); ++i) {
+            record.counts[i] = select.integer(6 + static_cast<int>(i));
+        }
+        record.priceClass = select.integer(11);
+    }
+    return share;
 }
 
 std::string setLedgerAside(const std::filesystem::path& path) {

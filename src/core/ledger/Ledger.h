@@ -43,6 +43,42 @@ struct ModelTotal {
     UsageSource source = UsageSource::claudeCode;
     UsageRecord sums; // the model, the price class and the five counts; no time, project or session
     std::int64_t records = 0;
+    std::int64_t device = 0; // whose records, where the sums are taken by machine
+};
+
+// Records another machine shared, or this one's own shared file read back, and how far its
+// file was read: all merged whole or not at all.
+struct SharedBatch {
+    std::int64_t device = 0; // a row of `devices()`, or 0 for this machine
+    std::vector<std::string> names;
+    std::vector<StoredRecord> records; // model, project and session as indexes into `names`
+    std::string path;
+    LogFileState file;
+    double lastSeen = 0.0; // when the machine wrote what was read, by its own clock
+};
+
+// A machine known from the shared folder.
+struct Device {
+    std::int64_t id = 0;
+    std::string uuid;
+    std::string host;
+    double lastSeen = 0.0;
+    bool fileFound = false; // whether a file of it was in the folder at the last pass
+};
+
+// What this machine last wrote of its own shared file, so the next write can tell whether the
+// file is still as it left it.
+struct OwnShare {
+    std::string path;
+    std::uint64_t size = 0;
+    double mtime = 0.0;
+    std::int64_t blocks = 0;
+};
+
+// Records of this machine to share, with their names by index into `names`.
+struct ShareExport {
+    std::vector<std::string> names;
+    std::vector<StoredRecord> records;
 };
 
 // Which records a query takes: those in [from, to), of the sources named (all when none is)
@@ -63,12 +99,13 @@ struct SessionTotal {
 };
 
 // The usage ledger: every record ever counted, in one SQLite file, with quarter-hour totals
-// that SQLite triggers keep in step with the records so that figures never walk all of them.
-// Records are never removed but by `forget`. One object is one connection: use it on one
-// thread; other threads and processes open their own.
+// kept in step with the records so that figures never walk all of them. Records are never
+// removed but by `forget` and `forgetDevice`. Every figure counts the machines of the device
+// scope. One object is one connection: use it on one thread; other threads and processes open
+// their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 3; // the number of migration steps
+    static constexpr std::int64_t schemaVersion = 4; // the number of migration steps
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
@@ -102,8 +139,8 @@ public:
     std::vector<SessionTotal> sessionTotals(const RecordFilter& filter);
     // What the last pass that read the log at `path` saw of it, if one did.
     std::optional<LogFileState> fileState(UsageSource source, const std::string& path);
-    // The sums of the records at or after `from` by source, model and price class, from the
-    // quarter-hour totals and the records of the quarter that `from` splits.
+    // The sums of the records at or after `from` by source, model, price class and machine, from
+    // the quarter-hour totals and the records of the quarter that `from` splits.
     std::vector<ModelTotal> modelTotalsSince(double from);
     // Those of `records`, sighted in `source`, that are not counted yet.
     std::vector<UsageRecord> uncounted(UsageSource source, std::vector<UsageRecord> records);
@@ -115,6 +152,33 @@ public:
     // How long a write waits for another connection's write to end before it fails.
     void setLockWait(int milliseconds);
 
+    // Which machines the figures count: one device (0 for this machine), or all when none.
+    void setDeviceScope(std::optional<std::int64_t> device) { deviceScope_ = device; }
+    std::optional<std::int64_t> deviceScope() const { return deviceScope_; }
+    // The row of the machine with this id, made when first seen; its name follows its file.
+    std::int64_t deviceRow(const std::string& uuid, const std::string& host);
+    std::vector<Device> devices();
+    // Takes a machine's records out of every figure, once the user confirms it is gone. Every
+    // shared file is read whole again at the next pass, so a record another machine shares too
+    // comes back as that machine's.
+    void forgetDevice(std::int64_t device);
+    LogFileStates sharedFileStates();
+    // A record another machine holds too stays the machine's that brought it first, larger copy
+    // wins; one that this machine's logs hold is this machine's.
+    void mergeShared(const SharedBatch& batch);
+    // Forgets the shared files that are no longer in the folder.
+    void dropSharedFiles(std::span<const std::string> paths);
+
+    // While sharing, every record this machine's passes write waits in a queue for the next write
+    // of its file. None: not sharing.
+    std::optional<OwnShare> ownShare();
+    // Starts or goes on sharing: what the file now holds. Every record waiting that `shared` holds
+    // leaves the queue.
+    void setOwnShare(const OwnShare& share, std::span<const StoredRecord> shared);
+    void stopSharing();
+    // Every record of this machine (`all`), or those waiting to be shared.
+    ShareExport recordsToShare(bool all);
+
 private:
     std::int64_t userVersion();
     std::int64_t nameId(const InternedString& text);
@@ -125,10 +189,15 @@ private:
     std::optional<std::string> filterSql(const RecordFilter& filter);
     // The records of rows of at, model, project, session and the counts.
     std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
+    // Writes the records by `rule` within the caller's transaction, keeping the totals in step.
+    void put(std::span<const StoredRecord> records, RecordRule rule);
+    // " AND device = …" for the scope, or nothing.
+    std::string deviceSql() const;
 
     sqlite::Database db_;
     std::unordered_map<const void*, std::int64_t> idsByName_;
     std::unordered_map<std::int64_t, InternedString> namesById_;
+    std::optional<std::int64_t> deviceScope_;
 };
 
 // Moves a damaged ledger and its journal files aside, under a name that says so; returns the

@@ -23,6 +23,8 @@ struct StoredRecord {
     std::int64_t session = 0;
     std::array<std::int64_t, 5> counts{}; // input, output, cache write, its 1-hour part, cache read
     std::int64_t priceClass = 0;
+    // The machine whose logs it came from: 0 for this one, else a row of the devices table.
+    std::int64_t device = 0;
 
     friend bool operator==(const StoredRecord&, const StoredRecord&) = default;
 };

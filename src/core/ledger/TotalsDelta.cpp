@@ -37,9 +37,9 @@ void upsert(sqlite::Database& db, std::string_view table, const Totals& totals) 
 } // namespace
 
 void TotalsDelta::change(const StoredRecord& record, std::int64_t sign) {
-    Sums& quarter =
-        quarters_[{quarterOf(record.at), record.source, record.model, record.project, record.priceClass}];
-    Sums& model = models_[{record.source, record.model, record.priceClass}];
+    Sums& quarter = quarters_[{quarterOf(record.at), record.source, record.model, record.project,
+                               record.priceClass, record.device}];
+    Sums& model = models_[{record.source, record.model, record.priceClass, record.device}];
     for (Sums* sums : {&quarter, &model}) {
         for (std::size_t i = 0; i < record.counts.size(); ++i) {
             sums->counts[i] += sign * record.counts[i];
@@ -49,14 +49,14 @@ void TotalsDelta::change(const StoredRecord& record, std::int64_t sign) {
 }
 
 void TotalsDelta::writeTo(sqlite::Database& db) const {
-    upsert<5>(db, "quarters", quarters_);
-    upsert<3>(db, "model_totals", models_);
+    upsert<6>(db, "quarters", quarters_);
+    upsert<4>(db, "model_totals", models_);
     auto dropEmptied =
         db.prepare("DELETE FROM quarters WHERE quarter = ?1 AND source = ?2 AND model = ?3 AND "
-                   "project = ?4 AND price_class = ?5 AND records = 0");
+                   "project = ?4 AND price_class = ?5 AND device = ?6 AND records = 0");
     for (const auto& [key, sums] : quarters_) {
         if (sums.records < 0) {
-            for (int column = 0; column < 5; ++column) {
+            for (int column = 0; column < 6; ++column) {
                 dropEmptied.bind(column + 1, key[static_cast<std::size_t>(column)]);
             }
             dropEmptied.run();

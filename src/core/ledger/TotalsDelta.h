@@ -28,8 +28,9 @@ private:
 
     void change(const StoredRecord& record, std::int64_t sign);
 
-    std::map<std::array<std::int64_t, 5>, Sums> quarters_; // quarter, source, model, project, price class
-    std::map<std::array<std::int64_t, 3>, Sums> models_;   // source, model, price class
+    std::map<std::array<std::int64_t, 6>, Sums>
+        quarters_; // quarter, source, model, project, price class, device
+    std::map<std::array<std::int64_t, 4>, Sums> models_; // source, model, price class, device
 };
 
 } // namespace fernhollow

@@ -1,5 +1,6 @@
 #include "core/statusline/ClaudeSettings.h"
 
+#include "core/common/AtomicFile.h"
 #include "core/model/JsonWriter.h"
 
 #include <simdjson.h>
@@ -148,31 +149,8 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
     return in ? std::optional(bytes.str()) : std::nullopt;
 }
 
-// Writes `bytes` in place of `path` at once: a reader sees the old file or the new, never half.
-bool writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
-    const std::filesystem::path temporary = path.string() + ".fernhollow-writing";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        return false;
-    }
-    ::fchmod(fd, mode);
-    bool written = true;
-    for (std::size_t done = 0; written && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        written = n > 0;
-        done += written ? static_cast<std::size_t>(n) : 0;
-    }
-    written = ::fsync(fd) == 0 && written;
-    written = ::close(fd) == 0 && written;
-    std::error_code error;
-    if (written) {
-        std::filesystem::rename(temporary, path, error);
-    }
-    if (!written || error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
+std::filesystem::path temporaryOf(const std::filesystem::path& path) {
+    return path.string() + ".fernhollow-writing";
 }
 
 // The file itself when `path` is a link to it (a dotfiles folder), so the link stays a link.
@@ -327,12 +305,13 @@ Outcome install(const std::filesystem::path& settingsFile, std::string_view comm
     if (!edited) {
         return {false, settingsFile.string() + " is not one JSON object; it was left unchanged."};
     }
-    if (exists && !writeAtomically(backupPath(settingsFile), *settings, modeOf(file))) {
+    if (exists && !writeAtomically(backupPath(settingsFile), *settings, modeOf(file),
+                                   temporaryOf(backupPath(settingsFile)))) {
         return {false, "Could not write the backup " + backupPath(settingsFile).string() +
                            "; the settings were left unchanged."};
     }
     std::filesystem::create_directories(file.parent_path(), error);
-    if (!writeAtomically(file, *edited, exists ? modeOf(file) : 0600)) {
+    if (!writeAtomically(file, *edited, exists ? modeOf(file) : 0600, temporaryOf(file))) {
         return {false, "Could not write " + settingsFile.string() + "; it was left unchanged."};
     }
     std::string message = "Claude Code's status line now runs " + std::string(command) + " (set in " +
@@ -372,7 +351,7 @@ Outcome uninstall(const std::filesystem::path& settingsFile) {
     if (!edited) {
         return {false, settingsFile.string() + " is not one JSON object; it was left unchanged."};
     }
-    if (!writeAtomically(file, *edited, modeOf(file))) {
+    if (!writeAtomically(file, *edited, modeOf(file), temporaryOf(file))) {
         return {false, "Could not write " + settingsFile.string() + "; it was left unchanged."};
     }
     return {true, restored ? "Claude Code's status line runs its earlier command again (set in " +

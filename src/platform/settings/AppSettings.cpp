@@ -15,9 +15,9 @@ double storedDouble(const PreferencesStore& store, const char* key, double fallb
     return value && value->isDouble() ? value->toDouble() : fallback;
 }
 
-bool storedBool(const PreferencesStore& store, const char* key) {
+bool storedBool(const PreferencesStore& store, const char* key, bool fallback = false) {
     const auto value = store.value(QLatin1String(key));
-    return value && value->isBool() && value->toBool();
+    return value && value->isBool() ? value->toBool() : fallback;
 }
 
 QString storedString(const PreferencesStore& store, const char* key) {
@@ -54,7 +54,9 @@ AppSettings::AppSettings(PreferencesStore& store, const Clock& clock, QTimeZone 
       lastCriticalFiredISO_(storedString(store, lastCriticalFiredKey)),
       lastEmergencyFiredISO_(storedString(store, lastEmergencyFiredKey)),
       claudeFolders_(storedStrings(store, claudeFoldersKey)),
-      openClawStateFolder_(storedString(store, openClawStateFolderKey)) {}
+      openClawStateFolder_(storedString(store, openClawStateFolderKey)),
+      sharedFolder_(storedString(store, sharedFolderKey)),
+      showAllMachines_(storedBool(store, showAllMachinesKey, true)) {}
 
 // Every set writes its key, even when the value is unchanged, so that a stored value of
 // the wrong type is replaced once the user sets the property; observers hear only changes.
@@ -124,6 +126,14 @@ void AppSettings::setClaudeFolders(const QStringList& folders) {
 void AppSettings::setOpenClawStateFolder(const QString& folder) {
     update(openClawStateFolder_, folder, openClawStateFolderKey, folder,
            &AppSettings::openClawStateFolderChanged);
+}
+
+void AppSettings::setSharedFolder(const QString& folder) {
+    update(sharedFolder_, folder, sharedFolderKey, folder, &AppSettings::sharedFolderChanged);
+}
+
+void AppSettings::setShowAllMachines(bool value) {
+    update(showAllMachines_, value, showAllMachinesKey, value, &AppSettings::showAllMachinesChanged);
 }
 
 QString AppSettings::lastFiredISO(ThresholdKind kind) const {

@@ -36,6 +36,9 @@ class AppSettings final : public QObject {
         QStringList claudeFolders READ claudeFolders WRITE setClaudeFolders NOTIFY claudeFoldersChanged)
     Q_PROPERTY(QString openClawStateFolder READ openClawStateFolder WRITE setOpenClawStateFolder NOTIFY
                    openClawStateFolderChanged)
+    Q_PROPERTY(QString sharedFolder READ sharedFolder WRITE setSharedFolder NOTIFY sharedFolderChanged)
+    Q_PROPERTY(
+        bool showAllMachines READ showAllMachines WRITE setShowAllMachines NOTIFY showAllMachinesChanged)
 
 public:
     static constexpr auto monthlyBudgetKey = "fernhollow.monthlyBudgetUSD";
@@ -48,6 +51,8 @@ public:
     static constexpr auto lastEmergencyFiredKey = "fernhollow.lastEmergencyFiredISO";
     static constexpr auto claudeFoldersKey = "fernhollow.claudeFolders";
     static constexpr auto openClawStateFolderKey = "fernhollow.openClawStateFolder";
+    static constexpr auto sharedFolderKey = "fernhollow.sharedFolder";
+    static constexpr auto showAllMachinesKey = "fernhollow.showAllMachines";
 
     static constexpr double defaultMonthlyBudgetUSD = 200.0;
     static constexpr double defaultWarnThresholdPct = 0.7;
@@ -70,6 +75,11 @@ public:
     QStringList claudeFolders() const { return claudeFolders_; }
     // OpenClaw's state folder; empty: the one the environment names.
     QString openClawStateFolder() const { return openClawStateFolder_; }
+    // The folder this machine shares its usage through with the user's other machines; empty:
+    // not shared.
+    QString sharedFolder() const { return sharedFolder_; }
+    // While sharing: whether the figures count every machine, or only this one.
+    bool showAllMachines() const { return showAllMachines_; }
 
     void setMonthlyBudgetUSD(double value);
     void setWarnThresholdPct(double value);
@@ -83,6 +93,8 @@ public:
     void setLastEmergencyFiredISO(const QString& value);
     void setClaudeFolders(const QStringList& folders);
     void setOpenClawStateFolder(const QString& folder);
+    void setSharedFolder(const QString& folder);
+    void setShowAllMachines(bool value);
 
     QString lastFiredISO(ThresholdKind kind) const;
     void setLastFiredISO(ThresholdKind kind, const QString& value);
@@ -101,6 +113,8 @@ signals:
     void lastEmergencyFiredISOChanged();
     void claudeFoldersChanged();
     void openClawStateFolderChanged();
+    void sharedFolderChanged();
+    void showAllMachinesChanged();
 
 private:
     template <typename T>
@@ -119,6 +133,8 @@ private:
     QString lastEmergencyFiredISO_;
     QStringList claudeFolders_;
     QString openClawStateFolder_;
+    QString sharedFolder_;
+    bool showAllMachines_;
 };
 
 } // namespace fernhollow

@@ -9,6 +9,7 @@
 #include "core/sources/GeminiParser.h"
 #include "core/sources/LogFileWalker.h"
 #include "core/sources/OpenClawParser.h"
+#include "core/sync/SharedFolder.h"
 #include "platform/net/OpenAIUsageClient.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/settings/AppSettings.h"
@@ -35,6 +36,9 @@ namespace {
 
 constexpr int openAIDays = 30;
 constexpr int progressIntervalMs = 100;
+// A write of the shared file copies the whole file; while an agent works, records come every few
+// seconds, and the other machines need them within minutes, not at once.
+constexpr double shareWriteIntervalSeconds = 600.0;
 
 // Runs a pass (or an alert decision) that nobody awaits; the store is its context, so nothing
 // is called back once the store is gone.
@@ -61,6 +65,8 @@ UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, co
     openLedger();
     publishRecords();
     recomputeStatus();
+    connect(&settings_, &AppSettings::sharedFolderChanged, this, &UsageStore::sharingChanged);
+    connect(&settings_, &AppSettings::showAllMachinesChanged, this, &UsageStore::publishRecords);
     progressTimer_.setInterval(progressIntervalMs);
     connect(&progressTimer_, &QTimer::timeout, this, &UsageStore::publishScanProgress);
     if (options_.interactive) {
@@ -238,6 +244,10 @@ QCoro::Task<> UsageStore::refresh() {
             co_return;
         }
     }
+    co_await shareThroughFolder();
+    if (!alive) {
+        co_return;
+    }
     progressTimer_.stop();
     sourceProblems_ = std::move(outcome.problems);
     scanProgress_ = std::make_shared<ScanProgress>();
@@ -281,6 +291,79 @@ QCoro::Task<> UsageStore::refresh() {
     }
     recomputeStatusAndMaybeNotify();
     setRefreshing(false);
+}
+
+QCoro::Task<> UsageStore::shareThroughFolder() {
+    if (!isSharing()) {
+        sharingProblems_.clear();
+        co_return;
+    }
+    const QPointer<UsageStore> alive(this);
+    const double now = clock_.now();
+    const OwnFileWrite write = !options_.interactive ? OwnFileWrite::none
+                               : !lastShareWrite_ || now - *lastShareWrite_ >= shareWriteIntervalSeconds
+                                   ? OwnFileWrite::withNewRecords
+                                   : OwnFileWrite::ifNotAsLeft;
+    const std::filesystem::path folder = settings_.sharedFolder().toStdString();
+    auto passing = QtConcurrent::run([path = ledgerPath_, folder, now, write] {
+        SharedFolderPass pass;
+        const auto self = thisDevice(path.parent_path());
+        if (!self) {
+            pass.problems.push_back("Could not keep this machine's id in " + path.parent_path().string() +
+                                    "; nothing is shared until it can.");
+            return pass;
+        }
+        try {
+            Ledger ledger(path);
+            pass = passSharedFolder(ledger, folder, *self, now, write);
+        } catch (const sqlite::Error& error) {
+            pass.problems.push_back(passFailure(error));
+        }
+        return pass;
+    });
+    SharedFolderPass pass = co_await passing;
+    if (!alive) {
+        co_return;
+    }
+    if (pass.wrote) {
+        lastShareWrite_ = now;
+    }
+    sharingProblems_ = std::move(pass.problems);
+}
+
+void UsageStore::sharingChanged() {
+    if (!isSharing() && ledger_ != nullptr) {
+        try {
+            ledger_->stopSharing();
+        } catch (const sqlite::Error& error) {
+            setLedgerFailure(passFailure(error));
+        }
+    }
+    lastShareWrite_.reset();
+    publishRecords();
+    if (options_.interactive) {
+        detach(refresh(), this);
+    }
+}
+
+bool UsageStore::isSharing() const {
+    return !settings_.sharedFolder().isEmpty();
+}
+
+void UsageStore::forgetMachine(std::int64_t id) {
+    if (ledger_ == nullptr) {
+        return;
+    }
+    try {
+        ledger_->forgetDevice(id);
+    } catch (const sqlite::Error& error) {
+        setLedgerFailure(passFailure(error));
+    }
+    publishRecords();
+    // Records it shared with a machine still there come back as that machine's.
+    if (options_.interactive) {
+        detach(refresh(), this);
+    }
 }
 
 void UsageStore::applyOpenAI(std::vector<UsageRecord> records) {
@@ -421,13 +504,30 @@ void UsageStore::publishRecords() {
     claudeFolderRecords_.reset();
     if (ledger_ != nullptr) {
         try {
+            const bool allMachines = isSharing() && settings_.showAllMachines();
+            ledger_->setDeviceScope(allMachines ? std::nullopt : std::optional<std::int64_t>(0));
             snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);
             recordCounts_ = ledger_->recordCounts();
+            publishMachines();
         } catch (const sqlite::Error& error) {
             setLedgerFailure(std::string("Could not read the usage ledger: ") + error.what());
         }
     }
     emit recordsChanged();
+}
+
+void UsageStore::publishMachines() {
+    machines_.clear();
+    if (!isSharing()) {
+        return;
+    }
+    std::map<std::int64_t, double> spend = LedgerFigures::monthSpendByDevice(*ledger_, clock_, calendar_);
+    const auto self = thisDevice(ledgerPath_.parent_path());
+    machines_.push_back(
+        {0, self ? self->host : std::string("This machine"), lastRefresh_.value_or(0.0), spend[0]});
+    for (const Device& device : ledger_->devices()) {
+        machines_.push_back({device.id, device.host, device.lastSeen, spend[device.id], device.fileFound});
+    }
 }
 
 void UsageStore::publishScanProgress() {

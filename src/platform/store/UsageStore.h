@@ -67,6 +67,15 @@ public:
         std::optional<std::filesystem::path> ledgerPath;
     };
 
+    // A machine whose usage the figures can count: this one, and those met in the shared folder.
+    struct Machine {
+        std::int64_t id = 0; // 0: this machine
+        std::string name;
+        double lastSeen = 0.0; // when it last wrote its file, by its clock; this machine: the last pass
+        double monthUSD = 0.0;
+        bool fileFound = true; // false: its file left the folder; the user may remove it
+    };
+
     // A Claude Code projects folder a pass reads, and how many records the logs read there hold.
     struct FolderRecords {
         std::filesystem::path folder;
@@ -99,6 +108,13 @@ public:
     std::filesystem::path openClawAgentsRoot() const;
     // What the last pass could not read of a source, for its row in the settings.
     const std::vector<std::string>& sourceProblems(UsageSource source) const;
+    bool isSharing() const;
+    // This machine first, then every other met in the shared folder; none while not sharing.
+    const std::vector<Machine>& machines() const { return machines_; }
+    // What the last pass over the shared folder could not do.
+    const std::vector<std::string>& sharingProblems() const { return sharingProblems_; }
+    // Takes the records of a machine whose file is gone out of every figure, as the user confirmed.
+    void forgetMachine(std::int64_t id);
     // Of every source.
     std::int64_t recordCount() const;
     const std::optional<std::string>& openaiError() const { return openaiError_; }
@@ -142,6 +158,8 @@ private:
     QCoro::Task<> decideAlert(BudgetStatus before, BudgetStatus after, double spent, double budget,
                               double ratio);
     QCoro::Task<ScanOutcome> scanIntoLedger(bool wholeFiles);
+    QCoro::Task<> shareThroughFolder();
+    void sharingChanged();
     void openLedger();
     void applyOpenAI(std::vector<UsageRecord> records);
     void setRefreshing(bool refreshing);
@@ -150,6 +168,8 @@ private:
     void setLedgerFailure(std::optional<std::string> failure);
     void setLedgerNotice(std::string notice);
     void publishRecords();
+    // Within publishRecords, whose failure it shares.
+    void publishMachines();
     void publishScanProgress();
 
     AppSettings& settings_;
@@ -163,6 +183,10 @@ private:
     std::map<UsageSource, std::int64_t> recordCounts_;
     mutable std::optional<std::vector<FolderRecords>> claudeFolderRecords_;
     std::map<UsageSource, std::vector<std::string>> sourceProblems_;
+    std::vector<Machine> machines_;
+    std::vector<std::string> sharingProblems_;
+    // When this run last wrote the machine's shared file; none before its first pass.
+    std::optional<double> lastShareWrite_;
     std::optional<std::string> openaiError_;
     std::optional<std::string> ledgerFailure_;
     std::optional<std::string> ledgerNotice_;
