@@ -1,5 +1,6 @@
 #include "cli/HeadlessPass.h"
 
+#include "cli/DeviceOption.h"
 #include "platform/system/Folders.h"
 
 #include <unistd.h>
@@ -46,6 +47,30 @@ QCoro::Task<> HeadlessPass::run(std::string_view command, std::ostream& err) {
     if (store_.ledgerError()) {
         err << "fernhollow " << command << ": " << *store_.ledgerError() << "\n";
     }
+}
+
+std::optional<DeviceIdentity> HeadlessPass::thisMachine() const {
+    return thisDevice(store_.ledgerPath().parent_path());
+}
+
+std::optional<int> HeadlessPass::countMachines(const std::optional<std::string>& device,
+                                               std::string_view command, std::ostream& err) {
+    Ledger* ledger = store_.ledger();
+    if (!device || ledger == nullptr) {
+        return std::nullopt;
+    }
+    try {
+        const auto scope = deviceScopeOf(*device, ledger->devices(), thisMachine());
+        if (const auto* problem = std::get_if<std::string>(&scope)) {
+            err << "fernhollow " << command << ": " << *problem << "\n";
+            return 2;
+        }
+        store_.setDeviceScope(std::get<DeviceScope>(scope));
+    } catch (const sqlite::Error& error) {
+        err << "fernhollow " << command << ": could not read the usage ledger: " << error.what() << "\n";
+        return 1;
+    }
+    return std::nullopt;
 }
 
 } // namespace fernhollow

@@ -19,6 +19,9 @@ QCoro::Task<int> runLedgerReportCommand(ReportKind kind, std::string_view comman
     const ReportOptions& options = std::get<ReportOptions>(parsed);
     HeadlessPass pass(options, network);
     co_await pass.run(command, err);
+    if (const auto code = pass.countMachines(options.device, command, err)) {
+        co_return *code;
+    }
     Ledger* ledger = pass.store().ledger();
     if (ledger == nullptr) {
         co_return 1; // the pass told why

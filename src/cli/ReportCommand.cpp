@@ -1,6 +1,7 @@
 #include "cli/ReportCommand.h"
 
 #include "cli/HeadlessPass.h"
+#include "cli/MachineBreakdown.h"
 #include "cli/TextTable.h"
 #include "cli/UsageReport.h"
 #include "core/common/FixedDecimal.h"
@@ -245,20 +246,29 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     const ReportOptions& options = std::get<ReportOptions>(parsed);
     HeadlessPass pass(options, network);
     co_await pass.run(syntax.command, err);
+    if (const auto code = pass.countMachines(options.device, syntax.command, err)) {
+        co_return *code;
+    }
     UsageStore& store = pass.store();
     const AppSettings& settings = pass.settings();
 
     const std::int64_t recordCount = store.recordCount();
     // The whole history, as quarter-hour totals: no local day splits one.
     constexpr double beforeAnyRecord = -1e12;
-    const UsageReport report =
+    UsageReport report =
         buildUsageReport(store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {})
                                                    : std::vector<UsageRecord>{},
                          static_cast<std::size_t>(recordCount));
+    const std::vector<MachineTotals> machines =
+        store.ledger() != nullptr
+            ? machineTotals(*store.ledger(), pass.thisMachine(), store.lastRefresh().value_or(0.0))
+            : std::vector<MachineTotals>{};
+    report.byMachine = machineRows(machines);
     if (options.json) {
         std::string json = formatReportJson(report);
         json.resize(json.size() - 2); // reopen the object: "}\n"
         appendStoreFigures(json, store, settings.monthlyBudgetUSD());
+        appendMachinesJson(json, machines);
         out << json << "}\n";
     } else {
         out << storeFiguresTable(store, settings.monthlyBudgetUSD()) << formatReportTable(report);

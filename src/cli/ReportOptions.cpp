@@ -77,8 +77,8 @@ std::string usageOf(const CommandSyntax& syntax) {
         usage += " [--since YYYY-MM-DD] [--until YYYY-MM-DD] [--timezone ZONE] [--source NAME]... "
                  "[--breakdown] [--order asc|desc]";
     }
-    return usage + " [--claude-dir DIR]... [--openclaw-dir DIR] [--codex-dir DIR] [--gemini-dir DIR] "
-                   "[--no-codex] [--no-gemini] [--no-openai]";
+    return usage + " [--device NAME|ID|this|all] [--claude-dir DIR]... [--openclaw-dir DIR] [--codex-dir DIR] "
+                   "[--gemini-dir DIR] [--no-codex] [--no-gemini] [--no-openai]";
 }
 
 std::variant<ReportOptions, int> parseReportOptions(const CommandSyntax& syntax,
@@ -118,6 +118,14 @@ std::variant<ReportOptions, int> parseReportOptions(const CommandSyntax& syntax,
                 problem = "--claude-dir needs a folder";
             } else {
                 options.claudeDirs.emplace_back(*value);
+            }
+        }
+        // Which machine it names is known only once the pass has read the shared folder.
+        if (const auto value = known ? std::nullopt : valueOf(args, i, "--device")) {
+            known = true;
+            options.device = *value;
+            if (value->empty()) {
+                problem = "--device needs this, all, or a machine's name or id";
             }
         }
         for (const auto& [name, folder] : folders) {

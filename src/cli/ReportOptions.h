@@ -26,6 +26,8 @@ struct ReportOptions {
     std::optional<std::filesystem::path> openClawDir;
     std::optional<std::filesystem::path> codexDir;
     std::optional<std::filesystem::path> geminiDir;
+    // "this", "all", or a machine's host name or device id; none counts as the settings say.
+    std::optional<std::string> device;
 
     std::optional<QDate> since;
     std::optional<QDate> until;          // the last day counted, whole

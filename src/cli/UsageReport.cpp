@@ -161,6 +161,10 @@ std::string formatReportTable(const UsageReport& report) {
     out += "\n";
     appendTableSection(out, "By model", report.byModel);
     out += "\n";
+    if (!report.byMachine.empty()) {
+        appendTableSection(out, "By machine", report.byMachine);
+        out += "\n";
+    }
     appendTableSection(out, "By day", report.byDay);
     out += "\n";
     appendTableRow(out, "Total", report.total);

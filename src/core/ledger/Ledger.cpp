@@ -319,19 +319,19 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
     return stored;
 }
 
-void Ledger::put(std::span<const StoredRecord> records, RecordRule rule) {
+void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
     auto find =
         db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
                     "cache_write_1h, cache_read, price_class, device FROM records WHERE identity = ?1");
     auto write = db_.prepare(
         "INSERT OR REPLACE INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
     std::optional<sqlite::Statement> queue;
-    if (ownShare()) {
+    if (sighted && ownShare()) {
         queue.emplace(db_.prepare("INSERT OR IGNORE INTO unshared VALUES(?1)"));
     }
     TotalsDelta totals;
-    for (const StoredRecord& sighted : records) {
-        StoredRecord record = sighted;
+    for (const StoredRecord& incoming : records) {
+        StoredRecord record = incoming;
         find.bind(1, record.identity);
         if (find.step()) {
             StoredRecord kept{record.identity,
@@ -354,7 +354,7 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule) {
             }
             // This machine's logs make a record this machine's; among other machines the one
             // that brought it first keeps it, so a record never moves between them by itself.
-            record.device = sighted.device == 0 ? 0 : kept.device;
+            record.device = incoming.device == 0 ? 0 : kept.device;
             // Rewriting a row with the values it holds would still write its pages.
             if (record == kept) {
                 continue;
@@ -384,7 +384,7 @@ void Ledger::apply(const LedgerBatch& batch) {
         return;
     }
     sqlite::Transaction transaction(db_);
-    put(storedRecords(batch), batch.rule);
+    put(storedRecords(batch), batch.rule, true);
     const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {
@@ -764,7 +764,7 @@ void Ledger::mergeShared(const SharedBatch& batch) {
         record.session = ids.at(static_cast<std::size_t>(record.session));
         record.device = batch.device;
     }
-    put(records, RecordRule::keepLarger);
+    put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
         .bind(2, batch.device)

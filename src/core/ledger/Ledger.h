@@ -190,7 +190,9 @@ private:
     // The records of rows of at, model, project, session and the counts.
     std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
     // Writes the records by `rule` within the caller's transaction, keeping the totals in step.
-    void put(std::span<const StoredRecord> records, RecordRule rule);
+    // Records `sighted` in this machine's logs wait to be shared; those merged from shared files
+    // are there already.
+    void put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 

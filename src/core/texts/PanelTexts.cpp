@@ -63,6 +63,20 @@ std::string sessionAge(double lastActivity, double now) {
     return seconds > 59 ? std::to_string(seconds / 60) + "m" : std::to_string(seconds) + "s";
 }
 
+std::string lastSeen(double lastSeen, double now) {
+    if (lastSeen == 0.0) {
+        return "never";
+    }
+    const std::int64_t minutes = elapsedSeconds(lastSeen, now) / 60;
+    if (minutes == 0) {
+        return "just now";
+    }
+    if (minutes < 60) {
+        return std::to_string(minutes) + "m ago";
+    }
+    return minutes < 24 * 60 ? std::to_string(minutes / 60) + "h ago" : std::to_string(minutes / (24 * 60)) + "d ago";
+}
+
 StatusSymbol statusSymbol(BudgetStatus status) {
     switch (status) {
     case BudgetStatus::warn:

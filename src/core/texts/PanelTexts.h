@@ -34,6 +34,10 @@ std::string refreshedAgo(std::optional<double> lastRefresh, double now);
 // A live session's age: "42s" or "3m".
 std::string sessionAge(double lastActivity, double now);
 
+// When a machine last wrote its shared file, by its own clock: "never" for 0, "just now" within a
+// minute or ahead of `now` (the clocks disagree), else "12m ago", "5h ago" or "3d ago".
+std::string lastSeen(double lastSeen, double now);
+
 enum class Tint { primary, green, yellow, orange, red };
 
 // The tray symbol and its tint for a budget status.

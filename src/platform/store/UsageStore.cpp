@@ -66,7 +66,10 @@ UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, co
     publishRecords();
     recomputeStatus();
     connect(&settings_, &AppSettings::sharedFolderChanged, this, &UsageStore::sharingChanged);
-    connect(&settings_, &AppSettings::showAllMachinesChanged, this, &UsageStore::publishRecords);
+    connect(&settings_, &AppSettings::showAllMachinesChanged, this, [this] {
+        publishRecords();
+        recomputeStatus();
+    });
     progressTimer_.setInterval(progressIntervalMs);
     connect(&progressTimer_, &QTimer::timeout, this, &UsageStore::publishScanProgress);
     if (options_.interactive) {
@@ -366,6 +369,12 @@ void UsageStore::forgetMachine(std::int64_t id) {
     }
 }
 
+void UsageStore::setDeviceScope(std::optional<std::int64_t> device) {
+    chosenDeviceScope_ = device;
+    publishRecords();
+    recomputeStatus();
+}
+
 void UsageStore::applyOpenAI(std::vector<UsageRecord> records) {
     if (ledger_ == nullptr) {
         return;
@@ -505,7 +514,8 @@ void UsageStore::publishRecords() {
     if (ledger_ != nullptr) {
         try {
             const bool allMachines = isSharing() && settings_.showAllMachines();
-            ledger_->setDeviceScope(allMachines ? std::nullopt : std::optional<std::int64_t>(0));
+            ledger_->setDeviceScope(chosenDeviceScope_.value_or(
+                allMachines ? std::nullopt : std::optional<std::int64_t>(0)));
             snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);
             recordCounts_ = ledger_->recordCounts();
             publishMachines();

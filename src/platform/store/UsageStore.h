@@ -115,6 +115,9 @@ public:
     const std::vector<std::string>& sharingProblems() const { return sharingProblems_; }
     // Takes the records of a machine whose file is gone out of every figure, as the user confirmed.
     void forgetMachine(std::int64_t id);
+    // Makes the figures count one machine (0: this one), or every machine when none, whatever the
+    // settings say, as a report run with --device asks; publishes them again.
+    void setDeviceScope(std::optional<std::int64_t> device);
     // Of every source.
     std::int64_t recordCount() const;
     const std::optional<std::string>& openaiError() const { return openaiError_; }
@@ -185,6 +188,8 @@ private:
     std::map<UsageSource, std::vector<std::string>> sourceProblems_;
     std::vector<Machine> machines_;
     std::vector<std::string> sharingProblems_;
+    // The machines the caller chose to count; none: as the settings say.
+    std::optional<std::optional<std::int64_t>> chosenDeviceScope_;
     // When this run last wrote the machine's shared file; none before its first pass.
     std::optional<double> lastShareWrite_;
     std::optional<std::string> openaiError_;
