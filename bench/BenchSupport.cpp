@@ -71,9 +71,9 @@ long statusKilobytes(std::string_view field) {
     return -1;
 }
 
-WriteCounters writeCounters() {
+IoCounters ioCounters() {
     std::ifstream io("/proc/self/io");
-    WriteCounters counters;
+    IoCounters counters;
     std::string key;
     std::uint64_t value = 0;
     while (io >> key >> value) {
@@ -81,6 +81,8 @@ WriteCounters writeCounters() {
             counters.handed = value;
         } else if (key == "write_bytes:") {
             counters.dirtied = value;
+        } else if (key == "rchar:") {
+            counters.read = value;
         }
     }
     return counters;

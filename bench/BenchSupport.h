@@ -28,15 +28,16 @@ LedgerAccount ledgerAccount(Ledger& ledger, std::optional<UsageSource> source = 
 // A kilobyte field of /proc/self/status ("VmRSS", "VmHWM"), or -1 when it cannot be read.
 long statusKilobytes(std::string_view field);
 
-// What this process has written so far, from /proc/self/io: `handed` counts the bytes of every
-// write call, `dirtied` the page-cache bytes those calls dirtied. A page written twice before
-// the kernel flushes it is dirtied once, so a loop that rewrites the same pages within seconds
-// shows less in `dirtied` than an app that does so once a minute.
-struct WriteCounters {
+// What this process has read and written so far, from /proc/self/io: `read` counts the bytes of
+// every read call, `handed` those of every write call, `dirtied` the page-cache bytes those calls dirtied. A
+// page written twice before the kernel flushes it is dirtied once, so a loop that rewrites the same pages
+// within seconds shows less in `dirtied` than an app that does so once a minute.
+struct IoCounters {
     std::uint64_t handed = 0;
     std::uint64_t dirtied = 0;
+    std::uint64_t read = 0;
 };
-WriteCounters writeCounters();
+IoCounters ioCounters();
 
 double processCpuSeconds();
 double threadCpuSeconds();

@@ -10,7 +10,7 @@
 #include <vector>
 
 // What each iteration of a benchmark cost, by the wall clock, the CPU clock and the bytes it
-// wrote, for benchmarks that judge the mean and the worst iteration against a goal.
+// wrote and read, for benchmarks that judge the mean and the worst iteration against a goal.
 namespace fernhollow::bench {
 
 struct Tally {
@@ -18,6 +18,7 @@ struct Tally {
     std::vector<double> cpuMs;
     std::vector<double> writtenKB; // handed to write calls
     std::vector<double> dirtiedKB; // of the page cache
+    std::vector<double> readKB;    // taken by read calls
 
     static double mean(const std::vector<double>& values) {
         return values.empty()
@@ -36,18 +37,19 @@ enum class CpuClock { thread, process };
 // threads as well.
 template <typename Work> void measure(benchmark::State& state, Tally& tally, CpuClock clock, Work&& work) {
     const auto cpuSeconds = clock == CpuClock::thread ? threadCpuSeconds : processCpuSeconds;
-    const WriteCounters writtenBefore = writeCounters();
+    const IoCounters ioBefore = ioCounters();
     const double cpuBefore = cpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     work();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     const double cpuMs = (cpuSeconds() - cpuBefore) * 1e3;
-    const WriteCounters writtenAfter = writeCounters();
+    const IoCounters ioAfter = ioCounters();
     state.SetIterationTime(took.count());
     tally.wallMs.push_back(took.count() * 1e3);
     tally.cpuMs.push_back(cpuMs);
-    tally.writtenKB.push_back(static_cast<double>(writtenAfter.handed - writtenBefore.handed) / 1024.0);
-    tally.dirtiedKB.push_back(static_cast<double>(writtenAfter.dirtied - writtenBefore.dirtied) / 1024.0);
+    tally.writtenKB.push_back(static_cast<double>(ioAfter.handed - ioBefore.handed) / 1024.0);
+    tally.dirtiedKB.push_back(static_cast<double>(ioAfter.dirtied - ioBefore.dirtied) / 1024.0);
+    tally.readKB.push_back(static_cast<double>(ioAfter.read - ioBefore.read) / 1024.0);
 }
 
 // The main of a benchmark program: runs the benchmarks the arguments select, then prints the

@@ -120,7 +120,7 @@ int runPeakChild(const char* root, const char* ledgerPath, const char* fdText) {
     const long baseline = statusKilobytes("VmRSS");
     passIntoLedger(root, ledgerPath);
     const long peak = statusKilobytes("VmHWM");
-    const auto written = fernhollow::bench::writeCounters();
+    const auto written = fernhollow::bench::ioCounters();
     Ledger ledger(ledgerPath);
     const auto account = fernhollow::bench::ledgerAccount(ledger, UsageSource::claudeCode);
     char reply[160];

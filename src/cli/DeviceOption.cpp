@@ -15,7 +15,8 @@ bool sameId(std::string_view a, std::string_view b) {
 
 } // namespace
 
-std::variant<DeviceScope, std::string> deviceScopeOf(std::string_view argument, std::span<const Device> devices,
+std::variant<DeviceScope, std::string> deviceScopeOf(std::string_view argument,
+                                                     std::span<const Device> devices,
                                                      const std::optional<DeviceIdentity>& self) {
     if (argument == "this") {
         return DeviceScope(0);

@@ -19,7 +19,8 @@ using DeviceScope = std::optional<std::int64_t>;
 // What `--device ARGUMENT` counts: "this", "all", or the one machine, this one included, whose
 // host name or device id (in any case) it is. Otherwise the one line that tells the user why not:
 // it names no machine, or more than one.
-std::variant<DeviceScope, std::string> deviceScopeOf(std::string_view argument, std::span<const Device> devices,
+std::variant<DeviceScope, std::string> deviceScopeOf(std::string_view argument,
+                                                     std::span<const Device> devices,
                                                      const std::optional<DeviceIdentity>& self);
 
 } // namespace fernhollow

@@ -47,6 +47,9 @@ QCoro::Task<> HeadlessPass::run(std::string_view command, std::ostream& err) {
     if (store_.ledgerError()) {
         err << "fernhollow " << command << ": " << *store_.ledgerError() << "\n";
     }
+    for (const std::string& problem : store_.sharingProblems()) {
+        err << "fernhollow " << command << ": " << problem << "\n";
+    }
 }
 
 std::optional<DeviceIdentity> HeadlessPass::thisMachine() const {

@@ -24,8 +24,8 @@ class HeadlessPass {
 public:
     HeadlessPass(const ReportOptions& options, QNetworkAccessManager& network);
 
-    // Reads what the logs gained into the ledger; a failure is told on `err` under `command`'s
-    // name, and a long scan shows its progress there when it is a terminal.
+    // Reads what the logs and the shared folder gained into the ledger; a failure is told on
+    // `err` under `command`'s name, and a long scan shows its progress there when it is a terminal.
     QCoro::Task<> run(std::string_view command, std::ostream& err);
     // After the pass, makes the figures count the machines that `--device` names, or as the
     // settings say without it. Gives the exit code to stop with, after telling why on `err`.

@@ -13,11 +13,13 @@ std::vector<MachineTotals> machineTotals(Ledger& ledger, const std::optional<Dev
     const std::optional<std::int64_t> scope = ledger.deviceScope();
     std::vector<std::pair<std::int64_t, MachineTotals>> machines;
     if (!scope || *scope == 0) {
-        machines.emplace_back(0, MachineTotals{"this", self ? self->host : "this machine", true, thisPass});
+        machines.emplace_back(
+            0, MachineTotals{"this", self ? self->host : "this machine", true, thisPass, 0, {}});
     }
     for (const Device& device : ledger.devices()) {
         if (!scope || *scope == device.id) {
-            machines.emplace_back(device.id, MachineTotals{device.uuid, device.host, false, device.lastSeen});
+            machines.emplace_back(device.id,
+                                  MachineTotals{device.uuid, device.host, false, device.lastSeen, 0, {}});
         }
     }
     const ModelPricing::Pricer pricer;
@@ -43,7 +45,8 @@ void appendMachinesJson(std::string& out, const std::vector<MachineTotals>& mach
         json::appendString(out, machine.id);
         out += ",\"name\":";
         json::appendString(out, machine.name);
-        out += machine.thisMachine ? ",\"thisMachine\":true,\"lastSeen\":" : ",\"thisMachine\":false,\"lastSeen\":";
+        out += machine.thisMachine ? ",\"thisMachine\":true,\"lastSeen\":"
+                                   : ",\"thisMachine\":false,\"lastSeen\":";
         if (machine.lastSeen == 0.0) {
             out += "null";
         } else {
@@ -64,7 +67,8 @@ std::vector<UsageReport::Row> machineRows(const std::vector<MachineTotals>& mach
     std::vector<UsageReport::Row> rows;
     if (machines.size() > 1) {
         for (const MachineTotals& machine : machines) {
-            rows.push_back({machine.thisMachine ? machine.name + " (this machine)" : machine.name, machine.totals});
+            rows.push_back(
+                {machine.thisMachine ? machine.name + " (this machine)" : machine.name, machine.totals});
         }
     }
     return rows;

@@ -77,8 +77,9 @@ std::string usageOf(const CommandSyntax& syntax) {
         usage += " [--since YYYY-MM-DD] [--until YYYY-MM-DD] [--timezone ZONE] [--source NAME]... "
                  "[--breakdown] [--order asc|desc]";
     }
-    return usage + " [--device NAME|ID|this|all] [--claude-dir DIR]... [--openclaw-dir DIR] [--codex-dir DIR] "
-                   "[--gemini-dir DIR] [--no-codex] [--no-gemini] [--no-openai]";
+    return usage +
+           " [--device NAME|ID|this|all] [--claude-dir DIR]... [--openclaw-dir DIR] [--codex-dir DIR] "
+           "[--gemini-dir DIR] [--no-codex] [--no-gemini] [--no-openai]";
 }
 
 std::variant<ReportOptions, int> parseReportOptions(const CommandSyntax& syntax,

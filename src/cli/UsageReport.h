@@ -28,8 +28,8 @@ struct UsageReport {
         TokenTotals totals;
     };
     std::size_t records = 0;
-    std::vector<Row> byModel; // most expensive first
-    std::vector<Row> byDay;   // oldest first, by the local calendar day of each record
+    std::vector<Row> byModel;   // most expensive first
+    std::vector<Row> byDay;     // oldest first, by the local calendar day of each record
     std::vector<Row> byMachine; // the table's alone, and only when more than one machine counts
     TokenTotals total;
 };

@@ -65,7 +65,7 @@ int run(int argc, char** argv) {
     const auto engine = Views::createEngine();
     PanelModel panelModel(store, settings, updater, Clock::system(), calendar,
                           QApplication::palette().color(QPalette::WindowText));
-    SettingsModel settingsModel(settings, store, loginItem, network);
+    SettingsModel settingsModel(settings, store, loginItem, network, Clock::system());
     PanelWindow panel(*engine, panelModel);
     SettingsWindow settingsWindow(*engine, settingsModel);
     // Made only once a tray is known to be there: Qt picks its tray at the first icon.

@@ -44,6 +44,7 @@ PanelModel::PanelModel(UsageStore& store, AppSettings& settings, Updater& update
     }
     connect(&settings_, &AppSettings::monthlyBudgetUSDChanged, this, &PanelModel::changed);
     connect(&settings_, &AppSettings::pricingModeChanged, this, &PanelModel::changed);
+    connect(&settings_, &AppSettings::showAllMachinesChanged, this, &PanelModel::changed);
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &PanelModel::changed);
     ageTimer_.setInterval(1000);
     connect(&ageTimer_, &QTimer::timeout, this, &PanelModel::changed);
@@ -239,6 +240,31 @@ QVariantList PanelModel::projectRows() const {
         rows.append(QVariantMap{{QStringLiteral("name"),
                                  text(UsageAggregates::shortenProjectName(std::string_view(entry.project)))},
                                 {QStringLiteral("usd"), dollars(entry.usd)}});
+    }
+    return rows;
+}
+
+bool PanelModel::sharing() const {
+    return store_.isSharing();
+}
+
+bool PanelModel::showAllMachines() const {
+    return settings_.showAllMachines();
+}
+
+void PanelModel::setShowAllMachines(bool all) {
+    settings_.setShowAllMachines(all);
+}
+
+QVariantList PanelModel::machineRows() const {
+    QVariantList rows;
+    for (const UsageStore::Machine& machine : store_.machines()) {
+        const QString seen = machine.id == 0     ? QStringLiteral("this machine")
+                             : machine.fileFound ? text(PanelTexts::lastSeen(machine.lastSeen, clock_.now()))
+                                                 : QStringLiteral("file gone");
+        rows.append(QVariantMap{{QStringLiteral("name"), text(machine.name)},
+                                {QStringLiteral("seen"), seen},
+                                {QStringLiteral("usd"), dollars(machine.monthUSD)}});
     }
     return rows;
 }

@@ -52,6 +52,9 @@ class PanelModel final : public QObject {
     Q_PROPERTY(QVariantList liveSessions READ liveSessions NOTIFY changed)
     Q_PROPERTY(QVariantList modelRows READ modelRows NOTIFY changed)
     Q_PROPERTY(QVariantList projectRows READ projectRows NOTIFY changed)
+    Q_PROPERTY(bool sharing READ sharing NOTIFY changed)
+    Q_PROPERTY(bool showAllMachines READ showAllMachines WRITE setShowAllMachines NOTIFY changed)
+    Q_PROPERTY(QVariantList machineRows READ machineRows NOTIFY changed)
     Q_PROPERTY(QString versionText READ versionText CONSTANT)
     Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY changed)
 
@@ -96,6 +99,12 @@ public:
     QVariantList liveSessions() const;
     QVariantList modelRows() const;
     QVariantList projectRows() const;
+    // Whether the machines share through a folder: the figures may then count them all.
+    bool sharing() const;
+    bool showAllMachines() const;
+    void setShowAllMachines(bool all);
+    // Every machine sharing, this one first: its name, when it was last seen, this month's spend.
+    QVariantList machineRows() const;
     QString versionText() const;
     bool canCheckForUpdates() const;
 

@@ -15,6 +15,7 @@
 #include "ui/LoginItem.h"
 
 #include <QCoreApplication>
+#include <QVariantMap>
 #include <algorithm>
 
 namespace fernhollow {
@@ -46,9 +47,11 @@ QString homeRelative(const std::filesystem::path& path) {
 } // namespace
 
 SettingsModel::SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem,
-                             QNetworkAccessManager& network, QObject* parent)
-    : QObject(parent), settings_(settings), store_(store), loginItem_(loginItem), network_(network) {
+                             QNetworkAccessManager& network, const Clock& clock, QObject* parent)
+    : QObject(parent), settings_(settings), store_(store), loginItem_(loginItem), network_(network),
+      clock_(clock) {
     connect(&store_, &UsageStore::recordsChanged, this, &SettingsModel::changed);
+    connect(&settings_, &AppSettings::sharedFolderChanged, this, &SettingsModel::changed);
     connect(&store_, &UsageStore::openaiErrorChanged, this, &SettingsModel::changed);
     connect(&store_, &UsageStore::ledgerErrorChanged, this, &SettingsModel::changed);
     // Another folder to read is read at once, not at the next tick.
@@ -323,6 +326,58 @@ void SettingsModel::forceFullRescan() {
 
 void SettingsModel::forgetHistory() {
     QCoro::connect(store_.forgetHistory(), &store_, [] {});
+}
+
+bool SettingsModel::sharing() const {
+    return store_.isSharing();
+}
+
+QString SettingsModel::sharedFolder() const {
+    return settings_.sharedFolder();
+}
+
+QString SettingsModel::sharedFolderText() const {
+    return sharing() ? homeRelative(settings_.sharedFolder().toStdString()) : QStringLiteral("Off");
+}
+
+QString SettingsModel::sharingProblems() const {
+    QStringList lines;
+    for (const std::string& problem : store_.sharingProblems()) {
+        lines.append(text(problem));
+    }
+    return lines.join(u'\n');
+}
+
+QVariantList SettingsModel::machines() const {
+    QVariantList rows;
+    for (const UsageStore::Machine& machine : store_.machines()) {
+        const bool thisMachine = machine.id == 0;
+        rows.append(QVariantMap{
+            {QStringLiteral("id"), static_cast<qint64>(machine.id)},
+            {QStringLiteral("name"), text(machine.name)},
+            {QStringLiteral("detail"),
+             text(SettingsTexts::machineDetail(thisMachine, machine.fileFound, machine.lastSeen,
+                                               machine.monthUSD, clock_.now()))},
+            {QStringLiteral("removable"), !thisMachine && !machine.fileFound},
+        });
+    }
+    return rows;
+}
+
+void SettingsModel::chooseSharedFolder() {
+    emit sharedFolderChoiceRequested();
+}
+
+void SettingsModel::setSharedFolder(const QString& folder) {
+    settings_.setSharedFolder(folder.trimmed());
+}
+
+void SettingsModel::stopSharing() {
+    settings_.setSharedFolder(QString());
+}
+
+void SettingsModel::removeMachine(qint64 id) {
+    store_.forgetMachine(id);
 }
 
 void SettingsModel::done() {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "core/model/Clock.h"
 #include "core/model/UsageSource.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <filesystem>
 #include <optional>
@@ -49,11 +51,15 @@ class SettingsModel final : public QObject {
     Q_PROPERTY(QString cacheSizeText READ cacheSizeText NOTIFY changed)
     Q_PROPERTY(QString recordsLoadedText READ recordsLoadedText NOTIFY changed)
     Q_PROPERTY(QString ledgerError READ ledgerError NOTIFY changed)
+    Q_PROPERTY(bool sharing READ sharing NOTIFY changed)
+    Q_PROPERTY(QString sharedFolderText READ sharedFolderText NOTIFY changed)
+    Q_PROPERTY(QString sharingProblems READ sharingProblems NOTIFY changed)
+    Q_PROPERTY(QVariantList machines READ machines NOTIFY changed)
 
 public:
     // Everything given must outlive the model.
     SettingsModel(AppSettings& settings, UsageStore& store, LoginItem& loginItem,
-                  QNetworkAccessManager& network, QObject* parent = nullptr);
+                  QNetworkAccessManager& network, const Clock& clock, QObject* parent = nullptr);
 
     QObject* settingsObject() const;
     QString budgetText() const { return budgetText_; }
@@ -82,6 +88,15 @@ public:
     QString cacheSizeText() const;
     QString recordsLoadedText() const;
     QString ledgerError() const;
+    bool sharing() const;
+    // As the settings hold it; empty: not sharing.
+    QString sharedFolder() const;
+    // The shared folder as the user would write it, or "Off".
+    QString sharedFolderText() const;
+    QString sharingProblems() const;
+    // This machine first, then the others: each one's id, name, detail line, and whether the user
+    // may remove it (its file left the folder).
+    QVariantList machines() const;
 
     // Resets the window's own fields from the settings, the login item and the stored key.
     Q_INVOKABLE void appear();
@@ -106,11 +121,19 @@ public:
     Q_INVOKABLE void setOpenclawFolder(const QString& folder);
     Q_INVOKABLE void forceFullRescan();
     Q_INVOKABLE void forgetHistory();
+    // Asks the window for a folder to share through; it answers with `setSharedFolder`.
+    Q_INVOKABLE void chooseSharedFolder();
+    // Shares through `folder` from now on; empty text stops sharing.
+    Q_INVOKABLE void setSharedFolder(const QString& folder);
+    Q_INVOKABLE void stopSharing();
+    // Takes a machine whose file is gone out of the figures, once the user has confirmed it.
+    Q_INVOKABLE void removeMachine(qint64 id);
     Q_INVOKABLE void done();
 
 signals:
     void changed();
     void doneRequested();
+    void sharedFolderChoiceRequested();
 
 private:
     QString sourceDetail(UsageSource source, const std::optional<std::filesystem::path>& folder) const;
@@ -121,6 +144,7 @@ private:
     UsageStore& store_;
     LoginItem& loginItem_;
     QNetworkAccessManager& network_;
+    const Clock& clock_;
     QString budgetText_;
     QString keyDraft_;
     bool openaiKeySaved_ = false;

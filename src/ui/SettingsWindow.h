@@ -23,6 +23,8 @@ public:
     QQuickView& view() { return *view_; }
 
 private:
+    void chooseSharedFolder();
+
     SettingsModel& model_;
     std::unique_ptr<QQuickView> view_;
 };

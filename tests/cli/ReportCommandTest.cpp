@@ -3,6 +3,7 @@
 #include "platform/system/Keychain.h"
 #include "support/FileModes.h"
 #include "support/LocalHttpServer.h"
+#include "support/OtherMachine.h"
 #include "support/TempTree.h"
 
 #include <QCoreApplication>
@@ -374,6 +375,8 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         args({"daily", "--since", "2025-03-02", "--until", "2025-03-01"}),
         args({"report", "--since", "2025-01-01"}),
         args({"statusline", "--frobnicate"}),
+        args({"session", "--device="}),
+        args({"monthly", "--device", "nowhere"}),
     };
     for (const QStringList& arguments : refused) {
         const CommandRun run = runFernhollow(arguments);
@@ -381,6 +384,63 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+// Two homes and the folder they share: this machine's log holds reply "a"; the desk's ledger
+// holds "a" too (a log tree copied over) and "b".
+TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
+    const test::TempTree home;
+    home.write("projects/p/s.jsonl", R"({"timestamp":"2026-01-05T10:00:00Z","message":{"id":"a",)"
+                                     R"("model":"claude-sonnet-4-5","usage":{"output_tokens":1000}}})"
+                                     "\n");
+    const double at = *isodate::parseInternetDateTime("2026-01-05T10:00:00Z");
+    std::filesystem::create_directories(home / "Sync");
+    test::shareAsAnotherMachine(
+        home / "Sync", {"6F1C2A3B-0000-4000-8000-00000000000B", "desk-e2e"},
+        {test::otherMachinesReply("a", at, 1000), test::otherMachinesReply("b", at, 2000)}, at + 7200.0);
+    const std::string desk =
+        R"("devices":[{"id":"6F1C2A3B-0000-4000-8000-00000000000B","name":"desk-e2e","thisMachine":false,)"
+        R"("lastSeen":"2026-01-05T12:00:00Z","records":1,"tokens":2000,"usd":0.03}]})";
+    struct Case {
+        std::vector<std::string> arguments;
+        bool allMachinesShown;
+        std::vector<std::string> expected; // in the output
+    };
+    const Case cases[] = {
+        {{"report", "--json"}, true, {R"({"records":2,)", R"(,"tokens":1000,"usd":0.015},{"id":"6F1C2A3B-)"}},
+        {{"report", "--json"}, false, {R"({"records":1,)", R"("devices":[{"id":"this",)"}},
+        {{"report", "--json", "--device", "this"},
+         true,
+         {R"({"records":1,)", R"("tokens":1000,"usd":0.015}]})"}},
+        {{"report", "--json", "--device=all"}, false, {R"({"records":2,)"}},
+        {{"report", "--json", "--device", "desk-e2e"}, false, {R"({"records":1,)", desk}},
+        {{"report", "--json", "--device", "6f1c2a3b-0000-4000-8000-00000000000b"}, true, {desk}},
+        {{"daily", "--json", "--device", "desk-e2e"},
+         true,
+         {R"("totals":{"inputTokens":0,"outputTokens":2000,)"}},
+        {{"report"}, true, {"  By machine ", " (this machine) ", "\n  desk-e2e "}},
+    };
+    for (const Case& test : cases) {
+        home.write("config/Fernhollow/preferences.json",
+                   R"({"fernhollow.sharedFolder": ")" + (home / "Sync").string() +
+                       R"(", "fernhollow.showAllMachines": )" + (test.allMachinesShown ? "true}" : "false}"));
+        QStringList arguments;
+        for (const std::string& argument : test.arguments) {
+            arguments << QString::fromStdString(argument);
+        }
+        arguments << QStringLiteral("--no-openai") << QStringLiteral("--claude-dir")
+                  << QString::fromStdString((home / "projects").string());
+        const CommandRun run = runFernhollow(arguments, {}, home);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const std::string& expected : test.expected) {
+            EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+        }
+    }
+    // One machine alone has no section of its own.
+    EXPECT_EQ(
+        runFernhollow(args({"report", "--device", "this", "--no-openai"}), {}, home).out.find("By machine"),
+        std::string::npos);
 }
 
 TEST(ReportCommand, PeriodReportsPrintTablesThatFitAndSayWhenARangeIsEmpty) {

@@ -1,3 +1,4 @@
+#include "support/OtherMachine.h"
 #include "ui/ViewFixture.h"
 
 #include <QClipboard>
@@ -93,6 +94,36 @@ TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
     fixture.settings.setMonthlyBudgetUSD(200);
     fixture.store->recomputeStatus();
     EXPECT_FALSE(shown(*view, "adviceCard"));
+}
+
+// Nothing of sharing shows until the settings name a folder; then the figures count the other
+// machine too, and the switch takes them back to this machine's alone.
+TEST_F(PanelView, SharingCountsEveryMachineUntilTheSwitchSaysThisOne) {
+    EXPECT_FALSE(shown(*view, "machineScope"));
+    EXPECT_FALSE(shown(*view, "machinesSection"));
+    const std::filesystem::path folder = fixture.home / "Sync";
+    std::filesystem::create_directories(folder);
+    const double anHourAgo = fixture.clock.seconds - 3600.0;
+    test::shareAsAnotherMachine(folder, {"6F1C2A3B-0000-4000-8000-00000000000B", "desk"},
+                                {test::otherMachinesReply("desk-1", anHourAgo, 100'000)}, anHourAgo);
+    fixture.settings.setSharedFolder(QString::fromStdString(folder.string()));
+    QCoro::waitFor(fixture.store->refresh());
+
+    EXPECT_TRUE(shown(*view, "machineScope"));
+    EXPECT_EQ(cell("monthCellValue"), "$62.88");
+    EXPECT_EQ(cell("recordsCellValue"), "29");
+    ASSERT_EQ(repeated("machineRows"), 2);
+    EXPECT_EQ(fixture.panelModel->machineRows()[0].toMap().value("seen"), "this machine");
+    EXPECT_EQ(fixture.panelModel->machineRows()[1].toMap(),
+              (QVariantMap{{"name", "desk"}, {"seen", "1h ago"}, {"usd", "$1.50"}}));
+    EXPECT_TRUE(item(*view, "allMachinesButton")->property("checked").toBool());
+    test::saveScreenshot(*view, "panel-sharing.png");
+
+    QMetaObject::invokeMethod(item(*view, "thisMachineButton"), "clicked");
+    EXPECT_FALSE(fixture.settings.showAllMachines());
+    EXPECT_TRUE(item(*view, "thisMachineButton")->property("checked").toBool());
+    EXPECT_EQ(cell("monthCellValue"), "$61.38");
+    EXPECT_EQ(repeated("machineRows"), 2);
 }
 
 TEST_F(PanelView, NamesTheCcusageModeInTheHeader) {

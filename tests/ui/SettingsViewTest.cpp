@@ -1,5 +1,7 @@
+#include "core/sync/SharedUsageFile.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/system/Keychain.h"
+#include "support/OtherMachine.h"
 #include "ui/ViewFixture.h"
 
 #include <QCoroTask>
@@ -170,6 +172,50 @@ TEST_F(SettingsView, EditOverridesShowsTheExampleInTheFileManager) {
 
     click("reloadOverridesButton");
     EXPECT_FALSE(text(*view, "overrideStatus").isEmpty());
+}
+
+// A machine whose file left the folder stays counted until the user removes it and confirms.
+TEST_F(SettingsView, SharesThroughAFolderAndRemovesAGoneMachineOnlyWhenConfirmed) {
+    EXPECT_EQ(text(*view, "sharedFolder"), "Off");
+    EXPECT_FALSE(shown(*view, "stopSharingButton"));
+    const std::filesystem::path folder = fixture.home / "Sync";
+    std::filesystem::create_directories(folder);
+    const DeviceIdentity desk{"6F1C2A3B-0000-4000-8000-00000000000B", "desk"};
+    const double now = fixture.clock.seconds;
+    test::shareAsAnotherMachine(folder, desk, {test::otherMachinesReply("desk-1", now - 3600.0, 100'000)},
+                                now - 3 * 86'400.0);
+    fixture.settingsModel->setSharedFolder(QString::fromStdString(folder.string()) + " ");
+    QCoro::waitFor(fixture.store->refresh());
+    EXPECT_EQ(text(*view, "sharedFolder"), QString::fromStdString(folder.string()));
+    EXPECT_TRUE(shown(*view, "stopSharingButton"));
+    EXPECT_EQ(item(*view, "machineRows")->property("count").toInt(), 2);
+    EXPECT_EQ(text(*view, "recordsLoaded"), "29 records kept");
+    EXPECT_EQ(text(*view, "machineDetail0"), "This machine \u00B7 $61.38 this month");
+    EXPECT_EQ(text(*view, "machineDetail1"), "Last seen 3d ago \u00B7 $1.50 this month");
+    EXPECT_FALSE(shown(*view, "removeMachine1"));
+
+    std::filesystem::remove(folder / sharedfile::fileName(desk));
+    QCoro::waitFor(fixture.store->refresh());
+    EXPECT_EQ(text(*view, "machineDetail1"),
+              "File no longer in the folder \u00B7 last seen 3d ago \u00B7 $1.50 this month");
+    ASSERT_TRUE(shown(*view, "removeMachine1"));
+    click("removeMachine1");
+    QObject* dialog = item(*view, "removeMachineDialog");
+    EXPECT_TRUE(dialog->property("visible").toBool());
+    EXPECT_EQ(dialog->property("title").toString(), "Remove \u201Cdesk\u201D?");
+    test::saveScreenshot(*view, "settings-remove-machine.png");
+    QMetaObject::invokeMethod(dialog, "reject");
+    EXPECT_EQ(fixture.store->machines().size(), 2U);
+
+    click("removeMachine1");
+    click("confirmRemoveMachine");
+    EXPECT_EQ(item(*view, "machineRows")->property("count").toInt(), 1);
+    EXPECT_EQ(text(*view, "recordsLoaded"), "28 records kept");
+
+    click("stopSharingButton");
+    EXPECT_EQ(fixture.settings.sharedFolder(), "");
+    EXPECT_EQ(text(*view, "sharedFolder"), "Off");
+    EXPECT_EQ(item(*view, "machineRows")->property("count").toInt(), 0);
 }
 
 } // namespace

@@ -40,7 +40,7 @@ struct ViewFixture {
         QCoro::waitFor(store->refresh());
         panelModel =
             std::make_unique<PanelModel>(*store, settings, updater, clock, calendar, QColor(Qt::black));
-        settingsModel = std::make_unique<SettingsModel>(settings, *store, loginItem, network);
+        settingsModel = std::make_unique<SettingsModel>(settings, *store, loginItem, network, clock);
     }
 
     std::unique_ptr<QQuickView> panelView() {

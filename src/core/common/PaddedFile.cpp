@@ -6,12 +6,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace fernhollow {
 
-std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path, std::uint64_t offset) {
+std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path, std::uint64_t offset,
+                                           std::uint64_t limit) {
     const auto opened = RegularFile::open(path);
     if (!opened) {
         return std::nullopt;
@@ -21,17 +23,21 @@ std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path, st
         ::close(fd);
         return std::nullopt;
     }
-    std::size_t capacity = (opened->size > offset ? opened->size - offset : 0) + 4096;
+    std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(
+                               opened->size > offset ? opened->size - offset : 0, limit)) +
+                           4096;
     PaddedFile file;
     file.data_ = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
-    for (;;) {
+    while (file.size_ < limit) {
         if (file.size_ == capacity) {
             capacity *= 2;
             auto larger = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
             std::memcpy(larger.get(), file.data_.get(), file.size_);
             file.data_ = std::move(larger);
         }
-        const ssize_t got = ::read(fd, file.data_.get() + file.size_, capacity - file.size_);
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(capacity - file.size_, limit - file.size_));
+        const ssize_t got = ::read(fd, file.data_.get() + file.size_, wanted);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

@@ -13,9 +13,10 @@ namespace fernhollow {
 // so that the file and any slice of it can be parsed in place without a copy.
 class PaddedFile {
 public:
-    // Reads from `offset` to the end, even when the file grows meanwhile (an agent appending).
-    // An offset past the end gives no bytes.
-    static std::optional<PaddedFile> read(const std::filesystem::path& path, std::uint64_t offset = 0);
+    // Reads from `offset` to the end, even when the file grows meanwhile (an agent appending), or
+    // `limit` bytes if the file holds more. An offset past the end gives no bytes.
+    static std::optional<PaddedFile> read(const std::filesystem::path& path, std::uint64_t offset = 0,
+                                          std::uint64_t limit = UINT64_MAX);
 
     std::string_view bytes() const { return {data_.get(), size_}; }
 

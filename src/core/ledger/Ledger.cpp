@@ -194,6 +194,25 @@ void switchToWal(sqlite::Database& db) {
     }
 }
 
+// A log holds every copy of a reply and a resumed session repeats its parent's: a batch is
+// settled among itself first, by the rule, so each record is looked up and written once. In
+// identity order, the records' table grows at its end or near its other rows, page by page
+// rather than at random.
+void settleByIdentity(std::vector<StoredRecord>& stored, RecordRule rule) {
+    std::stable_sort(stored.begin(), stored.end(),
+                     [](const StoredRecord& a, const StoredRecord& b) { return a.identity < b.identity; });
+    // Compacted in place: a first pass over a large tree holds hundreds of thousands of rows.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (kept == 0 || stored[kept - 1].identity != stored[i].identity) {
+            stored[kept++] = stored[i];
+        } else if (rule == RecordRule::replace || supersedes(stored[i], stored[kept - 1])) {
+            stored[kept - 1] = stored[i];
+        }
+    }
+    stored.resize(kept);
+}
+
 } // namespace
 
 Ledger::Ledger(const std::filesystem::path& path)
@@ -301,21 +320,7 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
                            record.cacheReadInputTokens},
                           static_cast<std::int64_t>(record.priceClass)});
     }
-    // A log holds every copy of a reply and a resumed session repeats its parent's: the batch is
-    // settled among itself first, by the same rule, so each record is looked up and written once.
-    // In identity order, the records' table grows at its end or near its other rows.
-    std::stable_sort(stored.begin(), stored.end(),
-                     [](const StoredRecord& a, const StoredRecord& b) { return a.identity < b.identity; });
-    // Compacted in place: a first pass over a large tree holds hundreds of thousands of rows.
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (kept == 0 || stored[kept - 1].identity != stored[i].identity) {
-            stored[kept++] = stored[i];
-        } else if (batch.rule == RecordRule::replace || supersedes(stored[i], stored[kept - 1])) {
-            stored[kept - 1] = stored[i];
-        }
-    }
-    stored.resize(kept);
+    settleByIdentity(stored, batch.rule);
     return stored;
 }
 
@@ -750,20 +755,21 @@ LogFileStates Ledger::sharedFileStates() {
     return states;
 }
 
-void Ledger::mergeShared(const SharedBatch& batch) {
+void Ledger::mergeShared(SharedBatch batch) {
     sqlite::Transaction transaction(db_);
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
         ids.push_back(nameId(InternedString(name)));
     }
-    std::vector<StoredRecord> records = batch.records;
+    std::vector<StoredRecord>& records = batch.records;
     for (StoredRecord& record : records) {
         record.model = ids.at(static_cast<std::size_t>(record.model));
         record.project = ids.at(static_cast<std::size_t>(record.project));
         record.session = ids.at(static_cast<std::size_t>(record.session));
         record.device = batch.device;
     }
+    settleByIdentity(records, RecordRule::keepLarger);
     put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))

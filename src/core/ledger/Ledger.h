@@ -165,7 +165,7 @@ public:
     LogFileStates sharedFileStates();
     // A record another machine holds too stays the machine's that brought it first, larger copy
     // wins; one that this machine's logs hold is this machine's.
-    void mergeShared(const SharedBatch& batch);
+    void mergeShared(SharedBatch batch);
     // Forgets the shared files that are no longer in the folder.
     void dropSharedFiles(std::span<const std::string> paths);
 

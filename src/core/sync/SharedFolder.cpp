@@ -4,6 +4,7 @@
 #include "core/common/PaddedFile.h"
 #include "core/figures/UsageAggregates.h"
 #include "core/ledger/RecordIdentity.h"
+#include "core/sources/IncrementalScan.h"
 #include "core/sync/SharedUsageFile.h"
 
 #include <sys/stat.h>
@@ -130,10 +131,67 @@ bool isSharedFile(const std::filesystem::directory_entry& entry) {
     return name.ends_with(sharedfile::extension) && !name.starts_with('~') && !name.starts_with('.');
 }
 
-// What a reader remembers of a file (in its state's window hash) to tell later that only blocks
-// were added after what it read: the whole of that, since a rewritten file may keep its length.
-std::uint64_t prefixHash(std::string_view bytes, std::uint64_t end) {
-    return bytesHash(bytes.substr(0, end));
+// What a reader remembers of a file to tell later that only blocks were added after what it read:
+// the bytes at its start, where the header is, and those just before the end of the read.
+std::uint64_t windowsHash(std::string_view head, std::string_view beforeEnd) {
+    return bytesHash(head) ^ (bytesHash(beforeEnd) * 0x9e3779b97f4a7c15ULL);
+}
+
+struct FileRead {
+    sharedfile::Header header;
+    std::vector<SharedBlock> blocks;
+    LogFileState state;
+};
+
+// What changed in a shared file since `known` (none: never read): the blocks after the last read
+// when the file only grew, else every block.
+std::variant<FileRead, std::string> readChanges(const std::filesystem::path& path, double mtime,
+                                                const LogFileState* known) {
+    const auto head = PaddedFile::read(path, 0, sharedfile::longestHeader);
+    if (!head) {
+        return std::string("it cannot be read");
+    }
+    auto header = sharedfile::decodeHeader(head->bytes());
+    if (auto* why = std::get_if<std::string>(&header)) {
+        return std::move(*why);
+    }
+    FileRead read{std::get<sharedfile::Header>(header), {}, {}};
+    const std::string_view headWindow = head->bytes();
+    std::uint64_t from = 0;
+    std::optional<PaddedFile> rest;
+    if (known != nullptr && known->readEnd >= read.header.end) {
+        const std::uint64_t windowStart =
+            known->readEnd - std::min<std::uint64_t>(known->readEnd, checkedWindowBytes);
+        rest = PaddedFile::read(path, windowStart);
+        const std::uint64_t window = known->readEnd - windowStart;
+        if (rest && rest->bytes().size() >= window &&
+            windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), known->readEnd)),
+                        rest->bytes().substr(0, window)) == known->windowHash) {
+            from = windowStart;
+        } else {
+            rest.reset();
+        }
+    }
+    if (!rest) {
+        rest = PaddedFile::read(path);
+        if (!rest) {
+            return std::string("it cannot be read");
+        }
+    }
+    const std::string_view bytes = rest->bytes();
+    const std::uint64_t end = from + bytes.size();
+    const std::uint64_t framesStart = from == 0 ? read.header.end : known->readEnd;
+    auto blocks =
+        sharedfile::decodeBlocks(bytes.substr(std::min<std::uint64_t>(bytes.size(), framesStart - from)));
+    if (auto* why = std::get_if<std::string>(&blocks)) {
+        return std::move(*why);
+    }
+    read.blocks = std::move(std::get<std::vector<SharedBlock>>(blocks));
+    const std::uint64_t windowStart = end - std::min<std::uint64_t>(end - from, checkedWindowBytes);
+    read.state = {end, mtime, end,
+                  windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), end)),
+                              bytes.substr(windowStart - from))};
+    return read;
 }
 
 } // namespace
@@ -166,30 +224,19 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
             (was != known.end() && was->second.size == stat->size && was->second.mtime == stat->mtime)) {
             continue;
         }
-        const auto file = PaddedFile::read(entry.path());
-        if (!file) {
-            pass.problems.push_back("Cannot read " + path);
-            continue;
-        }
-        const std::string_view bytes = file->bytes();
-        std::uint64_t from = 0;
-        if (was != known.end() && was->second.readEnd <= bytes.size() &&
-            prefixHash(bytes, was->second.readEnd) == was->second.windowHash) {
-            from = was->second.readEnd;
-        }
-        auto decoded = sharedfile::decode(bytes, from);
-        if (auto* why = std::get_if<std::string>(&decoded)) {
+        auto read = readChanges(entry.path(), stat->mtime, was != known.end() ? &was->second : nullptr);
+        if (auto* why = std::get_if<std::string>(&read)) {
             pass.problems.push_back(entry.path().filename().string() + " was skipped: " + *why);
             continue;
         }
-        auto& contents = std::get<sharedfile::Contents>(decoded);
+        FileRead& changes = std::get<FileRead>(read);
+        const DeviceIdentity& device = changes.header.device;
         SharedBatch batch;
         // A conflict copy of this machine's own file holds this machine's records.
-        batch.device =
-            contents.device.id == self.id ? 0 : ledger.deviceRow(contents.device.id, contents.device.host);
+        batch.device = device.id == self.id ? 0 : ledger.deviceRow(device.id, device.host);
         batch.path = path;
-        batch.file = {bytes.size(), stat->mtime, bytes.size(), prefixHash(bytes, bytes.size())};
-        for (SharedBlock& block : contents.blocks) {
+        batch.file = changes.state;
+        for (SharedBlock& block : changes.blocks) {
             const auto offset = static_cast<std::int64_t>(batch.names.size());
             std::move(block.names.begin(), block.names.end(), std::back_inserter(batch.names));
             for (StoredRecord& record : block.records) {
@@ -200,7 +247,7 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
             }
             batch.lastSeen = std::max(batch.lastSeen, block.writtenAt);
         }
-        ledger.mergeShared(batch);
+        ledger.mergeShared(std::move(batch));
         ++pass.filesRead;
     }
     if (error) {

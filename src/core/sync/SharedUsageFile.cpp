@@ -162,16 +162,16 @@ std::string encodeBlock(const SharedBlock& block) {
     return compressZstd(bytes);
 }
 
-std::variant<Contents, std::string> decode(std::string_view bytes, std::uint64_t from) {
+std::variant<Header, std::string> decodeHeader(std::string_view bytes) {
     if (!bytes.starts_with(title)) {
         return std::string("not a Fernhollow shared usage file");
     }
-    const std::size_t end = bytes.find("\n\n");
+    const std::size_t end = bytes.substr(0, longestHeader).find("\n\n");
     if (end == std::string_view::npos) {
         return std::string("its header is cut short");
     }
-    Contents contents;
-    contents.headerEnd = end + 2;
+    Header header;
+    header.end = end + 2;
     int fileVersion = 0;
     std::string_view lines = bytes.substr(title.size(), end + 1 - title.size());
     while (!lines.empty()) {
@@ -180,9 +180,9 @@ std::variant<Contents, std::string> decode(std::string_view bytes, std::uint64_t
         if (const auto value = valueOf(line, "version")) {
             std::from_chars(value->data(), value->data() + value->size(), fileVersion);
         } else if (const auto id = valueOf(line, "device")) {
-            contents.device.id = std::string(*id);
+            header.device.id = std::string(*id);
         } else if (const auto host = valueOf(line, "host")) {
-            contents.device.host = std::string(*host);
+            header.device.host = std::string(*host);
         }
     }
     if (fileVersion > version) {
@@ -191,16 +191,20 @@ std::variant<Contents, std::string> decode(std::string_view bytes, std::uint64_t
     if (fileVersion != version) {
         return std::string("its version is not known");
     }
-    if (contents.device.id.empty()) {
+    if (header.device.id.empty()) {
         return std::string("it names no machine");
     }
-    const std::uint64_t start = std::max<std::uint64_t>(from, contents.headerEnd);
-    if (start >= bytes.size()) {
-        return contents;
+    return header;
+}
+
+std::variant<std::vector<SharedBlock>, std::string> decodeBlocks(std::string_view frames) {
+    std::vector<SharedBlock> blocks;
+    if (frames.empty()) {
+        return blocks;
     }
     // Blocks are read from what every frame decompresses to, one after another; a frame cut
     // short or failing its checksum fails the file.
-    const auto text = decompressZstd(bytes.substr(start));
+    const auto text = decompressZstd(frames);
     if (!text) {
         return std::string("it is damaged or still being copied");
     }
@@ -210,9 +214,9 @@ std::variant<Contents, std::string> decode(std::string_view bytes, std::uint64_t
         if (!block) {
             return std::string("it is damaged");
         }
-        contents.blocks.push_back(std::move(*block));
+        blocks.push_back(std::move(*block));
     }
-    return contents;
+    return blocks;
 }
 
 } // namespace fernhollow::sharedfile

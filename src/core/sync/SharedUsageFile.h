@@ -32,16 +32,22 @@ std::string fileName(const DeviceIdentity& device);
 std::string header(const DeviceIdentity& device);
 std::string encodeBlock(const SharedBlock& block);
 
-struct Contents {
+// The header ends within the first bytes of the file: a reader of a file it read before reads
+// only those and what follows its last read.
+inline constexpr std::size_t longestHeader = 4096;
+
+struct Header {
     DeviceIdentity device;
-    std::vector<SharedBlock> blocks;
-    std::uint64_t headerEnd = 0;
+    std::uint64_t end = 0; // where the first block starts
 };
 
-// The blocks of `bytes` (a whole file) from `from` on, `from` being 0 or the end of a block read
-// before. A file that is cut short, damaged, or of a newer version gives only an error: it is
-// never read in part.
-std::variant<Contents, std::string> decode(std::string_view bytes, std::uint64_t from = 0);
+// The header at the start of `bytes`: an error when they are not a shared usage file, or one of
+// a newer version.
+std::variant<Header, std::string> decodeHeader(std::string_view bytes);
+
+// The blocks of `frames`, which start where a block starts and run to the end of the file. Frames
+// cut short or damaged give only an error: a file is never read in part.
+std::variant<std::vector<SharedBlock>, std::string> decodeBlocks(std::string_view frames);
 
 } // namespace sharedfile
 } // namespace fernhollow

@@ -74,7 +74,8 @@ std::string lastSeen(double lastSeen, double now) {
     if (minutes < 60) {
         return std::to_string(minutes) + "m ago";
     }
-    return minutes < 24 * 60 ? std::to_string(minutes / 60) + "h ago" : std::to_string(minutes / (24 * 60)) + "d ago";
+    return minutes < 24 * 60 ? std::to_string(minutes / 60) + "h ago"
+                             : std::to_string(minutes / (24 * 60)) + "d ago";
 }
 
 StatusSymbol statusSymbol(BudgetStatus status) {

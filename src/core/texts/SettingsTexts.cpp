@@ -1,6 +1,7 @@
 #include "core/texts/SettingsTexts.h"
 
 #include "core/common/FixedDecimal.h"
+#include "core/texts/PanelTexts.h"
 
 #include <charconv>
 #include <cmath>
@@ -40,6 +41,16 @@ std::string thresholdPercent(double fraction) {
 
 std::string cacheSize(std::uint64_t bytes) {
     return "Cache size on disk: " + fixedDecimal(static_cast<double>(bytes) / 1'048'576.0, 1) + " MB";
+}
+
+std::string machineDetail(bool thisMachine, bool fileFound, double lastSeen, double monthUSD, double now) {
+    const std::string month = " \u00B7 " + PanelTexts::dollars(monthUSD) + " this month";
+    if (thisMachine) {
+        return "This machine" + month;
+    }
+    const std::string seen = PanelTexts::lastSeen(lastSeen, now);
+    return fileFound ? "Last seen " + seen + month
+                     : "File no longer in the folder \u00B7 last seen " + seen + month;
 }
 
 } // namespace fernhollow::SettingsTexts

@@ -24,4 +24,9 @@ std::string thresholdPercent(double fraction);
 // "Cache size on disk: 3.0 MB", in megabytes of 1,048,576 bytes.
 std::string cacheSize(std::uint64_t bytes);
 
+// The line under a machine's name in the shared folder's list: "This machine · $4.20 this month",
+// "Last seen 12m ago · $4.20 this month", or for a machine whose file left the folder
+// "File no longer in the folder · last seen 3d ago · $4.20 this month".
+std::string machineDetail(bool thisMachine, bool fileFound, double lastSeen, double monthUSD, double now);
+
 } // namespace fernhollow::SettingsTexts

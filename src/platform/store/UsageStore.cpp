@@ -514,8 +514,8 @@ void UsageStore::publishRecords() {
     if (ledger_ != nullptr) {
         try {
             const bool allMachines = isSharing() && settings_.showAllMachines();
-            ledger_->setDeviceScope(chosenDeviceScope_.value_or(
-                allMachines ? std::nullopt : std::optional<std::int64_t>(0)));
+            ledger_->setDeviceScope(
+                chosenDeviceScope_.value_or(allMachines ? std::nullopt : std::optional<std::int64_t>(0)));
             snapshot_ = LedgerFigures::snapshot(*ledger_, clock_, calendar_);
             recordCounts_ = ledger_->recordCounts();
             publishMachines();

@@ -1,19 +1,27 @@
 import QtQuick
 import QtQuick.Layouts
 
-// A name on one line, then dollars at the trailing edge.
+// A name on one line, an optional note after it, then dollars at the trailing edge.
 RowLayout {
     property string name
+    property string detail
     property string amount
 
     Layout.fillWidth: true
     Text {
-        Layout.fillWidth: true
+        Layout.fillWidth: parent.detail === ""
         text: parent.name
         elide: Text.ElideRight
         maximumLineCount: 1
         color: Theme.text
         font.pixelSize: Theme.bodySize
+    }
+    Caption {
+        visible: parent.detail !== ""
+        Layout.fillWidth: true
+        smallest: true
+        elide: Text.ElideRight
+        text: parent.detail
     }
     Text {
         text: parent.amount

@@ -75,6 +75,32 @@ Rectangle {
             }
         }
 
+        // While the machines share through a folder: whose usage every figure below counts.
+        RowLayout {
+            objectName: "machineScope"
+            visible: root.panel.sharing
+            Layout.fillWidth: true
+            spacing: 0
+            Button {
+                objectName: "thisMachineButton"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 1
+                text: "This machine"
+                checked: !root.panel.showAllMachines
+                font.pixelSize: Theme.captionSize
+                onClicked: root.panel.showAllMachines = false
+            }
+            Button {
+                objectName: "allMachinesButton"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 1
+                text: "All machines"
+                checked: root.panel.showAllMachines
+                font.pixelSize: Theme.captionSize
+                onClicked: root.panel.showAllMachines = true
+            }
+        }
+
         Divider {}
         GridLayout {
             Layout.fillWidth: true
@@ -354,6 +380,25 @@ Rectangle {
                 delegate: AmountRow {
                     required property var modelData
                     name: modelData.name
+                    amount: modelData.usd
+                }
+            }
+        }
+
+        Divider { visible: root.panel.sharing }
+        ColumnLayout {
+            objectName: "machinesSection"
+            visible: root.panel.sharing
+            Layout.fillWidth: true
+            spacing: 4
+            Caption { smallest: true; text: "THIS MONTH BY MACHINE" }
+            Repeater {
+                objectName: "machineRows"
+                model: root.panel.machineRows
+                delegate: AmountRow {
+                    required property var modelData
+                    name: modelData.name
+                    detail: modelData.seen
                     amount: modelData.usd
                 }
             }

@@ -350,6 +350,115 @@ Rectangle {
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 6
+                SectionLabel { title: "Machines"; symbol: "desktopcomputer" }
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 8
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 1
+                        Text { text: "Share usage through a folder"; color: Theme.text; font.pixelSize: Theme.bodySize }
+                        Caption {
+                            objectName: "sharedFolder"
+                            Layout.fillWidth: true
+                            elide: Text.ElideMiddle
+                            text: root.model.sharedFolderText
+                        }
+                    }
+                    Button {
+                        objectName: "chooseSharedFolderButton"
+                        text: "Choose\u2026"
+                        onClicked: root.model.chooseSharedFolder()
+                    }
+                    Button {
+                        objectName: "stopSharingButton"
+                        visible: root.model.sharing
+                        text: "Stop sharing"
+                        onClicked: root.model.stopSharing()
+                    }
+                }
+                Caption {
+                    objectName: "sharingPrivacy"
+                    Layout.fillWidth: true
+                    wrapMode: Text.WordWrap
+                    text: "Pick a folder your machines already keep in sync: Syncthing, a cloud drive, NFS, a USB stick. Each machine writes its own file there and counts the others'. Shared: tokens, costs, models, times and each project's short name. Never shared: prompts, paths below the project name, or the OpenAI key."
+                }
+                Caption {
+                    objectName: "sharingProblems"
+                    Layout.fillWidth: true
+                    wrapMode: Text.WordWrap
+                    visible: text !== ""
+                    color: Theme.error
+                    text: root.model.sharingProblems
+                }
+                // Every machine met in the folder; one whose file is gone may be removed.
+                Repeater {
+                    objectName: "machineRows"
+                    model: root.model.machines
+                    RowLayout {
+                        required property var modelData
+                        required property int index
+                        Layout.fillWidth: true
+                        spacing: 6
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 1
+                            Text {
+                                Layout.fillWidth: true
+                                elide: Text.ElideRight
+                                text: modelData.name
+                                color: Theme.text
+                                font.pixelSize: Theme.bodySize
+                            }
+                            Caption {
+                                objectName: "machineDetail" + index
+                                Layout.fillWidth: true
+                                wrapMode: Text.WordWrap
+                                text: modelData.detail
+                            }
+                        }
+                        Button {
+                            objectName: "removeMachine" + index
+                            visible: modelData.removable
+                            text: "Remove\u2026"
+                            flat: true
+                            font.pixelSize: Theme.captionSize
+                            onClicked: removeMachineDialog.ask(modelData.id, modelData.name)
+                        }
+                    }
+                }
+                Dialog {
+                    id: removeMachineDialog
+                    objectName: "removeMachineDialog"
+                    property var machineId: 0
+                    property string machineName
+                    function ask(id, name) {
+                        machineId = id
+                        machineName = name
+                        open()
+                    }
+                    title: "Remove \u201C" + machineName + "\u201D?"
+                    modal: true
+                    anchors.centerIn: Overlay.overlay
+                    standardButtons: Dialog.Cancel | Dialog.Discard
+                    Component.onCompleted: {
+                        const remove = standardButton(Dialog.Discard)
+                        remove.text = "Remove"
+                        remove.objectName = "confirmRemoveMachine"
+                    }
+                    Label {
+                        width: 360
+                        wrapMode: Text.WordWrap
+                        text: "Its records leave the figures of all machines. This cannot be undone, unless its file comes back to the shared folder."
+                    }
+                    onDiscarded: { root.model.removeMachine(machineId); close() }
+                }
+            }
+
+            Divider {}
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 6
                 SectionLabel { title: "Local Cache"; symbol: "internaldrive.fill" }
                 Caption {
                     objectName: "cacheLocation"

@@ -106,12 +106,15 @@ TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
 TEST_F(SharedFolderTest, TheFileHoldsNoPathBelowTheProjectAndNoNameNoRecordUses) {
     add(mine, {reply("a", 10)});
     passMine();
-    const auto contents = std::get<sharedfile::Contents>(sharedfile::decode(bytesOf(laptop)));
-    EXPECT_EQ(contents.device, laptop);
-    ASSERT_EQ(contents.blocks.size(), 1U);
-    const std::vector<std::string> names = contents.blocks[0].names;
+    const std::string bytes = bytesOf(laptop);
+    const auto header = std::get<sharedfile::Header>(sharedfile::decodeHeader(bytes));
+    EXPECT_EQ(header.device, laptop);
+    const auto blocks =
+        std::get<std::vector<SharedBlock>>(sharedfile::decodeBlocks(bytes.substr(header.end)));
+    ASSERT_EQ(blocks.size(), 1U);
+    const std::vector<std::string> names = blocks[0].names;
     EXPECT_EQ(names, (std::vector<std::string>{"claude-sonnet-4-5", "app", "session-a"}));
-    EXPECT_EQ(bytesOf(laptop).find("secret"), std::string::npos);
+    EXPECT_EQ(bytes.find("secret"), std::string::npos);
 }
 
 // What sync tools do to the folder, done after both machines shared "a" (mine) and "b"
@@ -155,21 +158,28 @@ INSTANTIATE_TEST_SUITE_P(
                         t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(),
                                      whole.substr(0, whole.size() - 7));
                     },
-                    {2, 30}, 1, true},
+                    {2, 30},
+                    1,
+                    true},
         FolderFault{"ConflictCopyWithARecordTheMainFileLacks",
                     [](SharedFolderTest& t) {
                         const std::string older = t.bytesOf(desktop);
                         SharedFolderTest::add(t.theirs, {reply("c", 40)});
                         t.passTheirs(now + 60.0);
-                        copyAs(t, desktop, "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
+                        copyAs(t, desktop,
+                               "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
                         t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
                     },
-                    {3, 70}, 0, true},
+                    {3, 70},
+                    0,
+                    true},
         FolderFault{"ConflictCopyOfThisMachinesOwnFile",
                     [](SharedFolderTest& t) {
                         copyAs(t, laptop, "laptop (conflicted copy 2026-12-06).fernhollow-usage");
                     },
-                    {2, 30}, 0, true},
+                    {2, 30},
+                    0,
+                    true},
         FolderFault{"OldCopyReplacesANewerOne",
                     [](SharedFolderTest& t) {
                         const std::string older = t.bytesOf(desktop);
@@ -178,26 +188,37 @@ INSTANTIATE_TEST_SUITE_P(
                         t.passMine(now + 120.0);
                         t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
                     },
-                    {3, 70}, 0, true},
+                    {3, 70},
+                    0,
+                    true},
         FolderFault{"ClockOfTheOtherMachineADayAhead",
                     [](SharedFolderTest& t) {
                         SharedFolderTest::add(t.theirs, {reply("c", 40, now - 7200.0)});
                         t.passTheirs(now + 86'400.0);
                     },
-                    {3, 70}, 0, true},
+                    {3, 70},
+                    0,
+                    true},
         FolderFault{"FileOfANewerVersion",
                     [](SharedFolderTest& t) {
                         t.tree.write("Sync/future.fernhollow-usage",
                                      "Fernhollow shared usage\nversion 2\ndevice X\nhost future\n\n");
                     },
-                    {2, 30}, 1, true},
+                    {2, 30},
+                    1,
+                    true},
         FolderFault{"NotOursAtAllAndATemporaryWrite",
                     [](SharedFolderTest& t) {
                         t.tree.write("Sync/notes.fernhollow-usage", "shopping list");
                         t.tree.write("Sync/~desk_top.tmp.fernhollow-usage", "half");
                     },
-                    {2, 30}, 1, true},
-        FolderFault{"MachineFileRemoved", [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); }, {2, 30}, 0,
+                    {2, 30},
+                    1,
+                    true},
+        FolderFault{"MachineFileRemoved",
+                    [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); },
+                    {2, 30},
+                    0,
                     false}),
     [](const testing::TestParamInfo<FolderFault>& info) { return std::string(info.param.name); });
 
