@@ -441,6 +441,14 @@ TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
     EXPECT_EQ(
         runFernhollow(args({"report", "--device", "this", "--no-openai"}), {}, home).out.find("By machine"),
         std::string::npos);
+    // The desk made anew shares under the same name: the name no longer tells which one.
+    test::shareAsAnotherMachine(home / "Sync", {"6F1C2A3B-0000-4000-8000-00000000000C", "desk-e2e"},
+                                {test::otherMachinesReply("c", at, 4000)}, at);
+    const CommandRun ambiguous =
+        runFernhollow(args({"report", "--device", "desk-e2e", "--no-openai"}), {}, home);
+    EXPECT_EQ(ambiguous.exitCode, 2);
+    EXPECT_EQ(ambiguous.err, "fernhollow report: --device 'desk-e2e' names 2 machines; give one's id: "
+                             "6F1C2A3B-0000-4000-8000-00000000000B, 6F1C2A3B-0000-4000-8000-00000000000C\n");
 }
 
 TEST(ReportCommand, PeriodReportsPrintTablesThatFitAndSayWhenARangeIsEmpty) {

@@ -199,11 +199,14 @@ TEST_F(SettingsView, SharesThroughAFolderAndRemovesAGoneMachineOnlyWhenConfirmed
     EXPECT_EQ(text(*view, "machineDetail1"),
               "File no longer in the folder \u00B7 last seen 3d ago \u00B7 $1.50 this month");
     ASSERT_TRUE(shown(*view, "removeMachine1"));
+    QObject* scroller = item(*view, "scroller");
+    scroller->setProperty("contentY", scroller->property("contentHeight").toDouble() -
+                                          scroller->property("height").toDouble());
+    test::saveScreenshot(*view, "settings-machines.png");
     click("removeMachine1");
     QObject* dialog = item(*view, "removeMachineDialog");
     EXPECT_TRUE(dialog->property("visible").toBool());
     EXPECT_EQ(dialog->property("title").toString(), "Remove \u201Cdesk\u201D?");
-    test::saveScreenshot(*view, "settings-remove-machine.png");
     QMetaObject::invokeMethod(dialog, "reject");
     EXPECT_EQ(fixture.store->machines().size(), 2U);
 

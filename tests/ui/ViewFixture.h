@@ -70,9 +70,23 @@ struct ViewFixture {
     std::unique_ptr<SettingsModel> settingsModel;
 };
 
+// A Repeater's rows are children of its parent in the tree of items alone.
+inline QObject* visualChild(QQuickItem* parent, const QString& name) {
+    for (QQuickItem* child : parent->childItems()) {
+        QObject* found = child->objectName() == name ? child : visualChild(child, name);
+        if (found != nullptr) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 // The item of a view with this object name; fails the test when there is none.
 inline QObject* item(QQuickView& view, const char* name) {
     QObject* found = view.rootObject()->findChild<QObject*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        found = visualChild(view.rootObject(), QString::fromLatin1(name));
+    }
     EXPECT_NE(found, nullptr) << name;
     return found;
 }

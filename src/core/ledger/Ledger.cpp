@@ -325,32 +325,48 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
 }
 
 void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
+    constexpr std::string_view values =
+        " INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+    // Most records of a pass are new: each is tried as new first, one search of the table, and
+    // looked up only when it is there already.
+    auto add = db_.prepare("INSERT" + std::string(values) + " ON CONFLICT(identity) DO NOTHING");
+    auto replace = db_.prepare("INSERT OR REPLACE" + std::string(values));
     auto find =
         db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
                     "cache_write_1h, cache_read, price_class, device FROM records WHERE identity = ?1");
-    auto write = db_.prepare(
-        "INSERT OR REPLACE INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+    const auto writeRow = [](sqlite::Statement& statement, const StoredRecord& record) {
+        statement.bind(1, record.identity)
+            .bind(2, record.source)
+            .bind(3, record.at)
+            .bind(4, record.model)
+            .bind(5, record.project)
+            .bind(6, record.session);
+        for (std::size_t i = 0; i < record.counts.size(); ++i) {
+            statement.bind(7 + static_cast<int>(i), record.counts[i]);
+        }
+        statement.bind(12, record.priceClass).bind(13, record.device).run();
+    };
     std::optional<sqlite::Statement> queue;
     if (sighted && ownShare()) {
         queue.emplace(db_.prepare("INSERT OR IGNORE INTO unshared VALUES(?1)"));
     }
     TotalsDelta totals;
     for (const StoredRecord& incoming : records) {
+        writeRow(add, incoming);
         StoredRecord record = incoming;
-        find.bind(1, record.identity);
-        if (find.step()) {
-            StoredRecord kept{record.identity,
-                              find.integer(0),
-                              find.integer(1),
-                              find.integer(2),
-                              find.integer(3),
-                              find.integer(4),
-                              {},
-                              find.integer(10),
-                              find.integer(11)};
-            for (std::size_t i = 0; i < kept.counts.size(); ++i) {
-                kept.counts[i] = find.integer(5 + static_cast<int>(i));
-            }
+        if (db_.changes() == 0) {
+            find.bind(1, record.identity);
+            find.step();
+            const StoredRecord kept{
+                record.identity,
+                find.integer(0),
+                find.integer(1),
+                find.integer(2),
+                find.integer(3),
+                find.integer(4),
+                {find.integer(5), find.integer(6), find.integer(7), find.integer(8), find.integer(9)},
+                find.integer(10),
+                find.integer(11)};
             while (find.step()) {
             }
             const bool takes = rule == RecordRule::replace ? record != kept : supersedes(record, kept);
@@ -365,17 +381,8 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
                 continue;
             }
             totals.remove(kept);
+            writeRow(replace, record);
         }
-        write.bind(1, record.identity)
-            .bind(2, record.source)
-            .bind(3, record.at)
-            .bind(4, record.model)
-            .bind(5, record.project)
-            .bind(6, record.session);
-        for (std::size_t i = 0; i < record.counts.size(); ++i) {
-            write.bind(7 + static_cast<int>(i), record.counts[i]);
-        }
-        write.bind(12, record.priceClass).bind(13, record.device).run();
         totals.add(record);
         if (queue && record.device == 0) {
             queue->bind(1, record.identity).run();
@@ -770,6 +777,23 @@ void Ledger::mergeShared(SharedBatch batch) {
         record.device = batch.device;
     }
     settleByIdentity(records, RecordRule::keepLarger);
+    // A machine joining a folder merges years of other machines' records at once, each landing at
+    // random in the tables and their indexes. With a cache the size of those, the pages stay in
+    // memory instead of spilling to the journal and being read back from it; taken only as used,
+    // and given back when the merge ends.
+    const bool large = records.size() > 65'536;
+    if (large) {
+        db_.execute("PRAGMA cache_size = -1048576");
+    }
+    struct CacheRestore {
+        sqlite::Database& db;
+        bool large;
+        ~CacheRestore() {
+            if (large) {
+                sqlite3_exec(db.handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+            }
+        }
+    } restore{db_, large};
     put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))

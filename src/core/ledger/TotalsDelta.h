@@ -5,7 +5,7 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 
 namespace fernhollow {
 
@@ -26,11 +26,23 @@ private:
         std::int64_t records = 0;
     };
 
+    // A merge of another machine's history touches tens of thousands of quarters, at random.
+    struct KeyHash {
+        template <std::size_t n> std::size_t operator()(const std::array<std::int64_t, n>& key) const {
+            std::uint64_t hash = 0;
+            for (const std::int64_t part : key) {
+                hash = (hash ^ static_cast<std::uint64_t>(part)) * 0x9e3779b97f4a7c15ULL;
+            }
+            return static_cast<std::size_t>(hash ^ (hash >> 29));
+        }
+    };
+
     void change(const StoredRecord& record, std::int64_t sign);
 
-    std::map<std::array<std::int64_t, 6>, Sums>
-        quarters_; // quarter, source, model, project, price class, device
-    std::map<std::array<std::int64_t, 4>, Sums> models_; // source, model, price class, device
+    // quarter, source, model, project, price class, device
+    std::unordered_map<std::array<std::int64_t, 6>, Sums, KeyHash> quarters_;
+    std::unordered_map<std::array<std::int64_t, 4>, Sums, KeyHash>
+        models_; // source, model, price class, device
 };
 
 } // namespace fernhollow

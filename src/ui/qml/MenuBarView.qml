@@ -87,6 +87,7 @@ Rectangle {
                 Layout.preferredWidth: 1
                 text: "This machine"
                 checked: !root.panel.showAllMachines
+                highlighted: checked
                 font.pixelSize: Theme.captionSize
                 onClicked: root.panel.showAllMachines = false
             }
@@ -96,6 +97,7 @@ Rectangle {
                 Layout.preferredWidth: 1
                 text: "All machines"
                 checked: root.panel.showAllMachines
+                highlighted: checked
                 font.pixelSize: Theme.captionSize
                 onClicked: root.panel.showAllMachines = true
             }
