@@ -252,5 +252,19 @@ TEST_F(SharedFolderTest, OwnFileReplacedByAnOlderCopyIsWrittenWholeAgain) {
     EXPECT_EQ(counted(theirs, std::nullopt), std::make_pair(2L, 30L));
 }
 
+TEST(LedgerOfTheVersionBeforeMachines, KeepsEveryRecordAsThisMachinesAndSharesThem) {
+    TempTree tree;
+    fs::copy_file(FERNHOLLOW_TEST_DATA_DIR "/ledger-v3.sqlite3", tree / "ledger.sqlite3");
+    Ledger ledger(tree / "ledger.sqlite3");
+    EXPECT_EQ(counted(ledger, 0), std::make_pair(5L, 2460L));
+    EXPECT_EQ(counted(ledger, std::nullopt), std::make_pair(5L, 2460L));
+    fs::create_directories(tree / "Sync");
+    passSharedFolder(ledger, tree / "Sync", laptop, now, OwnFileWrite::ifNotAsLeft);
+    Ledger other(tree / "other.sqlite3");
+    passSharedFolder(other, tree / "Sync", desktop, now, OwnFileWrite::none);
+    EXPECT_EQ(counted(other, std::nullopt), std::make_pair(5L, 2460L));
+    EXPECT_EQ(counted(other, 0), std::make_pair(0L, 0L));
+}
+
 } // namespace
 } // namespace fernhollow
