@@ -36,72 +36,58 @@ TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
     // Monrovia kept 44 minutes 30 seconds behind UTC until 1972: its midnight cut a quarter-hour.
     addRecords(ledger, UsageSource::gemini,
                {{"1971-06-01T00:44:00Z", 10000}, {"1971-06-01T00:44:50Z", 100000}});
-    const auto day = [](int month, int dayOfMonth) { return QDate(2025, month, dayOfMonth); };
+    // Each row: the report, its zone, since and until (2025's month and day, 0 for none), the
+    // only source asked for, descending order, and the rows with their inputs.
     const struct {
         ReportKind kind;
         const char* zone;
-        std::optional<QDate> since;
-        std::optional<QDate> until;
-        std::vector<UsageSource> sources;
+        int since, until;
+        std::optional<UsageSource> source;
         bool descending;
         Rows rows;
     } cases[] = {
         {ReportKind::daily,
          "UTC",
-         day(3, 1),
-         {},
+         301,
+         0,
          {},
          false,
          {{"2025-03-29", 1}, {"2025-03-30", 10}, {"2025-03-31", 100}, {"2025-04-01", 1000}}},
         // Berlin moves to summer time on the 30th: 22:30Z on the 31st is already April there.
-        {ReportKind::daily,
-         "Europe/Berlin",
-         day(3, 1),
-         {},
-         {},
-         false,
-         {{"2025-03-30", 11}, {"2025-04-01", 1100}}},
+        {ReportKind::daily, "Europe/Berlin", 301, 0, {}, false, {{"2025-03-30", 11}, {"2025-04-01", 1100}}},
         {ReportKind::daily,
          "America/Los_Angeles",
-         day(3, 1),
-         {},
+         301,
+         0,
          {},
          true,
          {{"2025-04-01", 1000}, {"2025-03-31", 100}, {"2025-03-29", 11}}},
-        {ReportKind::daily,
-         "UTC",
-         day(3, 30),
-         day(3, 31),
-         {},
-         false,
-         {{"2025-03-30", 10}, {"2025-03-31", 100}}},
-        {ReportKind::daily, "Asia/Tokyo", day(3, 30), day(3, 30), {}, false, {{"2025-03-30", 11}}},
-        {ReportKind::daily, "UTC", {}, {}, {UsageSource::codex}, false, {{"2025-03-31", 100}}},
-        {ReportKind::monthly, "UTC", day(1, 1), {}, {}, false, {{"2025-03", 111}, {"2025-04", 1000}}},
-        {ReportKind::monthly,
-         "Europe/Berlin",
-         day(1, 1),
-         {},
-         {},
-         false,
-         {{"2025-03", 11}, {"2025-04", 1100}}},
+        {ReportKind::daily, "UTC", 330, 331, {}, false, {{"2025-03-30", 10}, {"2025-03-31", 100}}},
+        {ReportKind::daily, "Asia/Tokyo", 330, 330, {}, false, {{"2025-03-30", 11}}},
+        {ReportKind::daily, "UTC", 0, 0, UsageSource::codex, false, {{"2025-03-31", 100}}},
+        {ReportKind::monthly, "UTC", 101, 0, {}, false, {{"2025-03", 111}, {"2025-04", 1000}}},
+        {ReportKind::monthly, "Europe/Berlin", 101, 0, {}, false, {{"2025-03", 11}, {"2025-04", 1100}}},
         {ReportKind::daily,
          "Africa/Monrovia",
-         {},
-         day(1, 1),
+         0,
+         101,
          {},
          false,
          {{"1971-05-31", 10000}, {"1971-06-01", 100000}}},
         // Sessions by their last record; only the records in the range count.
-        {ReportKind::session, "UTC", day(3, 30), {}, {}, false, {{"", 100}, {"", 10 + 1000}}},
-        {ReportKind::daily, "UTC", day(5, 1), {}, {}, false, {}},
+        {ReportKind::session, "UTC", 330, 0, {}, false, {{"", 100}, {"", 10 + 1000}}},
+        {ReportKind::daily, "UTC", 501, 0, {}, false, {}},
+    };
+    const auto day = [](int monthAndDay) {
+        return monthAndDay == 0 ? std::nullopt
+                                : std::optional(QDate(2025, monthAndDay / 100, monthAndDay % 100));
     };
     for (const auto& c : cases) {
         ReportOptions options;
         options.timeZone = c.zone;
-        options.since = c.since;
-        options.until = c.until;
-        options.sources = c.sources;
+        options.since = day(c.since);
+        options.until = day(c.until);
+        options.sources = c.source ? std::vector{*c.source} : std::vector<UsageSource>{};
         options.descending = c.descending;
         const RowsReport report = ledgerReport(c.kind, ledger, options, ReportRange(options), 0.0);
         Rows rows;

@@ -93,14 +93,6 @@ QString LocalHttpServer::baseUrl() const {
         .arg(server_->serverPort());
 }
 
-std::vector<QByteArray> LocalHttpServer::requestPaths() const {
-    std::vector<QByteArray> paths;
-    for (const Request& request : requests_) {
-        paths.push_back(request.target);
-    }
-    return paths;
-}
-
 void LocalHttpServer::accept() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         serve(socket);

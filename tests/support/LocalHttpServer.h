@@ -64,8 +64,6 @@ public:
     QString baseUrl() const;
     // The connections that opened with a TLS handshake, whether or not it then succeeded.
     int tlsHandshakes() const { return tlsHandshakes_; }
-    // The target of every request line received so far, in order of arrival.
-    std::vector<QByteArray> requestPaths() const;
     // Every request received so far, in order of arrival.
     const std::vector<Request>& requests() const { return requests_; }
 

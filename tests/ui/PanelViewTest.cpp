@@ -119,10 +119,15 @@ TEST_F(PanelView, SharingCountsEveryMachineUntilTheSwitchSaysThisOne) {
     EXPECT_TRUE(item(*view, "allMachinesButton")->property("checked").toBool());
     test::saveScreenshot(*view, "panel-sharing.png");
 
+    // The budget's status follows the switch too, not only the figures.
+    fixture.settings.setMonthlyBudgetUSD(62);
+    fixture.store->recomputeStatus();
+    EXPECT_EQ(text(*view, "adviceTitle"), "BLOWN \u2014 $0.88 over budget");
     QMetaObject::invokeMethod(item(*view, "thisMachineButton"), "clicked");
     EXPECT_FALSE(fixture.settings.showAllMachines());
     EXPECT_TRUE(item(*view, "thisMachineButton")->property("checked").toBool());
     EXPECT_EQ(cell("monthCellValue"), "$61.38");
+    EXPECT_EQ(text(*view, "adviceTitle"), "Critical \u2014 98% of monthly budget");
     EXPECT_EQ(repeated("machineRows"), 2);
 }
 

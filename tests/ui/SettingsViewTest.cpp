@@ -92,16 +92,13 @@ TEST_F(SettingsView, OpensWithTheStoredValuesInEverySection) {
     test::saveScreenshot(*view, "settings.png");
 }
 
+// Which texts are budgets is the settings texts' test; here that typing commits one and only one.
 TEST_F(SettingsView, BudgetFieldCommitsOnlyWholeBudgets) {
     type("budgetField", "1,500");
     EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 1500.0);
-    type("budgetField", "$ 250");
-    EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 250.0);
-    for (const char* rejected : {"0.5", "abc", ""}) {
-        type("budgetField", QString::fromLatin1(rejected));
-        EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 250.0) << rejected;
-        EXPECT_EQ(text(*view, "budgetField"), rejected);
-    }
+    type("budgetField", "0.5");
+    EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 1500.0);
+    EXPECT_EQ(text(*view, "budgetField"), "0.5");
     click("preset500");
     EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 500.0);
     EXPECT_EQ(text(*view, "budgetField"), "500");

@@ -308,9 +308,11 @@ QCoro::Task<> UsageStore::shareThroughFolder() {
                                    ? OwnFileWrite::withNewRecords
                                    : OwnFileWrite::ifNotAsLeft;
     const std::filesystem::path folder = settings_.sharedFolder().toStdString();
-    auto passing = QtConcurrent::run([path = ledgerPath_, folder, now, write] {
+    if (!device_) {
+        device_ = thisDevice(ledgerPath_.parent_path());
+    }
+    auto passing = QtConcurrent::run([path = ledgerPath_, folder, now, write, self = device_] {
         SharedFolderPass pass;
-        const auto self = thisDevice(path.parent_path());
         if (!self) {
             pass.problems.push_back("Could not keep this machine's id in " + path.parent_path().string() +
                                     "; nothing is shared until it can.");
@@ -532,9 +534,8 @@ void UsageStore::publishMachines() {
         return;
     }
     std::map<std::int64_t, double> spend = LedgerFigures::monthSpendByDevice(*ledger_, clock_, calendar_);
-    const auto self = thisDevice(ledgerPath_.parent_path());
     machines_.push_back(
-        {0, self ? self->host : std::string("This machine"), lastRefresh_.value_or(0.0), spend[0]});
+        {0, device_ ? device_->host : std::string("This machine"), lastRefresh_.value_or(0.0), spend[0]});
     for (const Device& device : ledger_->devices()) {
         machines_.push_back({device.id, device.host, device.lastSeen, spend[device.id], device.fileFound});
     }

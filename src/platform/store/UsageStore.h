@@ -7,6 +7,7 @@
 #include "core/model/Clock.h"
 #include "core/model/UsageRecord.h"
 #include "core/sources/IncrementalScan.h"
+#include "core/sync/DeviceIdentity.h"
 #include "platform/system/Folders.h"
 
 #include <QCoroTask>
@@ -190,6 +191,8 @@ private:
     std::vector<std::string> sharingProblems_;
     // The machines the caller chose to count; none: as the settings say.
     std::optional<std::optional<std::int64_t>> chosenDeviceScope_;
+    // This machine's identity in the shared folder, taken at the first pass that shares.
+    std::optional<DeviceIdentity> device_;
     // When this run last wrote the machine's shared file; none before its first pass.
     std::optional<double> lastShareWrite_;
     std::optional<std::string> openaiError_;

@@ -190,19 +190,6 @@ TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) 
     EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{3, 3, 20}));
 }
 
-TEST_F(LedgerTest, ADamagedLedgerIsMovedAsideAndANewOneMade) {
-    tree.write("ledger.sqlite3", std::string(8192, 'x'));
-    std::string notice;
-    const auto ledger = openLedgerOrRebuild(ledgerPath(), notice);
-    EXPECT_NE(notice.find("was damaged"), std::string::npos) << notice;
-    EXPECT_EQ(ledger->recordCounts()[UsageSource::claudeCode], 0);
-    int setAside = 0;
-    for (const auto& entry : fs::directory_iterator(tree.root())) {
-        setAside += entry.path().filename().string().starts_with("ledger.sqlite3.damaged-") ? 1 : 0;
-    }
-    EXPECT_EQ(setAside, 1);
-}
-
 TEST_F(LedgerTest, AProcessKilledDuringPassesLeavesEachPassWholeOrNotAtAll) {
     constexpr int logs = 8;
     const std::size_t lineLength = reply("0", 0).size();

@@ -4,13 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+#include <limits>
 
 namespace fernhollow {
 namespace {
@@ -37,11 +31,19 @@ std::string readFile(const std::filesystem::path& path) {
     return test::readFile(path).value_or("");
 }
 
-// A log path that is not text is left out: JSON cannot hold it, and the next run only reads
-// that log again.
+// Whatever text and counts records hold come back; a log path that is not text is left out:
+// JSON cannot hold it, and the next run only reads that log again.
 TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecondAndTextPathsOnly) {
     PersistedState state = snapshot(3, 1);
     state.records[0].timestamp = 1762351407.75;
+    UsageRecord& awkward = state.records[1];
+    awkward.messageId = "";
+    awkward.model = "vendor/model \"quoted\" \\ back\tslash";
+    awkward.projectPath = std::string("/tmp/a\0b/\x01\x1f\x7f/Caf\xC3\xA9/\xF0\x9F\x98\x80/\r\n", 26);
+    awkward.sessionId = "a/b \\/ already escaped? \\u0041";
+    awkward.inputTokens = std::numeric_limits<std::int64_t>::max();
+    awkward.outputTokens = std::numeric_limits<std::int64_t>::min();
+    awkward.cacheCreationInputTokens = -1;
     const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
     state.fileMtimes[oddPath] = 1762351407.0;
     const auto decoded = decodeState(encodeState(state));
@@ -50,27 +52,20 @@ TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecondAndTextPathsOnly) {
     EXPECT_EQ(decoded, state);
 }
 
-TEST(StateFileFormat, WritesCompactJsonWithEscapedSlashes) {
-    const std::string bytes = encodeState(snapshot(1, 1));
-    EXPECT_EQ(bytes.find('\n'), std::string::npos);
-    EXPECT_NE(bytes.find(R"("\/home\/dev\/.claude\/projects\/p\/s.jsonl":1762351407.25)"), std::string::npos);
-    EXPECT_NE(bytes.find(R"("schemaVersion":3})"), std::string::npos);
-    EXPECT_NE(bytes.find(R"("timestamp":"2025-11-05T14:03:27Z")"), std::string::npos);
-}
-
-TEST(StateFileFormat, ReadsSlashesEscapedOrNot) {
-    const std::string id = Uuid::random().toString();
+// Files of earlier versions may escape slashes or not, order the members as they please, and
+// hold members this one does not know (a differently cased key is one).
+TEST(StateFileFormat, ReadsFilesOfEarlierVersions) {
     const std::string recordJson =
-        R"({"id":")" + id +
-        R"(","messageId":"m","timestamp":"2025-03-01T14:05:09Z","model":"x","inputTokens":1,"outputTokens":2,)"
-        R"("cacheCreationInputTokens":3,"cacheCreation1hTokens":0,"cacheReadInputTokens":4,"projectPath":"a\/b","sessionId":"s"})";
+        R"({"sessionId":"s","Id":"x","id":"6F1D2C3B-4A59-4E87-9C6B-5A4D3E2F1A0B","messageId":"m","costUSD":0.4,)"
+        R"("timestamp":"2025-03-01T14:05:09Z","model":"x","inputTokens":1,"outputTokens":2,)"
+        R"("cacheCreationInputTokens":3,"cacheCreation1hTokens":0,"cacheReadInputTokens":4,"projectPath":"a\/b"})";
     const auto state =
         decodeState(R"({"schemaVersion":3,"fileMtimes":{"\/x\/y.jsonl":1,"/x/z.jsonl":2.5},"records":[)" +
-                    recordJson + "]}");
+                    recordJson + "," + recordJson + "]}");
     ASSERT_TRUE(state);
+    EXPECT_EQ(state->records.size(), 2u);
     EXPECT_EQ(state->records.at(0).projectPath, "a/b");
-    EXPECT_EQ(state->fileMtimes.at("/x/y.jsonl"), 1.0);
-    EXPECT_EQ(state->fileMtimes.at("/x/z.jsonl"), 2.5);
+    EXPECT_EQ(state->fileMtimes, (FileTimes{{"/x/y.jsonl", 1.0}, {"/x/z.jsonl", 2.5}}));
 }
 
 TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
@@ -84,17 +79,6 @@ TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
     EXPECT_EQ(decodeState(bytes), state);
 }
 
-TEST(StateFileFormat, ReadsMembersInAnyOrder) {
-    const PersistedState state = snapshot(2, 1);
-    const std::string bytes = encodeState(state);
-    const std::size_t tail = bytes.find(R"(],"fileMtimes")");
-    const std::string records = bytes.substr(std::string_view(R"({"records":)").size(),
-                                             tail + 1 - std::string_view(R"({"records":)").size());
-    const std::string reordered =
-        "{" + bytes.substr(tail + 2, bytes.size() - tail - 3) + ",\"records\":" + records + "}";
-    EXPECT_EQ(decodeState(reordered), state);
-}
-
 TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
     const std::string good = encodeState(snapshot(2, 1));
     ASSERT_TRUE(decodeState(good));
@@ -105,6 +89,10 @@ TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
         {"\"schemaVersion\":3", "\"schemaVersion\":3.0"},
         {"14:03:28Z", "14:03:28.250Z"},
         {"\"cacheCreation1hTokens\":100,", ""},
+        {"\"inputTokens\":10,", "\"inputTokens\":1.0,"},
+        {"\"inputTokens\":10,", "\"inputTokens\":10,\"inputTokens\":\"10\","},
+        {"\"model\":\"claude-sonnet-4-5\"", "\"model\":null"},
+        {"\"id\":\"", "\"id\":\"+"},
         {":1762351407.25", ":\"1762351407.25\""},
         {R"(},{"id":")", R"(},,{"id":")"},
         {"}", ""},

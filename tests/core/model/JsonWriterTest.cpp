@@ -37,51 +37,33 @@ TEST(JsonAppendString, EveryCharacterReadsBackAndNoControlCharacterIsWrittenRaw)
     }
 }
 
-TEST(JsonAppendString, SlashIsEscapedOnlyWhenAskedAndEarlierTextStays) {
-    std::string out = "[";
-    appendString(out, "/a\"b");
-    out += ",";
-    appendString(out, "/a/b", Slash::escaped);
-    out += ",";
-    appendString(out, "");
-    EXPECT_EQ(out, R"(["/a\"b","\/a\/b","")");
-}
-
-TEST(JsonAppendInteger, ExtremesReadBack) {
+// Integral values are written without a fraction or exponent; past 64 bits such text is
+// refused by the JSON reader, and the whole document with it. What JSON cannot hold is null.
+TEST(JsonAppendNumber, ReadsBackAsTheSameNumber) {
+    simdjson::dom::parser parser;
     for (const std::int64_t value :
-         {std::int64_t{0}, std::int64_t{-1}, std::int64_t{1234567890123},
-          std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()}) {
+         {std::int64_t{0}, std::int64_t{-1}, std::numeric_limits<std::int64_t>::max(),
+          std::numeric_limits<std::int64_t>::min()}) {
         std::string out;
         appendInteger(out, value);
-        simdjson::dom::parser parser;
         std::int64_t read = 0;
         EXPECT_EQ(parser.parse(out).get_int64().get(read), simdjson::SUCCESS) << out;
         EXPECT_EQ(read, value) << out;
     }
-}
-
-// Integral values are written without a fraction or exponent; past 64 bits such text is
-// refused by the JSON reader, and the whole document with it.
-TEST(JsonAppendNumber, ReadsBackAsTheSameDouble) {
     for (const double value : {0.0, -2.5, 0.1, 0.1 + 0.2, 1.0 / 3.0, 0.275, 5e-324, DBL_MIN, DBL_MAX, 1e21,
                                9007199254740993.0, 9223372036854775808.0, 18446744073709549568.0,
                                18446744073709551616.0, 123456789012345683968.0, -9223372036854777856.0}) {
         std::string out;
         appendNumber(out, value);
-        simdjson::dom::parser parser;
         double read = std::nan("");
         EXPECT_EQ(parser.parse(out).get_double().get(read), simdjson::SUCCESS) << out;
         EXPECT_EQ(read, value) << out;
     }
-}
-
-TEST(JsonAppendNumber, NonFiniteValuesBecomeNull) {
     for (const double value :
-         {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-          std::numeric_limits<double>::quiet_NaN()}) {
-        std::string out;
+         {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+        std::string out = "[";
         appendNumber(out, value);
-        EXPECT_EQ(out, "null");
+        EXPECT_EQ(out, "[null");
     }
 }
 

@@ -7,12 +7,9 @@
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <limits>
 #include <map>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -72,126 +69,59 @@ protected:
     }
 };
 
-// Every built-in price, each under one of the spellings that logs write for it, then the
-// routes that change a price. A slip in one digit would misprice that model silently; a row
-// added to the table without a row here fails.
+// The spellings logs write, each onto its model's row: dates, modes, efforts, versions,
+// context flags, case and dots dropped, router and vendor prefixes read. Then the routes that
+// change a price: Bedrock's regional endpoints cost 10% more than its global one, on the
+// models that say so; a router's free tag and the user's own machine cost nothing.
 TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
     struct Row {
         const char* spelling;
         const char* name;
         Rate rate;
     };
+    const Rate opus{5, 25, 6.25, 10, 0.5};
+    const Rate sonnet{3, 15, 3.75, 6, 0.3};
     const Row rows[] = {
-        {"claude-opus-4-8", "claude-opus-4-8", {5, 25, 6.25, 10, 0.5}},
-        {"anthropic/claude-opus-4.7", "claude-opus-4-7", {5, 25, 6.25, 10, 0.5}},
-        {"claude-opus-4-6", "claude-opus-4-6", {5, 25, 6.25, 10, 0.5}},
-        {"claude-opus-4-5-20251101", "claude-opus-4-5", {5, 25, 6.25, 10, 0.5}},
-        {"claude-opus-4-1-20250805", "claude-opus-4-1", {15, 75, 18.75, 30, 1.5}},
+        {"anthropic/claude-opus-4.7", "claude-opus-4-7", opus},
         {"claude-opus-4-0", "claude-opus-4", {15, 75, 18.75, 30, 1.5}},
-        {"claude-sonnet-4-6", "claude-sonnet-4-6", {3, 15, 3.75, 6, 0.3}},
-        {"claude-sonnet-4-5-20250929[1m]", "claude-sonnet-4-5", {3, 15, 3.75, 6, 0.3}},
-        {"claude-sonnet-4-20250514", "claude-sonnet-4", {3, 15, 3.75, 6, 0.3}},
+        {"claude-sonnet-4-5-20250929[1m]", "claude-sonnet-4-5", sonnet},
+        {"claude-sonnet-4-20250514", "claude-sonnet-4", sonnet},
         {"Claude-Haiku-4-5-20251001", "claude-haiku-4-5", {1, 5, 1.25, 2, 0.1}},
-        {"claude-fable-5", "claude-fable-5", {10, 50, 12.5, 20, 1}},
-        {"claude-mythos-5", "claude-mythos-5", {10, 50, 12.5, 20, 1}},
-        {"anthropic/claude-3.7-sonnet:thinking", "claude-3-7-sonnet", {3, 15, 3.75, 6, 0.3}},
-        {"claude-3-5-sonnet-latest", "claude-3-5-sonnet", {3, 15, 3.75, 6, 0.3}},
-        {"claude-3-5-haiku-20241022", "claude-3-5-haiku", {0.8, 4, 1, 1.6, 0.08}},
-        {"claude-3-opus-20240229", "claude-3-opus", {15, 75, 18.75, 30, 1.5}},
-        {"claude-3-haiku-20240307", "claude-3-haiku", {0.25, 1.25, 0.3, 0.5, 0.03}},
-        {"openai/gpt-5.5", "gpt-5.5", {5, 30, 5, 5, 0.5}},
-        {"gpt-5.4-2026-03-05", "gpt-5.4", {2.5, 15, 2.5, 2.5, 0.25}},
-        {"gpt-5.4-mini", "gpt-5.4-mini", {0.75, 4.5, 0.75, 0.75, 0.075}},
-        {"gpt-5.4-nano", "gpt-5.4-nano", {0.2, 1.25, 0.2, 0.2, 0.02}},
-        {"gpt-5.3-codex", "gpt-5.3-codex", {1.75, 14, 1.75, 1.75, 0.175}},
-        {"gpt-5.2-2025-12-11", "gpt-5.2", {1.75, 14, 1.75, 1.75, 0.175}},
-        {"gpt-5.2-codex", "gpt-5.2-codex", {1.75, 14, 1.75, 1.75, 0.175}},
-        {"gpt-5.2-pro", "gpt-5.2-pro", {21, 168, 21, 21, 21}},
-        {"gpt-5.1", "gpt-5.1", {1.25, 10, 1.25, 1.25, 0.125}},
+        {"anthropic/claude-3.7-sonnet:thinking", "claude-3-7-sonnet", sonnet},
         {"gpt-5.1-chat-latest", "gpt-5.1-chat", {1.25, 10, 1.25, 1.25, 0.125}},
-        {"openai/gpt-5.1-codex", "gpt-5.1-codex", {1.25, 10, 1.25, 1.25, 0.125}},
         {"gpt-5.1-codex-max-xhigh", "gpt-5.1-codex-max", {1.25, 10, 1.25, 1.25, 0.125}},
-        {"gpt-5.1-codex-mini", "gpt-5.1-codex-mini", {0.25, 2, 0.25, 0.25, 0.025}},
-        {"gpt-5-2025-08-07", "gpt-5", {1.25, 10, 1.25, 1.25, 0.125}},
-        {"gpt-5-chat-latest", "gpt-5-chat", {1.25, 10, 1.25, 1.25, 0.125}},
         {"cli-proxy/gpt-5-codex-high", "gpt-5-codex", {1.25, 10, 1.25, 1.25, 0.125}},
-        {"gpt-5-mini-2025-08-07", "gpt-5-mini", {0.25, 2, 0.25, 0.25, 0.025}},
-        {"gpt-5-nano", "gpt-5-nano", {0.05, 0.4, 0.05, 0.05, 0.005}},
-        {"gpt-5-pro", "gpt-5-pro", {15, 120, 15, 15, 15}},
-        {"gpt-4.1-2025-04-14", "gpt-4.1", {2, 8, 2, 2, 0.5}},
-        {"azure/gpt-4.1-mini", "gpt-4.1-mini", {0.4, 1.6, 0.4, 0.4, 0.1}},
-        {"gpt-4.1-nano", "gpt-4.1-nano", {0.1, 0.4, 0.1, 0.1, 0.025}},
         {"gpt-4o-2024-11-20", "gpt-4o", {2.5, 10, 2.5, 2.5, 1.25}},
-        {"gpt-4o-mini", "gpt-4o-mini", {0.15, 0.6, 0.15, 0.15, 0.075}},
-        {"o4-mini-2025-04-16", "o4-mini", {1.1, 4.4, 1.1, 1.1, 0.275}},
-        {"o3", "o3", {2, 8, 2, 2, 0.5}},
-        {"o3-pro", "o3-pro", {20, 80, 20, 20, 20}},
-        {"o3-mini", "o3-mini", {1.1, 4.4, 1.1, 1.1, 0.55}},
-        {"o1", "o1", {15, 60, 15, 15, 7.5}},
-        {"o1-mini", "o1-mini", {1.1, 4.4, 1.1, 1.1, 0.55}},
-        {"codex-mini-latest", "codex-mini", {1.5, 6, 1.5, 1.5, 0.375}},
         {"google/gemini-3.1-pro-preview", "gemini-3.1-pro", {2, 12, 2, 2, 0.2}},
-        {"gemini-3-pro-high", "gemini-3-pro", {2, 12, 2, 2, 0.2}},
-        {"gemini-3-flash-preview", "gemini-3-flash", {0.5, 3, 0.5, 0.5, 0.05}},
-        {"vertex_ai/gemini-2.5-pro", "gemini-2.5-pro", {1.25, 10, 1.25, 1.25, 0.125}},
         {"gemini-2.5-flash-preview-09-2025", "gemini-2.5-flash", {0.3, 2.5, 0.3, 0.3, 0.03}},
         {"models/gemini-2.5-flash-lite-preview-06-17", "gemini-2.5-flash-lite", {0.1, 0.4, 0.1, 0.1, 0.01}},
         {"deepseek/deepseek-chat", "deepseek-chat", {0.28, 0.42, 0.28, 0.28, 0.028}},
-        {"deepseek-reasoner", "deepseek-reasoner", {0.28, 0.42, 0.28, 0.28, 0.028}},
-        {"grok-4-0709", "grok-4", {3, 15, 3, 3, 0.75}},
         {"grok-4-fast-non-reasoning", "grok-4-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
         {"x-ai/grok-4.1-fast", "grok-4-1-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
-        {"grok-code-fast-1", "grok-code-fast-1", {0.2, 1.5, 0.2, 0.2, 0.02}},
-        {"grok-3", "grok-3", {3, 15, 3, 3, 0.75}},
-        {"grok-3-mini", "grok-3-mini", {0.3, 0.5, 0.3, 0.3, 0.075}},
-        {"mistral-large-latest", "mistral-large", {0.5, 1.5, 0.5, 0.5, 0.5}},
-        {"mistral-medium-2508", "mistral-medium", {0.4, 2, 0.4, 0.4, 0.4}},
-        {"mistral-small-2506", "mistral-small", {0.1, 0.3, 0.1, 0.1, 0.1}},
-        {"codestral-2508", "codestral", {0.3, 0.9, 0.3, 0.3, 0.3}},
-        {"devstral-2512", "devstral", {0.4, 2, 0.4, 0.4, 0.4}},
         {"mistral/devstral-medium-2507", "devstral-medium", {0.4, 2, 0.4, 0.4, 0.4}},
-        {"devstral-small-2507", "devstral-small", {0.1, 0.3, 0.1, 0.1, 0.1}},
-        {"magistral-medium-2509", "magistral-medium", {2, 5, 2, 2, 2}},
-        {"magistral-small", "magistral-small", {0.5, 1.5, 0.5, 0.5, 0.5}},
         {"qwen3-coder-plus-2025-09-23", "qwen3-coder-plus", {1, 5, 1, 1, 0.2}},
-        {"qwen3-max", "qwen3-max", {1.2, 6, 1.2, 1.2, 0.24}},
-        {"minimax/minimax-m2.1", "minimax-m2.1", {0.3, 1.2, 0.375, 0.375, 0.03}},
-        {"MiniMax-M2", "minimax-m2", {0.3, 1.2, 0.375, 0.375, 0.03}},
-        {"glm-4.7", "glm-4.7", {0.6, 2.2, 0.6, 0.6, 0.11}},
         {"zai-org/GLM-4.6", "glm-4.6", {0.6, 2.2, 0.6, 0.6, 0.11}},
-        {"glm-4.5", "glm-4.5", {0.6, 2.2, 0.6, 0.6, 0.11}},
-        {"z-ai/glm-4.5-air", "glm-4.5-air", {0.2, 1.1, 0.2, 0.2, 0.03}},
-        {"moonshotai/kimi-k2.5", "kimi-k2.5", {0.6, 3, 0.6, 0.6, 0.1}},
         {"kimi-k2-thinking", "kimi-k2", {0.6, 2.5, 0.6, 0.6, 0.15}},
-        {"kimi-k2-turbo-preview", "kimi-k2-turbo", {1.15, 8, 1.15, 1.15, 0.15}},
-        // Routes: Bedrock's regional endpoints cost 10% more than its global one, on the
-        // models that say so; a router's free tag and the user's own machine cost nothing.
         {"amazon-bedrock/us.anthropic.claude-opus-4-6-v1", "claude-opus-4-6", {5.5, 27.5, 6.875, 11, 0.55}},
         {"eu.anthropic.claude-sonnet-4-5-20250929-v1:0", "claude-sonnet-4-5", {3.3, 16.5, 4.125, 6.6, 0.33}},
         {"anthropic.claude-haiku-4-5-20251001-v1:0", "claude-haiku-4-5", {1.1, 5.5, 1.375, 2.2, 0.11}},
-        {"global.anthropic.claude-opus-4-6-v1", "claude-opus-4-6", {5, 25, 6.25, 10, 0.5}},
+        {"global.anthropic.claude-opus-4-6-v1", "claude-opus-4-6", opus},
         {"bedrock/us.anthropic.claude-opus-4-1-20250805-v1:0", "claude-opus-4-1", {15, 75, 18.75, 30, 1.5}},
         {"arn:aws:bedrock:us-east-1:123456789012:inference-profile/global.anthropic.claude-sonnet-4-6",
-         "claude-sonnet-4-6",
-         {3, 15, 3.75, 6, 0.3}},
-        {"vertex_ai/claude-opus-4-5@20251101", "claude-opus-4-5", {5, 25, 6.25, 10, 0.5}},
-        {"openrouter/anthropic/claude-sonnet-4.5", "claude-sonnet-4-5", {3, 15, 3.75, 6, 0.3}},
+         "claude-sonnet-4-6", sonnet},
+        {"vertex_ai/claude-opus-4-5@20251101", "claude-opus-4-5", opus},
+        {"openrouter/anthropic/claude-sonnet-4.5", "claude-sonnet-4-5", sonnet},
         {"openrouter/deepseek/deepseek-chat-v3.1:free", "deepseek-chat-v3.1", zero},
         {"ollama/llama3:latest", "llama3", zero},
         {"lmstudio/qwen2.5-coder-32b-instruct", "qwen2.5-coder-32b-instruct", zero},
         {"http://localhost:8080/v1/claude-opus-4-6", "claude-opus-4-6", zero},
     };
-    std::set<std::string> named;
     const Pricer pricer;
     for (const Row& row : rows) {
         expectRate(pricer.effectiveRate(row.spelling), row.rate, row.spelling);
         EXPECT_EQ(pricer.displayName(row.spelling), row.name) << row.spelling;
-        named.insert(row.name);
     }
-    for (const auto& [model, rates] : builtInTable()) {
-        EXPECT_TRUE(named.contains(model)) << model << " has no row here";
-    }
-    expectRate(&fallbackRate(), {3, 15, 3.75, 6, 0.3}, "the fallback");
+    expectRate(&fallbackRate(), sonnet, "the fallback");
 }
 
 TEST_F(ModelPricingTest, UnknownModelsAreUnpricedAndCostAsSonnet46) {
@@ -345,8 +275,9 @@ TEST(BuiltInRateTableText, RefusesARowItCouldNotPriceBy) {
     }
 }
 
-// Prices are read from a snapshot taken when the Pricer is built, which outlives its replacement.
-TEST_F(ModelPricingTest, PricerAndSnapshotKeepTheTablesTheyWereTaken) {
+// A Pricer reads the tables as they were when it was built, its copies too, and remembers its
+// answers by model without one leaking into the next record of a run.
+TEST_F(ModelPricingTest, APricerKeepsTheTablesItWasBuiltWith) {
     const Pricer before;
     setUserOverrides({{"claude-opus-4-1", markerRate}});
     const Pricer after;
@@ -355,17 +286,12 @@ TEST_F(ModelPricingTest, PricerAndSnapshotKeepTheTablesTheyWereTaken) {
     expectRate(before.effectiveRate("claude-opus-4-1"), {15, 75, 18.75, 30, 1.5}, "before");
     expectRate(after.effectiveRate("claude-opus-4-1"), markerRate, "after");
     expectRate(copy.effectiveRate("claude-opus-4-1"), markerRate, "a copy");
-}
-
-// One Pricer remembers its answers by model; none may leak into the next record of a run.
-TEST_F(ModelPricingTest, PricerAnswersEveryModelOfAMixedRun) {
-    const Pricer pricer;
     for (const char* model : {"claude-opus-4-1-20250805", "claude-opus-4-1-20250805", "ollama/llama3",
                               "unknown-model", "us.anthropic.claude-opus-4-6-v1", "claude-opus-4-6",
                               "unknown-model", "", "claude-opus-4-1-20250805"}) {
         const UsageRecord record = recordFor(model, 1000, 2000, 3000, 1000, 4000, 1);
-        EXPECT_EQ(pricer.cost(record), cost(record, PricingMode::anthropicOfficial)) << model;
-        EXPECT_EQ(pricer.displayName(record.model), Pricer().displayName(record.model)) << model;
+        EXPECT_EQ(before.cost(record), cost(record, PricingMode::anthropicOfficial)) << model;
+        EXPECT_EQ(before.displayName(record.model), Pricer().displayName(record.model)) << model;
     }
 }
 
@@ -427,31 +353,23 @@ TEST(RateJson, DecodesPricesAndDerivesMissingCachePricesFromInput) {
 // Readers race a writer that flips a table between two internally consistent versions; a
 // snapshot mixing the two would hold rates of both prices.
 TEST_F(ModelPricingTest, TableSwapsAreNeverSeenHalfDone) {
-    constexpr int keyCount = 16;
-    const auto uniform = [](double price) {
-        RateTable rates;
-        for (int i = 0; i < keyCount; ++i) {
-            rates.emplace("swap-model-" + std::to_string(i), Rate{price, price, price, price, price});
-        }
-        return rates;
-    };
-    const auto isWhole = [](const RateTable& rates) {
-        return rates.size() == keyCount && std::all_of(rates.begin(), rates.end(), [&](const auto& row) {
-                   return row.second == rates.begin()->second;
-               });
-    };
+    RateTable ones;
+    RateTable twos;
+    for (int i = 0; i < 16; ++i) {
+        ones.emplace("swap-model-" + std::to_string(i), Rate{1, 1, 1, 1, 1});
+        twos.emplace("swap-model-" + std::to_string(i), Rate{2, 2, 2, 2, 2});
+    }
     using Setter = void (*)(RateTable);
     using Getter = std::shared_ptr<const RateTable> (*)();
     for (const auto& [set, get] : {std::pair<Setter, Getter>{&setUserOverrides, &userOverrides},
                                    std::pair<Setter, Getter>{&setRemoteRates, &remoteRates}}) {
-        const RateTable ones = uniform(1.0);
-        const RateTable twos = uniform(2.0);
         set(ones);
         std::atomic<bool> done{false};
         std::atomic<int> torn{0};
         std::thread reader([&, get = get] {
             do {
-                torn += isWhole(*get()) ? 0 : 1;
+                const auto table = get();
+                torn += *table == ones || *table == twos ? 0 : 1;
             } while (!done.load());
         });
         for (int i = 0; i < 20'000; ++i) {
@@ -460,7 +378,7 @@ TEST_F(ModelPricingTest, TableSwapsAreNeverSeenHalfDone) {
         done = true;
         reader.join();
         EXPECT_EQ(torn.load(), 0);
-        EXPECT_EQ(get()->begin()->second.input, 1.0);
+        EXPECT_EQ(*get(), ones);
     }
 }
 

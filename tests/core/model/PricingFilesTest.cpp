@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
-#include <vector>
 
 namespace {
 
@@ -35,47 +33,26 @@ std::string decodeFailure(std::string_view bytes) {
     return error != nullptr ? error->description : std::string();
 }
 
-// Its "_comment" string is not a rate object, so the example can never be used unedited.
-TEST(ExampleOverridesText, DoesNotDecode) {
-    EXPECT_NE(decodeFailure(PricingFiles::exampleText).find("_comment"), std::string::npos);
-}
-
-// The rules for one rate object are ModelPricing's; here only what the document adds.
-TEST(DecodeRateTable, KeysAreTakenExactlyAsWritten) {
+// The rules for one rate object are ModelPricing's; here only what the document adds: keys
+// are taken exactly as written, and a bad entry fails the whole document naming its key, which
+// the user must learn to fix it.
+TEST(DecodeRateTable, KeysAreTakenAsWrittenAndABadEntryFailsTheWholeDocument) {
     EXPECT_TRUE(decodedTable("{}").empty());
     const RateTable rates = decodedTable(R"({"claude-opus-4-1-20250805": {"input": 15, "output": 75},)"
                                          R"( "Vendor/Model X": {"input": 3, "output": 15, "cacheRead": 0}})");
     EXPECT_EQ(rates, (RateTable{{"claude-opus-4-1-20250805", Rate{15.0, 75.0, 18.75, 30.0, 1.5}},
                                 {"Vendor/Model X", Rate{3.0, 15.0, 3.75, 6.0, 0.0}}}));
-}
-
-// The description is shown to the user, who must learn which entry to fix.
-TEST(DecodeRateTable, ABadEntryFailsTheWholeDocumentNamingItsKey) {
-    std::vector<std::string> documents;
     for (const char* value :
          {"42", "null", R"({"input": 3})", R"({"input": 3, "output": 15, "cacheRead": "0.3"})"}) {
-        documents.push_back(R"({"good-model": {"input": 1, "output": 2}, "odd-model": )" +
-                            std::string(value) + R"(, "later-model": {"input": 1, "output": 2}})");
-    }
-    for (const std::string& document : documents) {
+        const std::string document = R"({"good-model": {"input": 1, "output": 2}, "odd-model": )" +
+                                     std::string(value) + R"(, "later-model": {"input": 1, "output": 2}})";
         EXPECT_NE(decodeFailure(document).find("odd-model"), std::string::npos) << document;
     }
-}
-
-TEST(DecodeRateTable, AnythingButOneJsonObjectFails) {
     for (const std::string_view document :
          {"", "not json", "{\"m\": {\"input\": 1, \"output\": 2}",
           "{\"m\": {\"input\": 1, \"output\": 2}} trailing", R"([{"input": 1, "output": 2}])", "null"}) {
         EXPECT_FALSE(decodeFailure(document).empty()) << '"' << document << '"';
     }
-}
-
-// The files this table is stored in escape '/' as "\/".
-TEST(EncodeRateTable, WritesAllFivePricesCompactly) {
-    EXPECT_EQ(PricingFiles::encodeRateTable({}), "{}");
-    EXPECT_EQ(
-        PricingFiles::encodeRateTable({{"vendor/model", Rate{3.0, 15.0, 3.75, 6.0, 0.5}}}),
-        R"({"vendor\/model":{"input":3,"output":15,"cacheWrite":3.75,"cacheWrite1h":6,"cacheRead":0.5}})");
 }
 
 TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {

@@ -7,7 +7,6 @@
 #include "support/WithEnv.h"
 
 #include <QCoroTask>
-#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QUrl>
 
@@ -17,9 +16,9 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,7 +32,6 @@ using test::readFile;
 using test::TempTree;
 
 constexpr auto baseUrlVariable = "FERNHOLLOW_LITELLM_BASE_URL";
-constexpr auto timeoutVariable = "FERNHOLLOW_HTTP_TIMEOUT_MS";
 constexpr std::string_view cataloguePath = "/BerriAI/litellm/main/model_prices_and_context_window.json";
 constexpr std::string_view warningPrefix = "\xE2\x9A\xA0\xEF\xB8\x8F overrides parse error: ";
 constexpr Rate markerRate{0.123, 0.456, 0.789, 1.234, 0.0567};
@@ -62,7 +60,6 @@ protected:
         ModelPricing::setUserOverrides({});
         ModelPricing::setRemoteRates({});
         qunsetenv(baseUrlVariable);
-        qunsetenv(timeoutVariable);
     }
 
     TempTree home_;
@@ -73,15 +70,13 @@ private:
     const test::WithEnv configVariable_{"XDG_CONFIG_HOME", (home_ / "config").string()};
 };
 
-// Each load replaces the table in force and writes the example file when it is missing, but
+// Each load replaces the table in force, but a file the user is halfway through editing must
+// not take away the prices already in force. The example file is written when it is missing,
 // never over one the user may have edited.
 TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
-    struct Case {
-        std::optional<std::string> file;
-        std::string status;
-        RateTable loaded;
-    };
-    const std::vector<Case> cases = {
+    const std::string warning(warningPrefix);
+    const RateTable stale{{"stale-model", markerRate}};
+    const std::vector<std::tuple<std::optional<std::string>, std::string, RateTable>> cases = {
         {std::nullopt, "No overrides file", {}},
         {"", "No overrides file", {}},
         {"{}", "Overrides file empty", {}},
@@ -92,35 +87,25 @@ TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
          "2 override(s) loaded",
          {{"model-a", Rate{1.0, 2.0, 1.25, 2.0, 0.1}},
           {"model-b-20250101", Rate{3.0, 4.0, 3.75, 6.0, 3.0 * 0.1}}}},
+        {std::string(PricingFiles::exampleText), warning, stale},
+        {"{\"my-model\": ", warning, stale},
     };
     for (const auto& [file, status, loaded] : cases) {
-        ModelPricing::setUserOverrides({{"stale-model", markerRate}});
+        ModelPricing::setUserOverrides(stale);
         std::filesystem::remove(PricingConfig::overridesURL());
         std::filesystem::remove(PricingConfig::exampleURL());
         if (file) {
             writeFile(PricingConfig::overridesURL(), *file);
         }
-        EXPECT_EQ(PricingConfig::loadUserOverrides(), status);
+        const std::string told = PricingConfig::loadUserOverrides();
+        EXPECT_EQ(told.substr(0, status.size()), status);
+        EXPECT_EQ(told.size() > status.size(), status == warning) << told;
         EXPECT_EQ(*ModelPricing::userOverrides(), loaded) << status;
         EXPECT_EQ(readFile(PricingConfig::exampleURL()), std::string(PricingFiles::exampleText)) << status;
     }
     writeFile(PricingConfig::exampleURL(), "the user's own notes");
     PricingConfig::loadUserOverrides();
     EXPECT_EQ(readFile(PricingConfig::exampleURL()), "the user's own notes");
-}
-
-// A file the user is halfway through editing must not take away the prices already in force.
-TEST_F(PricingConfigTest, ParseErrorKeepsThePreviousOverrides) {
-    writeFile(PricingConfig::overridesURL(), R"({"my-model": {"input": 2.0, "output": 8.0}})");
-    ASSERT_EQ(PricingConfig::loadUserOverrides(), "1 override(s) loaded");
-    const auto before = ModelPricing::userOverrides();
-    for (const std::string_view broken : {PricingFiles::exampleText, std::string_view("{\"my-model\": ")}) {
-        writeFile(PricingConfig::overridesURL(), broken);
-        const std::string status = PricingConfig::loadUserOverrides();
-        EXPECT_TRUE(status.starts_with(warningPrefix)) << status;
-        EXPECT_GT(status.size(), warningPrefix.size()) << status;
-        EXPECT_EQ(ModelPricing::userOverrides(), before);
-    }
 }
 
 TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
@@ -200,52 +185,31 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
     ASSERT_TRUE(synced->contains("claude-sonnet-4"));
     EXPECT_EQ(synced->at("claude-sonnet-4").input, 0.000003 * 1e6);
     EXPECT_TRUE(synced->contains("gpt-4o"));
-    ASSERT_EQ(server.requestPaths().size(), 1u);
-    EXPECT_EQ(server.requestPaths().front().toStdString(), cataloguePath);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests().front().target.toStdString(), cataloguePath);
 
     ModelPricing::setRemoteRates({});
     PricingConfig::loadRemoteCache();
     EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
 }
 
-// Only a direct 200 with at least one usable entry is the catalogue. The cut body is a
-// complete catalogue followed by padding never sent, so only the transfer error tells. A
-// redirect is not followed, to the same server or another. A server that never answers is
-// given up within the time-out.
-TEST_F(SyncRemote, AnythingElseChangesNothing) {
-    qputenv(timeoutVariable, "300");
+// A failed sync leaves the table and the cache of the last one that worked; which answers
+// fail is the endpoints' test, here those that reach the catalogue's own reading.
+TEST_F(SyncRemote, AFailedSyncChangesNothing) {
     const QByteArray catalogue = QByteArray::fromStdString(smallCatalogue);
-    const LocalHttpServer elsewhere({.body = catalogue});
     const std::vector<std::pair<const char*, LocalHttpServer::Response>> cases = {
-        {"not JSON", {.body = "<html>rate limited</html>"}},
         {"no usable entry",
          {.body = QByteArray::fromStdString("{" + catalogueEntry("free", "0", "0") + "}")}},
-        {"never answers", {.neverAnswer = true}},
-        {"cut short", {.body = catalogue + QByteArray(4096, ' '), .closeAfterBodyBytes = catalogue.size()}},
         {"404", {.status = 404, .reason = "Not Found", .body = catalogue}},
-        {"301",
-         {.status = 301,
-          .reason = "Moved Permanently",
-          .headers = {{"Location", QByteArray(cataloguePath.data(), cataloguePath.size())}},
-          .body = catalogue}},
-        {"302 to another server",
-         {.status = 302,
-          .reason = "Found",
-          .headers = {{"Location", elsewhere.baseUrl().toUtf8() + cataloguePath.data()}},
-          .body = catalogue}},
+        {"cut short", {.body = catalogue + QByteArray(4096, ' '), .closeAfterBodyBytes = catalogue.size()}},
     };
     for (const auto& [name, response] : cases) {
         SCOPED_TRACE(name);
         givenAnEarlierSync();
-        const LocalHttpServer& server = serve(response);
-        QElapsedTimer elapsed;
-        elapsed.start();
+        serve(response);
         EXPECT_EQ(sync(), std::nullopt);
-        EXPECT_LT(elapsed.elapsed(), 10'000);
-        EXPECT_EQ(server.requestPaths().size(), 1u);
         expectEarlierSyncUntouched();
     }
-    EXPECT_TRUE(elsewhere.requests().empty());
 }
 
 TEST_F(SyncRemote, LargeCatalogueCountsEveryUsableEntry) {

@@ -27,48 +27,40 @@ double utc(const char* isoText) {
     return *isodate::parseInternetDateTime(isoText);
 }
 
-TEST(AppSettingsLoading, StartsFromTheDefaultsAndWritesNothing) {
-    MemoryPreferences store;
-    const AppSettings settings(store);
-    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
-    EXPECT_EQ(settings.warnThresholdPct(), 0.7);
-    EXPECT_EQ(settings.criticalThresholdPct(), 0.9);
-    EXPECT_EQ(settings.pricingMode(), PricingMode::anthropicOfficial);
-    EXPECT_FALSE(settings.syncRemotePricing());
-    for (const auto kind : {ThresholdKind::warn, ThresholdKind::critical, ThresholdKind::emergency}) {
-        EXPECT_TRUE(settings.lastFiredISO(kind).isEmpty());
-        EXPECT_FALSE(settings.hasFiredToday(kind));
-    }
-    EXPECT_EQ(store.writes, 0);
-}
-
-TEST(AppSettingsLoading, TakesOnlyValuesOfTheRightType) {
+// A value of the wrong type is the default's, and loading writes nothing.
+TEST(AppSettingsLoading, StartsFromTheDefaultsAndTakesOnlyValuesOfTheRightType) {
     MemoryPreferences store;
     store.values[AppSettings::monthlyBudgetKey] = QJsonValue(QStringLiteral("150"));
-    store.values[AppSettings::warnThresholdKey] = QJsonValue(0);
-    store.values[AppSettings::criticalThresholdKey] = QJsonValue(1.5);
     store.values[AppSettings::syncRemotePricingKey] = QJsonValue(QStringLiteral("true"));
     store.values[AppSettings::lastWarnFiredKey] = QJsonValue(42);
-    store.values[AppSettings::lastCriticalFiredKey] = QJsonValue(QStringLiteral("2026-03-01T17:04:05Z"));
     store.values[AppSettings::pricingModeKey] = QJsonValue(QStringLiteral("CCUSAGE"));
-    const AppSettings settings(store);
-    EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
-    EXPECT_EQ(settings.warnThresholdPct(), 0.0);
-    EXPECT_EQ(settings.criticalThresholdPct(), 1.5);
-    EXPECT_FALSE(settings.syncRemotePricing());
-    EXPECT_TRUE(settings.lastWarnFiredISO().isEmpty());
-    EXPECT_EQ(settings.lastCriticalFiredISO(), QStringLiteral("2026-03-01T17:04:05Z"));
-    EXPECT_EQ(settings.pricingMode(), PricingMode::anthropicOfficial);
+    const AppSettings defaults(store);
+    EXPECT_EQ(defaults.monthlyBudgetUSD(), 200.0);
+    EXPECT_EQ(defaults.warnThresholdPct(), 0.7);
+    EXPECT_EQ(defaults.criticalThresholdPct(), 0.9);
+    EXPECT_EQ(defaults.pricingMode(), PricingMode::anthropicOfficial);
+    EXPECT_FALSE(defaults.syncRemotePricing());
+    for (const auto kind : {ThresholdKind::warn, ThresholdKind::critical, ThresholdKind::emergency}) {
+        EXPECT_TRUE(defaults.lastFiredISO(kind).isEmpty());
+        EXPECT_FALSE(defaults.hasFiredToday(kind));
+    }
+    EXPECT_EQ(store.writes, 0);
 
     store.values[AppSettings::monthlyBudgetKey] = QJsonValue(150);
+    store.values[AppSettings::warnThresholdKey] = QJsonValue(0);
+    store.values[AppSettings::criticalThresholdKey] = QJsonValue(1.5);
     store.values[AppSettings::syncRemotePricingKey] = QJsonValue(true);
+    store.values[AppSettings::lastCriticalFiredKey] = QJsonValue(QStringLiteral("2026-03-01T17:04:05Z"));
     store.values[AppSettings::claudeFoldersKey] = QJsonArray{QStringLiteral("~/.claude-work"), 3};
     store.values[AppSettings::pricingModeKey] = QJsonValue(QStringLiteral("ccusage"));
-    const AppSettings reread(store);
-    EXPECT_EQ(reread.monthlyBudgetUSD(), 150.0);
-    EXPECT_TRUE(reread.syncRemotePricing());
-    EXPECT_EQ(reread.claudeFolders(), QStringList{QStringLiteral("~/.claude-work")});
-    EXPECT_EQ(reread.pricingMode(), PricingMode::ccusageCompatible);
+    const AppSettings read(store);
+    EXPECT_EQ(read.monthlyBudgetUSD(), 150.0);
+    EXPECT_EQ(read.warnThresholdPct(), 0.0);
+    EXPECT_EQ(read.criticalThresholdPct(), 1.5);
+    EXPECT_TRUE(read.syncRemotePricing());
+    EXPECT_EQ(read.lastCriticalFiredISO(), QStringLiteral("2026-03-01T17:04:05Z"));
+    EXPECT_EQ(read.claudeFolders(), QStringList{QStringLiteral("~/.claude-work")});
+    EXPECT_EQ(read.pricingMode(), PricingMode::ccusageCompatible);
 }
 
 TEST(AppSettingsChanges, WriteTheirKeyAtOnceAndNotifyObserversOfRealChanges) {
@@ -93,7 +85,7 @@ TEST(AppSettingsChanges, WriteTheirKeyAtOnceAndNotifyObserversOfRealChanges) {
               QJsonValue(QStringLiteral("2026-03-01T17:04:05Z")));
 }
 
-TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDay) {
+TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDayAndAsAnInternetDateTime) {
     MemoryPreferences store;
     ManualClock clock;
     const QTimeZone newYork("America/New_York");
@@ -113,15 +105,10 @@ TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDay) {
     EXPECT_TRUE(settings.hasFiredToday(ThresholdKind::critical));
     clock.seconds = utc("2026-03-09T00:00:01-04:00");
     EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::critical));
-}
 
-TEST(AppSettingsMarkers, IgnoreTextThatIsNotAnInternetDateTime) {
-    MemoryPreferences store;
-    ManualClock clock;
-    clock.seconds = utc("2026-03-01T12:00:00Z");
-    AppSettings settings(store, clock, QTimeZone::utc());
-    for (const char* marker : {"yesterday", "2026-03-01", "2026-03-01T10:00:00", "2026-03-01T10:00:00.5Z",
-                               "2026-02-28T23:59:59Z"}) {
+    // Text that is not an Internet date-time never counts; any offset does.
+    clock.seconds = utc("2026-03-01T12:00:00-05:00");
+    for (const char* marker : {"yesterday", "2026-03-01", "2026-03-01T10:00:00", "2026-03-01T10:00:00.5Z"}) {
         settings.setLastWarnFiredISO(QString::fromUtf8(marker));
         EXPECT_FALSE(settings.hasFiredToday(ThresholdKind::warn)) << marker;
     }

@@ -17,18 +17,8 @@
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <map>
 
 namespace fernhollow {
 namespace {
@@ -90,19 +80,6 @@ protected:
     QNetworkAccessManager network;
 };
 
-TEST_F(UsageStoreTest, AFirstPassWithNothingToReadLeavesAnEmptySettledStore) {
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    for (const UsageSource source : allUsageSources) {
-        EXPECT_EQ(store->recordCount(source), 0);
-    }
-    EXPECT_EQ(store->lastRefresh(), clock.seconds);
-    EXPECT_EQ(store->openaiError(), std::nullopt);
-    EXPECT_EQ(store->ledgerError(), std::nullopt);
-    EXPECT_FALSE(store->isRefreshing());
-    EXPECT_EQ(store->status(), BudgetStatus::ok);
-}
-
 // A folder added in the settings is read with the others, and an OpenClaw
 // database whose tables are not the known ones is told in the source's row.
 TEST_F(UsageStoreTest, ReadsTheFoldersAddedInTheSettingsAndTellsWhatItCannotRead) {
@@ -145,6 +122,11 @@ TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
     tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z"));
     const auto store = makeStore();
     QCoro::waitFor(store->refresh());
+    EXPECT_EQ(store->lastRefresh(), clock.seconds);
+    EXPECT_EQ(store->openaiError(), std::nullopt);
+    EXPECT_EQ(store->ledgerError(), std::nullopt);
+    EXPECT_FALSE(store->isRefreshing());
+    EXPECT_EQ(store->status(), BudgetStatus::ok);
     EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.003);
     const auto before = test::readFile(ledgerPath().string() + "-wal");
     clock.seconds += 86'400;
@@ -239,6 +221,11 @@ TEST_F(UsageStoreTest, ADamagedLedgerIsSetAsideAndRefilledFromTheLogs) {
     ASSERT_TRUE(store->ledgerError().has_value());
     EXPECT_NE(store->ledgerError()->find("was damaged"), std::string::npos);
     EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
+    int setAside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tree / "data")) {
+        setAside += entry.path().filename().string().starts_with("ledger.sqlite3.damaged-") ? 1 : 0;
+    }
+    EXPECT_EQ(setAside, 1);
 }
 
 TEST_F(UsageStoreTest, AlertsOncePerLocalDayOnARiseIntoALevel) {
