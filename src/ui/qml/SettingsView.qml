@@ -381,7 +381,7 @@ Rectangle {
                     objectName: "sharingPrivacy"
                     Layout.fillWidth: true
                     wrapMode: Text.WordWrap
-                    text: "Pick a folder your machines already keep in sync: Syncthing, a cloud drive, NFS, a USB stick. Each machine writes its own file there and counts the others'. Shared: tokens, costs, models, times and each project's short name. Never shared: prompts, paths below the project name, or the OpenAI key."
+                    text: "Pick a folder your machines already keep in sync: Syncthing, a cloud drive, NFS, a USB stick. Each machine writes its own file there and counts the others'. Shared: tokens, costs, models, times, session ids and each project's short name. Never shared: prompts, paths below the project name, or the OpenAI key."
                 }
                 Caption {
                     objectName: "sharingProblems"
