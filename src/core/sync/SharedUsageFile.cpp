@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
 
 namespace fernhollow::sharedfile {
@@ -15,6 +16,8 @@ namespace {
 constexpr std::string_view title = "Fernhollow shared usage\n";
 // Far more than any machine writes at once; a count beyond it is a damaged block.
 constexpr std::uint64_t largestCount = std::uint64_t{1} << 28;
+// Some twenty million records; a file that claims more is damaged, or meant to fill the memory.
+constexpr std::size_t largestBlocksText = std::size_t{1} << 31;
 
 void putInteger(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -52,13 +55,20 @@ private:
     std::size_t position_ = 0;
 };
 
+// Within these, a record's time has its quarter-hour and its four counts their sum without
+// overflow, as the ledger takes them; no machine ever wrote a record beyond them.
+constexpr std::int64_t latestMs = 4'000'000'000'000'000'000;
+constexpr std::int64_t largestTokenCount = INT64_MAX / 8;
+
 bool isSound(const StoredRecord& record, std::size_t names) {
     const auto named = [names](std::int64_t index) {
         return index >= 0 && static_cast<std::size_t>(index) < names;
     };
     return record.source >= 0 && record.source < static_cast<std::int64_t>(std::size(allUsageSources)) &&
-           named(record.model) && named(record.project) && named(record.session) &&
-           std::ranges::all_of(record.counts, [](std::int64_t count) { return count >= 0; }) &&
+           record.at >= -latestMs && record.at <= latestMs && named(record.model) && named(record.project) &&
+           named(record.session) &&
+           std::ranges::all_of(record.counts,
+                               [](std::int64_t count) { return count >= 0 && count <= largestTokenCount; }) &&
            record.priceClass >= 0 && record.priceClass < static_cast<std::int64_t>(priceClass::count);
 }
 
@@ -204,7 +214,7 @@ std::variant<std::vector<SharedBlock>, std::string> decodeBlocks(std::string_vie
     }
     // Blocks are read from what every frame decompresses to, one after another; a frame cut
     // short or failing its checksum fails the file.
-    const auto text = decompressZstd(frames);
+    const auto text = decompressZstd(frames, largestBlocksText);
     if (!text) {
         return std::string("it is damaged or still being copied");
     }
