@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format openssl
+    build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-declarative-dev qtkeychain-qt6-dev qcoro-qt6-dev
     libsimdjson-dev libsqlite3-dev libzstd-dev libgtest-dev libgmock-dev libbenchmark-dev tzdata
     dbus-daemon dbus-bin gnome-keyring libsecret-tools dunst xvfb xauth desktop-file-utils libglib2.0-bin

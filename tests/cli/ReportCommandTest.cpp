@@ -91,15 +91,6 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
         R"({"date":"2025-11-07","inputTokens":1000,"outputTokens":1000,"cacheCreationInputTokens":0,"cacheCreation1hTokens":0,"cacheReadInputTokens":0,"usd":0.018}])");
 }
 
-TEST(ReportCommand, PrintsAReadableTable) {
-    const CommandRun run = runFernhollow(args({"report", "--no-openai", "--claude-dir", fixtureRoot}));
-    ASSERT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.out.find("\n5 usage records, API-equivalent total $0.10\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Monthly budget $0.00 / $200  (0%)   status ok"), std::string::npos);
-    EXPECT_NE(run.out.find("claude-opus-4-1 "), std::string::npos);
-    EXPECT_NE(run.out.find("2025-11-06"), std::string::npos);
-}
-
 // Each --claude-dir is read besides the others, and the report names every folder it read with
 // its own count; a folder that is missing is one of them, not a failure.
 TEST(ReportCommand, ReadsEveryClaudeFolderNamed) {
@@ -452,8 +443,10 @@ TEST(ReportCommand, WithoutADisplayTheBareCommandSaysSoAndPrintsTheReport) {
     EXPECT_EQ(bare.err,
               "fernhollow: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so here "
               "is the report instead.\n");
-    EXPECT_NE(bare.out.find("\n1 usage records, API-equivalent total $3.00\n"), std::string::npos)
-        << bare.out;
+    for (const char* line : {"\n1 usage records, API-equivalent total $3.00\n",
+                             "Monthly budget $3.00 / $200  (", "%)   status ok"}) {
+        EXPECT_NE(bare.out.find(line), std::string::npos) << line << "\n" << bare.out;
+    }
     EXPECT_EQ(bare.out, runFernhollow(args({"report"}), {QStringLiteral("TZ=UTC")}, home).out);
 }
 

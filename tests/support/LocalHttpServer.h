@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QString>
 #include <QTcpServer>
 
@@ -32,15 +30,6 @@ public:
         bool announceLength = true;
     };
 
-    // A certificate for 127.0.0.1 and its private key.
-    struct TlsIdentity {
-        QSslCertificate certificate;
-        QSslKey key;
-
-        // A new self-signed one made by the openssl command; null when that fails.
-        static TlsIdentity selfSigned();
-    };
-
     // The head of one request as it arrived.
     struct Request {
         QByteArray method;
@@ -53,28 +42,20 @@ public:
     };
 
     explicit LocalHttpServer(Response response);
-    // Serves https with `identity`. A connection that does not open with a TLS handshake is
-    // served in the clear all the same, so that a request sent in plain text is recorded.
-    LocalHttpServer(Response response, TlsIdentity identity);
     LocalHttpServer(const LocalHttpServer&) = delete;
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;
 
     bool isListening() const { return server_->isListening(); }
-    // "http://127.0.0.1:PORT" or, with TLS, "https://127.0.0.1:PORT", without a trailing slash.
+    // "http://127.0.0.1:PORT", without a trailing slash.
     QString baseUrl() const;
-    // The connections that opened with a TLS handshake, whether or not it then succeeded.
-    int tlsHandshakes() const { return tlsHandshakes_; }
     // Every request received so far, in order of arrival.
     const std::vector<Request>& requests() const { return requests_; }
 
 private:
     void accept();
-    void acceptTls(qintptr descriptor);
     void serve(QTcpSocket* socket);
 
     Response response_;
-    std::optional<TlsIdentity> tls_;
-    int tlsHandshakes_ = 0;
     std::vector<Request> requests_;
     // Last, so the connections it owns close before the state their handlers touch is gone.
     std::unique_ptr<QTcpServer> server_;

@@ -3,8 +3,6 @@
 #include "support/QtPrinters.h"
 #include "support/WithoutPermissionOverride.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,13 +64,6 @@ protected:
     QString programs_;
     QString executable_;
 };
-
-TEST_F(LoginItemTest, ForThisUserIsTheAutostartEntryOfThisProgram) {
-    const LoginItem login = LoginItem::forThisUser();
-    EXPECT_EQ(login.status(), Status::notRegistered);
-    EXPECT_EQ(login.set(true), std::nullopt);
-    EXPECT_TRUE(readAll(entry_).contains(QFile::encodeName(QCoreApplication::applicationFilePath())));
-}
 
 TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
     struct Case {
@@ -158,39 +149,6 @@ TEST_F(LoginItemTest, SwitchingWritesOrRemovesTheEntry) {
     EXPECT_FALSE(readAll(entry_).contains("Hidden"));
 }
 
-TEST_F(LoginItemTest, SettingTheStateItHasChangesNothing) {
-    struct Case {
-        const char* what;
-        std::optional<QByteArray> entry;
-        QString executable;
-        bool enable;
-    };
-    const Case cases[] = {
-        {"enabling an enabled entry", enabledEntry, executable_, true},
-        {"disabling without an entry", std::nullopt, executable_, false},
-        {"disabling a hidden entry", QByteArray(enabledEntry) + "Hidden=true\n", executable_, false},
-        {"disabling without a program", enabledEntry, programs_ + QLatin1String("/missing"), false},
-    };
-    // Long enough ago that a rewrite in the same second still shows.
-    const QDateTime lastYear = QDateTime::currentDateTimeUtc().addYears(-1);
-    for (const auto& [what, entry, executable, enable] : cases) {
-        QFile::remove(entry_);
-        if (entry) {
-            write(entry_, *entry, fileMode);
-            QFile file(entry_);
-            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-            ASSERT_TRUE(file.setFileTime(lastYear, QFileDevice::FileModificationTime));
-        }
-        EXPECT_EQ(LoginItem(entry_, executable).set(enable), std::nullopt) << what;
-        EXPECT_EQ(readAll(entry_), entry.value_or(QByteArray())) << what;
-        EXPECT_EQ(QFileInfo::exists(entry_), entry.has_value()) << what;
-        if (entry) {
-            EXPECT_EQ(QFileInfo(entry_).lastModified().toSecsSinceEpoch(), lastYear.toSecsSinceEpoch())
-                << what;
-        }
-    }
-}
-
 TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {
     const std::optional<QString> noProgram =
         LoginItem(entry_, programs_ + QLatin1String("/missing")).set(true);
@@ -208,15 +166,6 @@ TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {
         const WithoutPermissionOverride asAnyUser;
         EXPECT_EQ(item().set(true), QStringLiteral("Could not write %1: Permission denied").arg(entry_));
         EXPECT_EQ(QDir(autostart_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-    }
-
-    ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    write(entry_, enabledEntry, fileMode);
-    ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::ExeOwner));
-    {
-        const WithoutPermissionOverride asAnyUser;
-        EXPECT_EQ(item().set(false), QStringLiteral("Could not remove %1: Permission denied").arg(entry_));
-        EXPECT_EQ(item().status(), Status::enabled);
     }
 }
 

@@ -31,20 +31,6 @@ template <typename Visit> void forEachRecord(const UsageLists& lists, const Visi
     }
 }
 
-double sumSince(const UsageLists& lists, std::optional<double> start) {
-    if (!start) {
-        return 0.0;
-    }
-    const Pricer pricer;
-    double sum = 0.0;
-    forEachRecord(lists, [&](const UsageRecord& record) {
-        if (record.timestamp >= *start) {
-            sum += pricer.cost(record);
-        }
-    });
-    return sum;
-}
-
 // A NaN sum (reachable only through absurd override rates) sorts after every number, so
 // the order stays a strict weak order.
 bool spentMore(double a, double b) {
@@ -61,30 +47,6 @@ template <typename Row> void sortBySpend(std::vector<Row>& rows, InternedString 
         }
         return a.*name < b.*name;
     });
-}
-
-// `group` names the group of a record, given the pricer.
-template <typename Row, typename Group>
-std::vector<Row> monthGroups(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar,
-                             const Group& group, InternedString Row::*name) {
-    const auto start = calendar.startOfMonth(clock.now());
-    if (!start) {
-        return {};
-    }
-    const Pricer pricer;
-    std::unordered_map<InternedString, double> sums;
-    forEachRecord(lists, [&](const UsageRecord& record) {
-        if (record.timestamp >= *start) {
-            sums[group(pricer, record)] += pricer.cost(record);
-        }
-    });
-    std::vector<Row> rows;
-    rows.reserve(sums.size());
-    for (const auto& [group, usd] : sums) {
-        rows.push_back(Row{group, usd});
-    }
-    sortBySpend(rows, name);
-    return rows;
 }
 
 struct DayWindow {
@@ -310,59 +272,6 @@ std::int64_t tokenTotal(const UsageRecord& record) {
                          addSaturating(record.cacheCreationInputTokens, record.cacheReadInputTokens));
 }
 
-double todayUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
-    return sumSince(lists, calendar.startOfDay(clock.now()));
-}
-
-double weekUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
-    return sumSince(lists, calendar.startOfWeek(clock.now()));
-}
-
-double monthUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
-    return sumSince(lists, calendar.startOfMonth(clock.now()));
-}
-
-double last30DaysUSD(const UsageLists& lists, const Clock& clock) {
-    return sumSince(lists, clock.now() - thirtyDaysSeconds);
-}
-
-std::vector<ModelSpend> monthByModel(const UsageLists& lists, const Clock& clock,
-                                     const LocalCalendar& calendar) {
-    return monthGroups(
-        lists, clock, calendar,
-        [](const Pricer& pricer, const UsageRecord& record) -> const InternedString& {
-            return pricer.displayName(record.model);
-        },
-        &ModelSpend::model);
-}
-
-std::vector<ProjectSpend> monthByProject(const UsageLists& lists, const Clock& clock,
-                                         const LocalCalendar& calendar) {
-    return monthGroups(
-        lists, clock, calendar,
-        [](const Pricer&, const UsageRecord& record) -> const InternedString& { return record.projectPath; },
-        &ProjectSpend::project);
-}
-
-std::vector<DaySpend> dailySeries(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar,
-                                  int days) {
-    const auto windows = dayWindows(calendar, clock.now(), days);
-    std::vector<double> sums(windows.size(), 0.0);
-    const Pricer pricer;
-    forEachRecord(lists, [&](const UsageRecord& record) {
-        for (std::size_t i = 0; i < windows.size(); ++i) {
-            if (windows[i] && record.timestamp >= windows[i]->start && record.timestamp < windows[i]->end) {
-                sums[i] += pricer.cost(record);
-            }
-        }
-    });
-    return seriesOf(windows, sums);
-}
-
-double avg7dPriorDaily(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
-    return meanBeforeLast(dailySeries(lists, clock, calendar, 8));
-}
-
 std::vector<std::string> unpricedModels(const UsageLists& lists) {
     const Pricer pricer;
     std::vector<std::pair<std::string, std::int64_t>> totals;
@@ -378,25 +287,6 @@ std::vector<std::string> unpricedModels(const UsageLists& lists) {
         totals[slot->second].second = addSaturating(totals[slot->second].second, tokenTotal(record));
     });
     return byTokensDescending(std::move(totals));
-}
-
-std::int64_t unpricedRecords(const UsageLists& lists) {
-    const Pricer pricer;
-    std::int64_t count = 0;
-    forEachRecord(lists,
-                  [&](const UsageRecord& record) { count += pricer.effectiveRate(record.model) == nullptr; });
-    return count;
-}
-
-double unpricedUSDAtFallback(const UsageLists& lists) {
-    const Pricer pricer;
-    double sum = 0.0;
-    forEachRecord(lists, [&](const UsageRecord& record) {
-        if (pricer.effectiveRate(record.model) == nullptr) {
-            sum += pricer.cost(record);
-        }
-    });
-    return sum;
 }
 
 std::vector<LiveSession> liveSessions(const UsageLists& lists, const Clock& clock, int minutes) {

@@ -59,37 +59,9 @@ struct LiveSession {
 // is left out: it is a part of the cache-write count.
 std::int64_t tokenTotal(const UsageRecord& record);
 
-// Spend at or after the start of the local day, week, month, and of the last 2,592,000 s.
-// No upper bound: a record stamped in the future counts. A start the calendar cannot form
-// gives 0.0.
-double todayUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
-double weekUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
-double monthUSD(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
-double last30DaysUSD(const UsageLists& lists, const Clock& clock);
-
-// This month's spend grouped by model (however the logs spell it) or by project name as
-// stored, most expensive first, equal sums by name. Groups that sum to 0.0 stay.
-std::vector<ModelSpend> monthByModel(const UsageLists& lists, const Clock& clock,
-                                     const LocalCalendar& calendar);
-std::vector<ProjectSpend> monthByProject(const UsageLists& lists, const Clock& clock,
-                                         const LocalCalendar& calendar);
-
-// The last `days` calendar days, oldest first and ending with today, days without spend
-// included. A day the calendar cannot form is left out; no days for a count below one.
-std::vector<DaySpend> dailySeries(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar,
-                                  int days);
-
-// The mean daily spend over the seven days before today.
-double avg7dPriorDaily(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar);
-
 // The models that no rate table prices, spelled as the logs spell them (so that the user
 // recognises them and can price them by that name), the most tokens first, equal totals by name.
 std::vector<std::string> unpricedModels(const UsageLists& lists);
-
-// How many records those models have, and what the fallback rate makes of them: how much of
-// every figure is a guess.
-std::int64_t unpricedRecords(const UsageLists& lists);
-double unpricedUSDAtFallback(const UsageLists& lists);
 
 // Claude Code sessions whose newest record is at most `minutes` old (or in the future), the
 // most recently active first, equal times by id. OpenClaw and OpenAI records have no sessions
@@ -103,19 +75,29 @@ std::string shortenProjectName(std::string_view name);
 inline constexpr int snapshotDays = 14;
 inline constexpr int snapshotLiveMinutes = 5;
 
-// Every figure the panel shows, equal to what the functions above return for the same
-// moment, with `snapshotDays` days of series and `snapshotLiveMinutes` of live sessions.
+// Every figure the panel shows at one moment.
 struct UsageSnapshot {
+    // Spend at or after the start of the local day, week, month, and of the last 2,592,000 s.
+    // No upper bound: a record stamped in the future counts. A start the calendar cannot form
+    // gives 0.0.
     double todayUSD = 0.0;
     double weekUSD = 0.0;
     double monthUSD = 0.0;
     double last30DaysUSD = 0.0;
+    // This month's spend grouped by model (however the logs spell it) or by project name as
+    // stored, most expensive first, equal sums by name. Groups that sum to 0.0 stay.
     std::vector<ModelSpend> monthByModel;
     std::vector<ProjectSpend> monthByProject;
+    // The last `snapshotDays` calendar days, oldest first and ending with today, days without
+    // spend included. A day the calendar cannot form is left out.
     std::vector<DaySpend> dailySeries;
+    // The mean daily spend over the seven days before today.
     double avg7dPriorDaily = 0.0;
+    // As liveSessions() gives them for `snapshotLiveMinutes`.
     std::vector<LiveSession> liveSessions;
     std::vector<std::string> unpricedModels;
+    // How many records the unpriced models have, and what the fallback rate makes of them:
+    // how much of every figure is a guess.
     std::int64_t unpricedRecords = 0;
     double unpricedUSDAtFallback = 0.0;
     friend bool operator==(const UsageSnapshot&, const UsageSnapshot&) = default;

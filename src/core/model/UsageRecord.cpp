@@ -4,14 +4,6 @@
 #include "core/model/JsonWriter.h"
 
 namespace fernhollow {
-namespace {
-
-void combine(std::size_t& seed, std::size_t value) {
-    seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-}
-
-} // namespace
-
 void UsageRecordJsonWriter::append(std::string& out, const UsageRecord& record) {
     using json::Slash;
     out += "{\"id\":\"";
@@ -148,24 +140,3 @@ std::optional<UsageRecord> usageRecordFromJson(std::string_view json) {
 }
 
 } // namespace fernhollow
-
-std::size_t std::hash<fernhollow::Uuid>::operator()(const fernhollow::Uuid& uuid) const noexcept {
-    return std::hash<std::uint64_t>{}(uuid.high ^ (uuid.low * 0x9e3779b97f4a7c15ULL));
-}
-
-std::size_t
-std::hash<fernhollow::UsageRecord>::operator()(const fernhollow::UsageRecord& record) const noexcept {
-    using fernhollow::combine;
-    std::size_t seed = std::hash<fernhollow::Uuid>{}(record.id);
-    combine(seed, std::hash<std::string>{}(record.messageId));
-    combine(seed, std::hash<double>{}(record.timestamp));
-    combine(seed, std::hash<std::string>{}(record.model));
-    for (const std::int64_t count : {record.inputTokens, record.outputTokens, record.cacheCreationInputTokens,
-                                     record.cacheCreation1hTokens, record.cacheReadInputTokens}) {
-        combine(seed, std::hash<std::int64_t>{}(count));
-    }
-    combine(seed, std::hash<std::string>{}(record.projectPath));
-    combine(seed, std::hash<std::string>{}(record.sessionId));
-    combine(seed, record.priceClass);
-    return seed;
-}

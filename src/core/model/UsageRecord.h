@@ -55,11 +55,3 @@ std::optional<UsageRecord> usageRecordFromJson(simdjson::dom::element element);
 std::optional<UsageRecord> usageRecordFromJson(std::string_view json);
 
 } // namespace fernhollow
-
-template <> struct std::hash<fernhollow::Uuid> {
-    std::size_t operator()(const fernhollow::Uuid& uuid) const noexcept;
-};
-
-template <> struct std::hash<fernhollow::UsageRecord> {
-    std::size_t operator()(const fernhollow::UsageRecord& record) const noexcept;
-};

@@ -84,21 +84,6 @@ UsageRecord spend(double timestamp, InternedString model = "claude-sonnet-4-5",
     return record;
 }
 
-UsageSnapshot oneByOne(const UsageLists& lists, const Clock& clock, const LocalCalendar& calendar) {
-    return {todayUSD(lists, clock, calendar),
-            weekUSD(lists, clock, calendar),
-            monthUSD(lists, clock, calendar),
-            last30DaysUSD(lists, clock),
-            monthByModel(lists, clock, calendar),
-            monthByProject(lists, clock, calendar),
-            dailySeries(lists, clock, calendar, snapshotDays),
-            avg7dPriorDaily(lists, clock, calendar),
-            liveSessions(lists, clock, snapshotLiveMinutes),
-            unpricedModels(lists),
-            unpricedRecords(lists),
-            unpricedUSDAtFallback(lists)};
-}
-
 class UsageAggregatesTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -112,11 +97,8 @@ protected:
 
     UsageLists lists() const { return {claudeCode, openClaw, openAI}; }
 
-    // Also checks that the one-pass snapshot agrees with the figures read one by one.
     UsageSnapshot snapshot(const Clock& clock, const LocalCalendar& calendar) const {
-        const UsageSnapshot result = computeSnapshot(lists(), clock, calendar);
-        EXPECT_EQ(result, oneByOne(lists(), clock, calendar));
-        return result;
+        return computeSnapshot(lists(), clock, calendar);
     }
 
     std::vector<UsageRecord> claudeCode;
@@ -226,11 +208,10 @@ TEST_F(UsageAggregatesTest, ARecordAtLocalMidnightCountsForTheNewDay) {
     const auto calendar = calendarIn("America/New_York");
     const double midnight = local("America/New_York", 2025, 6, 11);
     claudeCode = {spend(midnight - 1, "claude-haiku-4-5"), spend(midnight)};
-    const ManualClock clock(local("America/New_York", 2025, 6, 11, 15));
-    EXPECT_EQ(todayUSD(lists(), clock, calendar), 3.0);
-    EXPECT_EQ(dailySeries(lists(), clock, calendar, 2),
+    const UsageSnapshot figures = snapshot(ManualClock(local("America/New_York", 2025, 6, 11, 15)), calendar);
+    EXPECT_EQ(figures.todayUSD, 3.0);
+    EXPECT_EQ(std::vector(figures.dailySeries.end() - 2, figures.dailySeries.end()),
               (std::vector<DaySpend>{{local("America/New_York", 2025, 6, 10), 1.0}, {midnight, 3.0}}));
-    snapshot(clock, calendar);
 }
 
 TEST_F(UsageAggregatesTest, TheLast30DaysAreAFixedSpanNotCalendarDays) {
@@ -242,9 +223,7 @@ TEST_F(UsageAggregatesTest, TheLast30DaysAreAFixedSpanNotCalendarDays) {
     claudeCode = {spend(now - 30 * day - 1, "claude-haiku-4-5")};
     openClaw = {spend(now - 30 * day, "claude-opus-4-5")};
     openAI = {spend(local("Europe/Berlin", 2025, 3, 16, 12))};
-    const ManualClock clock(now);
-    EXPECT_EQ(last30DaysUSD(lists(), clock), 8.0);
-    snapshot(clock, calendar);
+    EXPECT_EQ(snapshot(ManualClock(now), calendar).last30DaysUSD, 8.0);
 }
 
 TEST_F(UsageAggregatesTest, WindowsHaveNoUpperBoundButDaysDo) {
@@ -267,15 +246,12 @@ TEST_F(UsageAggregatesTest, TheMonthBeginsAtLocalMidnightOfItsFirstDay) {
     claudeCode = {spend(monthStart - 1, "claude-haiku-4-5", "s", "-Users-dev-old"),
                   spend(monthStart, "claude-sonnet-4-5", "s", "-Users-dev-new")};
     const ManualClock clock(monthStart + 30 * minute);
-    const auto berlin = calendarIn("Europe/Berlin");
-    EXPECT_EQ(monthUSD(lists(), clock, berlin), 3.0);
-    EXPECT_EQ(monthByModel(lists(), clock, berlin), (std::vector<ModelSpend>{{"claude-sonnet-4-5", 3.0}}));
-    EXPECT_EQ(monthByProject(lists(), clock, berlin), (std::vector<ProjectSpend>{{"-Users-dev-new", 3.0}}));
-    snapshot(clock, berlin);
+    const UsageSnapshot berlin = snapshot(clock, calendarIn("Europe/Berlin"));
+    EXPECT_EQ(berlin.monthUSD, 3.0);
+    EXPECT_EQ(berlin.monthByModel, (std::vector<ModelSpend>{{"claude-sonnet-4-5", 3.0}}));
+    EXPECT_EQ(berlin.monthByProject, (std::vector<ProjectSpend>{{"-Users-dev-new", 3.0}}));
     // In New York the same moment is still in February.
-    const auto newYork = calendarIn("America/New_York");
-    EXPECT_EQ(monthUSD(lists(), clock, newYork), 4.0);
-    snapshot(clock, newYork);
+    EXPECT_EQ(snapshot(clock, calendarIn("America/New_York")).monthUSD, 4.0);
 }
 
 TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
@@ -293,8 +269,8 @@ TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
     EXPECT_TRUE(figures.monthByModel.empty());
     EXPECT_TRUE(figures.monthByProject.empty());
     // The skipped day is left out of the series; the day before it cannot end either.
-    EXPECT_EQ(figures.dailySeries.size(), 12u);
-    EXPECT_EQ(dailySeries(lists(), clock, calendar, 4),
+    ASSERT_EQ(figures.dailySeries.size(), 12u);
+    EXPECT_EQ(std::vector(figures.dailySeries.end() - 2, figures.dailySeries.end()),
               (std::vector<DaySpend>{{utc(2025, 6, 8), 1.0}, {utc(2025, 6, 11), 3.0}}));
     // Eight days minus the two left out, minus today: the $1 spread over five days.
     EXPECT_EQ(figures.avg7dPriorDaily, 1.0 / 5);
@@ -306,16 +282,14 @@ TEST_F(UsageAggregatesTest, MonthByModelNamesTheModelButUnpricedKeepsTheSpelling
                   spend(now - hour, "acme-coder-2-20250101")};
     openClaw = {spend(now - hour, "openrouter/Acme-Coder-2"), spend(now - hour, "anthropic/claude-haiku-4.5"),
                 spend(now - hour, "ollama/acme-coder-2:latest")};
-    const ManualClock clock(now);
-    const auto calendar = calendarIn("UTC");
+    const UsageSnapshot figures = snapshot(ManualClock(now), calendarIn("UTC"));
     // A model without a rate is priced at the fallback rate, claude-sonnet-4-6's.
-    EXPECT_EQ(monthByModel(lists(), clock, calendar),
+    EXPECT_EQ(figures.monthByModel,
               (std::vector<ModelSpend>{{"acme-coder-2", 6.0}, {"claude-haiku-4-5", 3.0}}));
-    EXPECT_EQ(unpricedModels(lists()),
+    EXPECT_EQ(figures.unpricedModels,
               (std::vector<std::string>{"acme-coder-2-20250101", "openrouter/Acme-Coder-2"}));
-    EXPECT_EQ(unpricedRecords(lists()), 2);
-    EXPECT_EQ(unpricedUSDAtFallback(lists()), 6.0);
-    snapshot(clock, calendar);
+    EXPECT_EQ(figures.unpricedRecords, 2);
+    EXPECT_EQ(figures.unpricedUSDAtFallback, 6.0);
 }
 
 TEST_F(UsageAggregatesTest, MonthGroupsRunFromTheMostExpensiveAndKeepZeroSums) {
@@ -326,14 +300,12 @@ TEST_F(UsageAggregatesTest, MonthGroupsRunFromTheMostExpensiveAndKeepZeroSums) {
                   spend(now, "claude-sonnet-4-5", "s", "-p-c")};
     openClaw = {spend(now, "claude-haiku-4-5", "s", "-p-a"), spend(now, "claude-haiku-4-5", "s", "-p-a")};
     openAI = {spend(now, "claude-haiku-4-5", "s", "-p-b")};
-    const ManualClock clock(now);
-    const auto calendar = calendarIn("UTC");
-    EXPECT_EQ(monthByModel(lists(), clock, calendar),
+    const UsageSnapshot figures = snapshot(ManualClock(now), calendarIn("UTC"));
+    EXPECT_EQ(figures.monthByModel,
               (std::vector<ModelSpend>{
                   {"claude-haiku-4-5", 4.0}, {"claude-sonnet-4-5", 3.0}, {"claude-opus-4-5", 0.0}}));
-    EXPECT_EQ(monthByProject(lists(), clock, calendar),
+    EXPECT_EQ(figures.monthByProject,
               (std::vector<ProjectSpend>{{"-p-c", 3.0}, {"-p-a", 2.0}, {"-p-b", 2.0}, {"-p-free", 0.0}}));
-    snapshot(clock, calendar);
 }
 
 TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
@@ -360,8 +332,8 @@ TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
 
     ModelPricing::setUserOverrides({{"mystery-big", {1.0, 1.0, 1.0, 1.0, 1.0}}});
     ModelPricing::setRemoteRates({{"mystery-none", {1.0, 1.0, 1.0, 1.0, 1.0}}});
-    EXPECT_EQ(unpricedModels(lists()), (std::vector<std::string>{"mystery-one-hour", "mystery-tie-a"}));
-    snapshot(ManualClock(2), calendarIn("UTC"));
+    EXPECT_EQ(snapshot(ManualClock(2), calendarIn("UTC")).unpricedModels,
+              (std::vector<std::string>{"mystery-one-hour", "mystery-tie-a"}));
 }
 
 TEST_F(UsageAggregatesTest, TokenTotalsSaturateInsteadOfOverflowing) {
@@ -386,18 +358,13 @@ TEST_F(UsageAggregatesTest, TheDailySeriesRunsFromTheOldestDayToTodayAcrossDayli
     // 30 March lasts 23 hours; its last half hour is 22.5 hours after its start.
     claudeCode = {spend(local(zone, 2025, 3, 30, 23, 30)), spend(local(zone, 2025, 3, 31)),
                   spend(local(zone, 2025, 4, 5, 8), "claude-haiku-4-5")};
-    const ManualClock clock(now);
-    const auto series = dailySeries(lists(), clock, calendar, 14);
+    const auto series = snapshot(ManualClock(now), calendar).dailySeries;
     ASSERT_EQ(series.size(), 14u);
     EXPECT_EQ(series.front().date, local(zone, 2025, 3, 23));
     EXPECT_EQ(series.back(), (DaySpend{local(zone, 2025, 4, 5), 1.0}));
     EXPECT_EQ(series[7], (DaySpend{local(zone, 2025, 3, 30), 3.0}));
     EXPECT_EQ(series[8].date - series[7].date, 23 * hour);
     EXPECT_EQ(series[8], (DaySpend{local(zone, 2025, 3, 31), 3.0}));
-    EXPECT_EQ(dailySeries(lists(), clock, calendar, 1), std::vector<DaySpend>{series.back()});
-    EXPECT_TRUE(dailySeries(lists(), clock, calendar, 0).empty());
-    EXPECT_TRUE(dailySeries(lists(), clock, calendar, -3).empty());
-    snapshot(clock, calendar);
 }
 
 TEST_F(UsageAggregatesTest, ThePriorWeekAverageLeavesOutTodayAndTheEighthDay) {
@@ -411,9 +378,7 @@ TEST_F(UsageAggregatesTest, ThePriorWeekAverageLeavesOutTodayAndTheEighthDay) {
     }
     std::sort(claudeCode.begin(), claudeCode.end(),
               [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
-    const ManualClock clock(today + 2 * hour);
-    EXPECT_EQ(avg7dPriorDaily(lists(), clock, calendar), 4.0 / 7);
-    snapshot(clock, calendar);
+    EXPECT_EQ(snapshot(ManualClock(today + 2 * hour), calendar).avg7dPriorDaily, 4.0 / 7);
 }
 
 TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) {

@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
-#include <atomic>
 #include <limits>
 #include <map>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -347,38 +345,6 @@ TEST(RateJson, DecodesPricesAndDerivesMissingCachePricesFromInput) {
         simdjson::dom::element element;
         ASSERT_EQ(parser.parse(json).get(element), simdjson::SUCCESS) << json;
         EXPECT_EQ(rateFromJson(element), expected) << json;
-    }
-}
-
-// Readers race a writer that flips a table between two internally consistent versions; a
-// snapshot mixing the two would hold rates of both prices.
-TEST_F(ModelPricingTest, TableSwapsAreNeverSeenHalfDone) {
-    RateTable ones;
-    RateTable twos;
-    for (int i = 0; i < 16; ++i) {
-        ones.emplace("swap-model-" + std::to_string(i), Rate{1, 1, 1, 1, 1});
-        twos.emplace("swap-model-" + std::to_string(i), Rate{2, 2, 2, 2, 2});
-    }
-    using Setter = void (*)(RateTable);
-    using Getter = std::shared_ptr<const RateTable> (*)();
-    for (const auto& [set, get] : {std::pair<Setter, Getter>{&setUserOverrides, &userOverrides},
-                                   std::pair<Setter, Getter>{&setRemoteRates, &remoteRates}}) {
-        set(ones);
-        std::atomic<bool> done{false};
-        std::atomic<int> torn{0};
-        std::thread reader([&, get = get] {
-            do {
-                const auto table = get();
-                torn += *table == ones || *table == twos ? 0 : 1;
-            } while (!done.load());
-        });
-        for (int i = 0; i < 20'000; ++i) {
-            set(i % 2 == 0 ? twos : ones);
-        }
-        done = true;
-        reader.join();
-        EXPECT_EQ(torn.load(), 0);
-        EXPECT_EQ(*get(), ones);
     }
 }
 

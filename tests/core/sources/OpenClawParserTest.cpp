@@ -92,29 +92,6 @@ TEST(OpenClawScan, WithoutAnAgentsFolderChangesNothing) {
     EXPECT_TRUE(OpenClawParser::parseChanged(tree / "nothing", known, true).changesNothing());
 }
 
-TEST(OpenClawFileKind, ANamesSaysWhatTheFileHoldsAndWhoseSessionItIs) {
-    using enum OpenClawParser::FileType;
-    const std::tuple<std::string_view, OpenClawParser::FileType, bool> cases[] = {
-        {"s1.jsonl", log, false},
-        {"s1.checkpoint.9d8c7b6a.jsonl", log, false},
-        {"s1.jsonl.reset.2026-08-01T10-00-00.000Z", archive, false},
-        {"s1.jsonl.deleted.2026-08-01T10-00-00.000Z.zst", archive, true},
-        {"s1.jsonl.bak.2", backup, false},
-        {"s1.jsonl.pre-doctor-20260801.bak", backup, false},
-        {"s1.jsonl.broken-1754000000", backup, false},
-        {"s1.trajectory.jsonl", ignored, false},
-        {"s1.jsonl.lock", ignored, false},
-        {"openclaw-agent.sqlite", database, false},
-        {"incognito-openclaw-agent.sqlite", ignored, false},
-    };
-    for (const auto& [name, type, compressed] : cases) {
-        EXPECT_EQ(OpenClawParser::fileKindOf(name).type, type) << name;
-        EXPECT_EQ(OpenClawParser::fileKindOf(name).compressed, compressed) << name;
-        EXPECT_TRUE(type == ignored || type == database || OpenClawParser::sessionIdOfName(name) == "s1")
-            << name;
-    }
-}
-
 std::string zstd(std::string_view text) {
     std::string out(ZSTD_compressBound(text.size()), '\0');
     out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));

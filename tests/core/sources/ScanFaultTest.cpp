@@ -7,17 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <fstream>
-#include <map>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <tuple>
 
 namespace fernhollow {
@@ -266,107 +262,10 @@ TEST_P(ScanFault, LinksAreFollowedButLoopsAndLinksToAParentGiveEveryFileOnce) {
     EXPECT_EQ(result.files.size(), 3u);
 }
 
-// No hook sits between the walk and the reads, so files are deleted while scans run, some
-// between the two. Each file must come whole or not at all, and a file that stays, always.
-TEST_P(ScanFault, FilesDeletedWhileScansRunComeWholeOrNotAtAll) {
-    std::vector<std::string> stays;
-    std::vector<std::string> goes;
-    std::vector<fs::path> deleted;
-    for (int i = 0; i < 300; ++i) {
-        const std::string session = "s" + std::to_string(i);
-        if (i % 2 == 0) {
-            deleted.push_back(writeLog("p" + std::to_string(i % 3), session, goes, 2));
-        } else {
-            writeLog("p" + std::to_string(i % 3), session, stays, 2);
-        }
-    }
-    const auto expectWholeFiles = [&](const ScanResult& result) {
-        std::map<std::string, int> linesPerFile;
-        for (const std::string& entry : counted(result)) {
-            ++linesPerFile[entry.substr(0, entry.find('#'))];
-        }
-        for (const auto& [file, lines] : linesPerFile) {
-            EXPECT_EQ(lines, 2) << file;
-        }
-    };
-    std::atomic<bool> deleting{true};
-    std::jthread deleter([&] {
-        for (const fs::path& log : deleted) {
-            fs::remove(log);
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-        deleting = false;
-    });
-    LogFileStates known; // as passes that each start from the last one's states leave them
-    while (deleting) {
-        const auto fresh = scan();
-        expectWholeFiles(fresh);
-        const auto entries = counted(fresh);
-        EXPECT_TRUE(std::includes(entries.begin(), entries.end(), stays.begin(), stays.end()));
-        const auto incremental = scan(known);
-        expectWholeFiles(incremental);
-        carry(known, incremental);
-    }
-    deleter.join();
-    carry(known, scan(known));
-    const auto fresh = scan();
-    EXPECT_EQ(counted(fresh), stays);
-    LogFileStates freshStates;
-    carry(freshStates, fresh);
-    EXPECT_EQ(known, freshStates);
-}
-
 INSTANTIATE_TEST_SUITE_P(Sources, ScanFault, testing::Values(claude, openClaw),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The remaining cases lie in the reading and the scan engine the sources share.
-
-TEST(ClaudeScanFault, AFileGrowingWhileScansRunGivesEachLineOnceInOrder) {
-    constexpr int lines = 3000;
-    // Some file systems keep whole seconds only: a burst of appends all bear one time.
-    for (const bool wholeSeconds : {false, true}) {
-        SCOPED_TRACE(wholeSeconds ? "whole seconds" : "fine times");
-        TempTree tree;
-        const fs::path log = tree.write("p/s.jsonl", "");
-        std::atomic<int> written{0};
-        std::jthread writer([&] {
-            const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-            for (int i = 0; i < lines; ++i) {
-                // One write per line: the file only ever ends in a whole line or in one being written.
-                const std::string line = claudeLine("m" + std::to_string(i));
-                EXPECT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-                if (wholeSeconds) {
-                    timespec now{};
-                    ::clock_gettime(CLOCK_REALTIME, &now);
-                    const timespec times[2] = {{now.tv_sec, 0}, {now.tv_sec, 0}};
-                    ::futimens(fd, times);
-                }
-                written = i + 1;
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
-            }
-            ::close(fd);
-        });
-        LogFileStates known;
-        int next = 0; // the first line no pass has given
-        const auto pass = [&] {
-            const auto result = CCUsageParser::parseChanged(tree.root(), known, false);
-            carry(known, result);
-            for (std::size_t k = 0; k < result.records.size(); ++k) {
-                const int number = std::stoi(result.records[k].messageId.substr(1));
-                // A whole last line still without its line break comes again with the next pass.
-                ASSERT_TRUE(number == next || (k == 0 && number == next - 1))
-                    << number << " after " << next - 1;
-                next = number + 1;
-            }
-        };
-        while (written < lines && !HasFatalFailure()) {
-            pass();
-        }
-        writer.join();
-        pass();
-        EXPECT_EQ(next, lines);
-    }
-}
 
 // Resident memory at its highest while `work` runs, above what was resident before.
 template <typename Work> long peakResidentGrowthKb(const Work& work) {

@@ -7,17 +7,13 @@
 #include "support/TempTree.h"
 #include "support/WithEnv.h"
 
-#include <QCoroNetworkReply>
 #include <QCoroTask>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QSslConfiguration>
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -166,45 +162,6 @@ TEST_F(ClientsAgainst, AnythingButAWholeDirectAnswerFails) {
         const LocalHttpServer unannounced({.body = good, .announceLength = false});
         EXPECT_EQ(fetchFrom(client, unannounced.baseUrl()), std::nullopt) << client.name;
     }
-}
-
-// An https address whose server shows a certificate nobody vouches for is given up in the
-// handshake: the server never gets a request, neither encrypted nor in the clear, so never
-// the key. The same server does answer a client that trusts its certificate, and records a
-// request sent to it in the clear.
-TEST_F(ClientsAgainst, ASelfSignedCertificateIsRefusedBeforeAnythingIsSent) {
-    const LocalHttpServer::TlsIdentity identity = LocalHttpServer::TlsIdentity::selfSigned();
-    ASSERT_FALSE(identity.certificate.isNull()) << "the openssl command could not make a certificate";
-    QList<QSslError> errors;
-    QObject::connect(&network_, &QNetworkAccessManager::sslErrors,
-                     [&errors](QNetworkReply*, const QList<QSslError>& found) { errors += found; });
-    for (const Client& client : clients()) {
-        SCOPED_TRACE(client.name);
-        errors.clear();
-        const LocalHttpServer server({.body = client.goodAnswer}, identity);
-        ASSERT_TRUE(server.baseUrl().startsWith(QLatin1String("https://127.0.0.1:")));
-        EXPECT_TRUE(fetchFrom(client, server.baseUrl()).has_value());
-        EXPECT_EQ(server.tlsHandshakes(), 1);
-        EXPECT_TRUE(server.requests().empty());
-        ASSERT_EQ(errors.size(), 1);
-        EXPECT_EQ(errors.front().error(), QSslError::SelfSignedCertificate);
-
-        const QString inTheClear = server.baseUrl().replace(QLatin1String("https:"), QLatin1String("http:"));
-        EXPECT_EQ(fetchFrom(client, inTheClear), std::nullopt);
-        EXPECT_EQ(server.requests().size(), 1u);
-        EXPECT_EQ(server.tlsHandshakes(), 1);
-    }
-    const LocalHttpServer server({.body = "trusted"}, identity);
-    QNetworkRequest request(QUrl(server.baseUrl() + QLatin1String("/x")));
-    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-    trusting.addCaCertificate(identity.certificate);
-    request.setSslConfiguration(trusting);
-    const std::unique_ptr<QNetworkReply> reply(network_.get(request));
-    auto finishing = qCoro(reply.get()).waitForFinished();
-    QCoro::waitFor(finishing);
-    EXPECT_EQ(reply->readAll(), "trusted");
-    EXPECT_EQ(server.tlsHandshakes(), 1);
-    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 } // namespace
