@@ -6,6 +6,8 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
     "$here/with-private-bus.sh" sh -c '
+    . "$1/end-to-end.sh"
+    shift
     dunst >"$HOME/dunst.log" 2>&1 &
     dunst=$!
     fail() {
@@ -19,22 +21,13 @@ xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
         dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
             org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null | grep -q true
     }
-    tries=0
-    until served; do
-        tries=$((tries + 1))
-        [ "$tries" -le 100 ] || fail "dunst did not come up"
-        sleep 0.1
-    done
+    await served || fail "dunst did not come up"
 
     "$@" || fail "the command that posts the notification failed"
 
     # Shown, waiting to be shown, or already in the history: any of them means it arrived.
-    tries=0
-    until [ $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) )) -ge 1 ]; do
-        tries=$((tries + 1))
-        [ "$tries" -le 50 ] || fail "dunst counts no notification"
-        sleep 0.1
-    done
+    counted() { [ $(($(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history))) -ge 1 ]; }
+    await counted || fail "dunst counts no notification"
     # Closing moves it into the history, where dunst tells what it showed.
     dunstctl close-all
     history=$(dbus-send --session --print-reply --dest=org.freedesktop.Notifications \
@@ -45,4 +38,4 @@ xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
 
     kill "$dunst"
     wait "$dunst" || true
-' sh "$@"
+' sh "$here" "$@"

@@ -19,7 +19,7 @@ fail() {
     exit 1
 }
 
-. "$here/await.sh"
+. "$here/end-to-end.sh"
 
 if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     if [ "$(id -u)" -ne 0 ]; then
@@ -42,7 +42,7 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
         done
     }
     trap cleanup EXIT
-    cp "$app" "$here/sway-end-to-end.sh" "$here/await.sh" "$here/with-private-bus.sh" "$here/lsan-suppressions.txt" "$scratch/"
+    cp "$app" "$here/sway-end-to-end.sh" "$here/end-to-end.sh" "$here/with-private-bus.sh" "$here/lsan-suppressions.txt" "$scratch/"
     mkdir "$scratch/shots"
     chown -R "$user:" "$scratch"
     chmod 755 "$scratch"
@@ -58,16 +58,7 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
 fi
 
 mkdir -p "$shots"
-home=$(mktemp -d)
-pids=""
-trap 'kill $pids 2>/dev/null || true; rm -rf "$home"' EXIT
-export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache"
-mkdir -p "$XDG_CONFIG_HOME/Fernhollow" "$home/.claude/projects/-home-dev-demo"
-# 100,000 Sonnet input and 180,000 output tokens a minute ago, below the long-context tier:
-# $3.00 today, and one live session.
-now=$(date -u -d '1 minute ago' +%Y-%m-%dT%H:%M:%S.000Z)
-printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_e2e","model":"claude-sonnet-4-5","usage":{"input_tokens":100000,"output_tokens":180000}}}\n' \
-    "$now" >"$home/.claude/projects/-home-dev-demo/5e5e5e5e-0000-4000-8000-000000000001.jsonl"
+make_home
 
 cat >"$home/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1280x800 background #3b4252 solid_color
@@ -117,10 +108,7 @@ read_panel() {
     y=$(echo "$node" | jq '.rect.y + .window_rect.y')
     w=$(echo "$node" | jq '.window_rect.width')
     h=$(echo "$node" | jq '.window_rect.height')
-    convert "$shots/$1.png" -crop "${w}x${h}+${x}+${y}" +repage -scale 300% "$home/panel-ocr.png"
-    tesseract "$home/panel-ocr.png" - 2>/dev/null >"$shots/$1.txt"
-    grep -q '\$3\.00' "$shots/$1.txt" || fail "the panel does not show today's \$3.00: $(cat "$shots/$1.txt")"
-    grep -q '1 active' "$shots/$1.txt" || fail "the panel does not show the live session: $(cat "$shots/$1.txt")"
+    read_panel_off "$shots/$1.png" "${w}x${h}+${x}+${y}"
     # The footer, with the version, is the last thing in the panel: a window shorter than its
     # content loses it.
     grep -Eq '^v[0-9]+\.[0-9]+' "$shots/$1.txt" || fail "the panel is cut short, without its footer: $(cat "$shots/$1.txt")"

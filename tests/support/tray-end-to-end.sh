@@ -8,26 +8,18 @@ shots=$2
 here=$(dirname "$0")
 mkdir -p "$shots"
 
-home=$(mktemp -d)
-pids=""
-trap 'kill $pids 2>/dev/null || true; rm -rf "$home"' EXIT
-export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache"
-export XDG_RUNTIME_DIR="$home/run"
-mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/Fernhollow" "$home/.claude/projects/-home-dev-demo"
-chmod 700 "$XDG_RUNTIME_DIR"
-# The welcome prompt has its own test; here it would cover the panel.
-printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"
-# 100,000 Sonnet input and 180,000 output tokens a minute ago: $3.00 today.
-now=$(date -u -d '1 minute ago' +%Y-%m-%dT%H:%M:%S.000Z)
-printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_e2e","model":"claude-sonnet-4-5","usage":{"input_tokens":100000,"output_tokens":180000}}}\n' \
-    "$now" >"$home/.claude/projects/-home-dev-demo/5e5e5e5e-0000-4000-8000-000000000001.jsonl"
-
 fail() {
     echo "tray end to end: $*" >&2
     exit 1
 }
 
-. "$here/await.sh"
+. "$here/end-to-end.sh"
+make_home
+export XDG_RUNTIME_DIR="$home/run"
+mkdir -p "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+# The welcome prompt has its own test; here it would cover the panel.
+printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"
 
 panel_window() { xdotool search --onlyvisible --name '^Fernhollow$' | head -n 1 | grep .; }
 settings_window() { xdotool search --onlyvisible --name '^Fernhollow Settings$' | head -n 1 | grep .; }
@@ -52,10 +44,7 @@ await panel_window || fail "clicking the tray icon opened no panel"
 sleep 1
 import -window root "$shots/desktop-panel.png"
 eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
-convert "$shots/desktop-panel.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -scale 300% "$shots/panel-ocr.png"
-tesseract "$shots/panel-ocr.png" - 2>/dev/null >"$shots/panel.txt"
-grep -q '\$3\.00' "$shots/panel.txt" || fail "the panel does not show today's \$3.00: $(cat "$shots/panel.txt")"
-grep -q '1 active' "$shots/panel.txt" || fail "the panel does not show the live session"
+read_panel_off "$shots/desktop-panel.png" "${WIDTH}x${HEIGHT}+${X}+${Y}"
 before=$(green_in_panel)
 
 # The gear sits left of "Quit" in the footer.

@@ -1,5 +1,6 @@
 #include "ui/Appcast.h"
 
+#include "support/AppcastFeed.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 namespace {
 
 using namespace fernhollow;
+using test::appcastFeed;
 
 TEST(AppcastTest, VersionsOrderPartByPartAsNumbers) {
     struct Case {
@@ -44,14 +46,6 @@ TEST(AppcastTest, VersionsOrderPartByPartAsNumbers) {
     }
 }
 
-QByteArray feed(const QByteArray& items) {
-    return R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"
-     xmlns:atom="http://www.w3.org/2005/Atom">
-  <channel><title>Fernhollow</title>)" +
-           items + "</channel></rss>\n";
-}
-
 using Releases = std::vector<std::pair<QString, QString>>;
 
 std::optional<Releases> read(const QByteArray& document) {
@@ -74,13 +68,13 @@ TEST(AppcastTest, ItemsGiveTheirVersionAndHttpsPage) {
     };
     const Case cases[] = {
         {"version element over the enclosure's, release page over the download",
-         feed(R"(<item><sparkle:version>0.5.0</sparkle:version>
+         appcastFeed(R"(<item><sparkle:version>0.5.0</sparkle:version>
                    <sparkle:shortVersionString>0.5</sparkle:shortVersionString>
                    <link> https://example.org/releases/0.5.0 </link>
                    <enclosure url="https://example.org/fernhollow-0.5.0.tar.gz" sparkle:version="9"/></item>)"),
          Releases{{"0.5.0", "https://example.org/releases/0.5.0"}}},
         {"short version element, then the enclosure's attributes, then its URL",
-         feed(R"(<item><sparkle:shortVersionString>0.6</sparkle:shortVersionString>
+         appcastFeed(R"(<item><sparkle:shortVersionString>0.6</sparkle:shortVersionString>
                    <link>https://example.org/releases/0.6</link></item>
                  <item><enclosure url="https://example.org/0.7.tar.gz" sparkle:version="0.7.0"
                                   sparkle:shortVersionString="0.7"/></item>
@@ -89,7 +83,7 @@ TEST(AppcastTest, ItemsGiveTheirVersionAndHttpsPage) {
                   {"0.7.0", "https://example.org/0.7.tar.gz"},
                   {"0.8", "https://example.org/0.8.tar.gz"}}},
         {"items without a version or an https page are left out; other namespaces are not Sparkle's",
-         feed(R"(<item><link>https://example.org/releases/unversioned</link></item>
+         appcastFeed(R"(<item><link>https://example.org/releases/unversioned</link></item>
                  <item><sparkle:version>0.9</sparkle:version><link>http://example.org/releases/0.9</link></item>
                  <item><sparkle:version>1.0</sparkle:version></item>
                  <item><version>1.1</version><atom:link href="https://example.org/1.1"/>
@@ -97,10 +91,10 @@ TEST(AppcastTest, ItemsGiveTheirVersionAndHttpsPage) {
                  <item xmlns:s="http://www.andymatuschak.org/xml-namespaces/sparkle"><s:version>1.2</s:version>
                        <link>https://example.org/releases/1.2</link></item>)"),
          Releases{{"1.2", "https://example.org/releases/1.2"}}},
-        {"a feed without items", feed(""), Releases{}},
+        {"a feed without items", appcastFeed(""), Releases{}},
         {"empty", "", std::nullopt},
         {"another kind of XML", "<feed><entry/></feed>", std::nullopt},
-        {"trailing rubbish", feed("") + "<rss/>", std::nullopt},
+        {"trailing rubbish", appcastFeed("") + "<rss/>", std::nullopt},
         {"a DTD",
          R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY v "9.9">]>)"
          R"(<rss><channel><item><sparkle:version xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">&v;</sparkle:version>)"

@@ -66,9 +66,6 @@ TEST_F(PanelView, AgesMoveOnWithTheClock) {
     fixture.clock.seconds += 60;
     fixture.panelModel->setShown(true);
     EXPECT_EQ(cell("refreshedCellValue"), "1m ago");
-    fixture.clock.seconds += 7140;
-    fixture.panelModel->setShown(true);
-    EXPECT_EQ(cell("refreshedCellValue"), "120m ago");
     fixture.panelModel->setShown(false);
 }
 

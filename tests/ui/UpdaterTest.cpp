@@ -1,5 +1,6 @@
 #include "ui/Updater.h"
 
+#include "support/AppcastFeed.h"
 #include "support/LocalHttpServer.h"
 #include "support/QtPrinters.h"
 
@@ -16,19 +17,9 @@ namespace {
 
 using namespace fernhollow;
 using Kind = UpdateCheckResult::Kind;
+using test::appcastFeed;
+using test::appcastItem;
 using test::LocalHttpServer;
-
-QByteArray feedOf(const QByteArray& items) {
-    return R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-<channel><title>Fernhollow</title>)" +
-           items + "</channel></rss>\n";
-}
-
-QByteArray item(const QByteArray& version, const QByteArray& page) {
-    return "<item><title>Fernhollow " + version + "</title><sparkle:version>" + version +
-           "</sparkle:version><link>" + page + "</link></item>";
-}
 
 class UpdaterTest : public ::testing::Test {
 protected:
@@ -64,9 +55,9 @@ protected:
 };
 
 TEST_F(UpdaterTest, ComparesTheNewestReleaseWithTheRunningVersion) {
-    const QByteArray releases = feedOf(item("0.4.1", "https://example.org/releases/0.4.1") +
-                                       item("0.10.0", "https://example.org/releases/0.10.0") +
-                                       item("0.9.2", "https://example.org/releases/0.9.2"));
+    const QByteArray releases = appcastFeed(appcastItem("0.4.1", "https://example.org/releases/0.4.1") +
+                                            appcastItem("0.10.0", "https://example.org/releases/0.10.0") +
+                                            appcastItem("0.9.2", "https://example.org/releases/0.9.2"));
     const std::tuple<const char*, Kind, const char*, const char*> cases[] = {
         {"0.4.1", Kind::updateAvailable, "0.10.0", "https://example.org/releases/0.10.0"},
         {"0.10.0", Kind::upToDate, "0.10.0", ""},
@@ -94,9 +85,10 @@ TEST_F(UpdaterTest, FailuresAreToldInWords) {
         {{.status = 302, .reason = "Found", .headers = {{"Location", "/elsewhere.xml"}}},
          "The update server gave no feed (HTTP 302)."},
         {{.body = "<html><body>It works!"}, unreadable},
-        {{.body = feedOf(QByteArray(6 * 1024 * 1024, ' '))}, unreadable},
-        {{.body = feedOf(item("9.0", "https://example.org/9.0")), .closeAfterBodyBytes = 100}, unreadable},
-        {{.body = feedOf("")}, "The update feed lists no release."},
+        {{.body = appcastFeed(QByteArray(6 * 1024 * 1024, ' '))}, unreadable},
+        {{.body = appcastFeed(appcastItem("9.0", "https://example.org/9.0")), .closeAfterBodyBytes = 100},
+         unreadable},
+        {{.body = appcastFeed("")}, "The update feed lists no release."},
         {{.neverAnswer = true}, "Could not reach the update server."},
     };
     for (const auto& [response, message] : cases) {
@@ -109,7 +101,8 @@ TEST_F(UpdaterTest, FailuresAreToldInWords) {
 
 // The panel's button learns the outcome from the signals alone.
 TEST_F(UpdaterTest, NoCheckCanStartWhileOneRuns) {
-    const LocalHttpServer& server = serve({.body = feedOf(item("0.1.0", "https://example.org/0.1.0"))});
+    const LocalHttpServer& server =
+        serve({.body = appcastFeed(appcastItem("0.1.0", "https://example.org/0.1.0"))});
     Updater updater(network_, feedUrl(), QStringLiteral("0.1.0"));
     QSignalSpy changes(&updater, &Updater::canCheckForUpdatesChanged);
     QSignalSpy upToDate(&updater, &Updater::upToDate);

@@ -76,9 +76,9 @@ ClientError error(const FetchResult& result) {
     return {ClientError::Kind::transport, -1, "(no error)"};
 }
 
-// Neither a missing key nor a refused address may reach the network: the task is finished
-// before any event loop ran.
-TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKeyOrToAnUnsafeAddress) {
+// A missing key never reaches the network: the task is finished before any event loop ran.
+// Refused addresses are the endpoints' test.
+TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
     EXPECT_EQ(OpenAIUsageClient::endpoint(),
               QUrl("https://api.openai.com/v1/organization/usage/completions"));
     const LocalHttpServer& server = serve({.body = twoDays});
@@ -87,12 +87,6 @@ TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKeyOrToAnUnsafeAddress) {
     const ClientError missing = error(QCoro::waitFor(withoutKey));
     EXPECT_EQ(missing.kind, ClientError::Kind::missingKey);
     EXPECT_EQ(missing.description(), "OpenAI key not set.");
-
-    qputenv(baseUrlVariable, "http://example.com");
-    auto refused = start();
-    EXPECT_TRUE(refused.isReady());
-    const ClientError unsafe = error(QCoro::waitFor(refused));
-    EXPECT_EQ(unsafe.kind, ClientError::Kind::transport);
     EXPECT_TRUE(server.requests().empty());
 }
 
@@ -163,7 +157,7 @@ TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfThe
         EXPECT_EQ(failed.kind, ClientError::Kind::http);
         EXPECT_EQ(failed.statusCode, status);
         EXPECT_EQ(failed.description(), "OpenAI HTTP " + std::to_string(status) + ": " + text) << body;
-        EXPECT_EQ(onlyRequest().header("Authorization"), QByteArray("Bearer ") + adminKey);
+        EXPECT_EQ(server_->requests().size(), 1u);
     }
 }
 
