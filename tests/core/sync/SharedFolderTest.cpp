@@ -127,6 +127,10 @@ struct FolderFault {
     bool desktopFileFound;
 };
 
+void PrintTo(const FolderFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
 class SharedFolderFaults : public SharedFolderTest, public testing::WithParamInterface<FolderFault> {};
 
 TEST_P(SharedFolderFaults, NeverLoseOrDoubleARecord) {
