@@ -115,8 +115,9 @@ std::optional<std::string> writeOwnFile(Ledger& ledger, const std::filesystem::p
     if (!written) {
         return "Could not find " + path.string() + " after writing it";
     }
-    // The machine's file under its old host name goes; a copy of it would only be read again.
-    if (last && last->path != path.string()) {
+    // The machine's file under its old host name goes; a copy of it would only be read again. A
+    // file in a folder the user no longer shares through stays where it is.
+    if (last && last->path != path.string() && std::filesystem::path(last->path).parent_path() == folder) {
         std::error_code ignored;
         std::filesystem::remove(last->path, ignored);
     }
