@@ -159,6 +159,7 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
     FileRead read{std::get<sharedfile::Header>(header), {}, {}};
     const std::string_view headWindow = head->bytes();
     std::uint64_t from = 0;
+    bool grown = false;
     std::optional<PaddedFile> rest;
     if (known != nullptr && known->readEnd >= read.header.end) {
         const std::uint64_t windowStart =
@@ -169,6 +170,7 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
             windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), known->readEnd)),
                         rest->bytes().substr(0, window)) == known->windowHash) {
             from = windowStart;
+            grown = true;
         } else {
             rest.reset();
         }
@@ -181,7 +183,7 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
     }
     const std::string_view bytes = rest->bytes();
     const std::uint64_t end = from + bytes.size();
-    const std::uint64_t framesStart = from == 0 ? read.header.end : known->readEnd;
+    const std::uint64_t framesStart = grown ? known->readEnd : read.header.end;
     auto blocks =
         sharedfile::decodeBlocks(bytes.substr(std::min<std::uint64_t>(bytes.size(), framesStart - from)));
     if (auto* why = std::get_if<std::string>(&blocks)) {
