@@ -226,6 +226,28 @@ INSTANTIATE_TEST_SUITE_P(
                     false}),
     [](const testing::TestParamInfo<FolderFault>& info) { return std::string(info.param.name); });
 
+// A block whose frame is sound but whose records hold what no machine writes is damage, or a
+// hostile file: the whole file is skipped, never a record of it taken.
+TEST(SharedUsageFile, ABlockWithARecordNoMachineWritesIsRefusedWhole) {
+    const StoredRecord sound{7, 0, 1'780'000'000'000, 0, 1, 2, {1, 2, 3, 0, 4}, 0};
+    const std::function<void(StoredRecord&)> faults[] = {
+        [](StoredRecord& r) { r.source = std::size(allUsageSources); },
+        [](StoredRecord& r) { r.priceClass = priceClass::count; },
+        [](StoredRecord& r) { r.session = 3; },
+        [](StoredRecord& r) { r.at = INT64_MIN; },
+        [](StoredRecord& r) { r.counts[4] = -1; },
+    };
+    const std::vector<std::string> names{"model", "project", "session"};
+    EXPECT_TRUE(std::holds_alternative<std::vector<SharedBlock>>(
+        sharedfile::decodeBlocks(sharedfile::encodeBlock({now, names, {sound}}))));
+    for (const auto& fault : faults) {
+        StoredRecord record = sound;
+        fault(record);
+        EXPECT_TRUE(std::holds_alternative<std::string>(
+            sharedfile::decodeBlocks(sharedfile::encodeBlock({now, names, {sound, record}}))));
+    }
+}
+
 TEST_F(SharedFolderTest, ARemovedMachineLeavesOnlyWhenForgottenAndSharedRecordsComeBack) {
     const DeviceIdentity third{"6F1C2A3B-0000-4000-8000-00000000000C", "server"};
     Ledger other(tree / "home-a" / "third.sqlite3");
