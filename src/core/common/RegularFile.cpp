@@ -19,4 +19,8 @@ std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) 
     return RegularFile{fd, static_cast<std::size_t>(info.st_size)};
 }
 
+double modificationTime(const struct stat& info) {
+    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
+}
+
 } // namespace fernhollow

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -14,5 +16,8 @@ struct RegularFile {
 
     static std::optional<RegularFile> open(const std::filesystem::path& path);
 };
+
+// A file's content modification time, in seconds since 1970 with its nanoseconds.
+double modificationTime(const struct stat& info);
 
 } // namespace fernhollow

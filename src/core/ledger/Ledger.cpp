@@ -194,6 +194,22 @@ void switchToWal(sqlite::Database& db) {
     }
 }
 
+// A log's state from the size, time, read end and window hash at `first` of a row.
+LogFileState logFileStateAt(const sqlite::Statement& row, int first) {
+    return {static_cast<std::uint64_t>(row.integer(first)), row.real(first + 1),
+            static_cast<std::uint64_t>(row.integer(first + 2)),
+            static_cast<std::uint64_t>(row.integer(first + 3))};
+}
+
+// The states of rows of path, size, time, read end and window hash.
+LogFileStates statesOf(sqlite::Statement& select) {
+    LogFileStates states;
+    while (select.step()) {
+        states.emplace(std::string(select.text(0)), logFileStateAt(select, 1));
+    }
+    return states;
+}
+
 // A log holds every copy of a reply and a resumed session repeats its parent's: a batch is
 // settled among itself first, by the rule, so each record is looked up and written once. In
 // identity order, the records' table grows at its end or near its other rows, page by page
@@ -290,17 +306,10 @@ const InternedString& Ledger::nameOf(std::int64_t id) {
 }
 
 LogFileStates Ledger::fileStates(UsageSource source) {
-    LogFileStates states;
     auto select =
         db_.prepare("SELECT path, size, mtime, read_end, window_hash FROM log_files WHERE source = ?1");
     select.bind(1, static_cast<std::int64_t>(source));
-    while (select.step()) {
-        states.emplace(std::string(select.text(0)),
-                       LogFileState{static_cast<std::uint64_t>(select.integer(1)), select.real(2),
-                                    static_cast<std::uint64_t>(select.integer(3)),
-                                    static_cast<std::uint64_t>(select.integer(4))});
-    }
-    return states;
+    return statesOf(select);
 }
 
 std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
@@ -588,9 +597,7 @@ std::optional<LogFileState> Ledger::fileState(UsageSource source, const std::str
     select.bind(1, path).bind(2, static_cast<std::int64_t>(source));
     std::optional<LogFileState> state;
     if (select.step()) {
-        state = LogFileState{static_cast<std::uint64_t>(select.integer(0)), select.real(1),
-                             static_cast<std::uint64_t>(select.integer(2)),
-                             static_cast<std::uint64_t>(select.integer(3))};
+        state = logFileStateAt(select, 0);
         select.run();
     }
     return state;
@@ -751,15 +758,8 @@ void Ledger::forgetDevice(std::int64_t device) {
 }
 
 LogFileStates Ledger::sharedFileStates() {
-    LogFileStates states;
     auto select = db_.prepare("SELECT path, size, mtime, read_end, window_hash FROM shared_files");
-    while (select.step()) {
-        states.emplace(std::string(select.text(0)),
-                       LogFileState{static_cast<std::uint64_t>(select.integer(1)), select.real(2),
-                                    static_cast<std::uint64_t>(select.integer(3)),
-                                    static_cast<std::uint64_t>(select.integer(4))});
-    }
-    return states;
+    return statesOf(select);
 }
 
 void Ledger::mergeShared(SharedBatch batch) {

@@ -51,17 +51,6 @@ Reading planFor(const LogFile& file, const LogFileState* known, bool wholeFiles,
     return Reading::tail;
 }
 
-std::uint64_t windowStart(std::uint64_t end) {
-    return end > checkedWindowBytes ? end - checkedWindowBytes : 0;
-}
-
-// What is compared to tell growth from rewriting: the window at the start of what was read
-// and the one before its end. An agent that rewrites a log (a compaction, a resume) changes
-// its start; an edit near the end changes the other.
-std::uint64_t windowsHash(std::string_view head, std::string_view tail) {
-    return bytesHash(head) ^ (bytesHash(tail) * 0x9e3779b97f4a7c15ULL);
-}
-
 // The first bytes of a log, up to a window's worth.
 std::optional<std::string> readHead(const std::string& path, std::uint64_t readEnd) {
     const auto file = RegularFile::open(path);
@@ -203,6 +192,14 @@ ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, c
 }
 
 } // namespace
+
+std::uint64_t windowStart(std::uint64_t end) {
+    return end > checkedWindowBytes ? end - checkedWindowBytes : 0;
+}
+
+std::uint64_t windowsHash(std::string_view head, std::string_view tail) {
+    return bytesHash(head) ^ (bytesHash(tail) * 0x9e3779b97f4a7c15ULL);
+}
 
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
                              const LineRecordReader& readLine, bool wholeFiles, ScanProgress* progress) {

@@ -73,6 +73,14 @@ using LineRecordReader = std::function<std::optional<LineUsage>(simdjson::dom::o
 // How much of a log before the end of the last read is compared to tell growth from rewriting.
 inline constexpr std::uint64_t checkedWindowBytes = 4096;
 
+// Where the window before `end` starts.
+std::uint64_t windowStart(std::uint64_t end);
+
+// What is compared to tell growth from rewriting: the window at the start of what was read
+// and the one before its end. An agent that rewrites a log (a compaction, a resume) changes
+// its start; an edit near the end changes the other.
+std::uint64_t windowsHash(std::string_view head, std::string_view tail);
+
 // The incremental scan shared by the log sources, over `files` (the walk) and `known` (the
 // states the last pass left). A log whose size and time are as known is not opened. A log
 // that grew, and whose bytes before the old read end are unchanged, is read from that end.

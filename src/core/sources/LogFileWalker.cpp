@@ -1,5 +1,6 @@
 #include "core/sources/LogFileWalker.h"
 
+#include "core/common/RegularFile.h"
 #include "core/model/Utf8.h"
 
 #include <dirent.h>
@@ -22,10 +23,6 @@ struct FolderIdentity {
     ino_t inode;
     friend auto operator<=>(const FolderIdentity&, const FolderIdentity&) = default;
 };
-
-double modificationTime(const struct stat& info) {
-    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
-}
 
 class Walker {
 public:

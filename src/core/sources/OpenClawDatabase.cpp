@@ -1,5 +1,6 @@
 #include "core/sources/OpenClawDatabase.h"
 
+#include "core/common/RegularFile.h"
 #include "core/common/Zstd.h"
 #include "core/ledger/Sqlite.h"
 #include "core/sources/JsonlRecordReader.h"
@@ -37,10 +38,8 @@ LogFileState stampOf(const std::string& path, double mtime, std::uint64_t size) 
     LogFileState stamp{size, mtime, 0, 0};
     struct stat wal {};
     if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
-        const double walTime =
-            static_cast<double>(wal.st_mtim.tv_sec) + static_cast<double>(wal.st_mtim.tv_nsec) / 1e9;
         stamp.readEnd = static_cast<std::uint64_t>(wal.st_size);
-        stamp.windowHash = std::bit_cast<std::uint64_t>(walTime);
+        stamp.windowHash = std::bit_cast<std::uint64_t>(modificationTime(wal));
     }
     return stamp;
 }

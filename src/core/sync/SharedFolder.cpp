@@ -2,8 +2,8 @@
 
 #include "core/common/AtomicFile.h"
 #include "core/common/PaddedFile.h"
+#include "core/common/RegularFile.h"
 #include "core/figures/UsageAggregates.h"
-#include "core/ledger/RecordIdentity.h"
 #include "core/sources/IncrementalScan.h"
 #include "core/sync/SharedUsageFile.h"
 
@@ -31,9 +31,7 @@ std::optional<FileStat> statOf(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
-    return FileStat{static_cast<std::uint64_t>(info.st_size),
-                    static_cast<double>(info.st_mtim.tv_sec) +
-                        static_cast<double>(info.st_mtim.tv_nsec) / 1e9};
+    return FileStat{static_cast<std::uint64_t>(info.st_size), modificationTime(info)};
 }
 
 // The records as they leave the machine: of each project only its own name, never the folders
@@ -132,12 +130,6 @@ bool isSharedFile(const std::filesystem::directory_entry& entry) {
     return name.ends_with(sharedfile::extension) && !name.starts_with('~') && !name.starts_with('.');
 }
 
-// What a reader remembers of a file to tell later that only blocks were added after what it read:
-// the bytes at its start, where the header is, and those just before the end of the read.
-std::uint64_t windowsHash(std::string_view head, std::string_view beforeEnd) {
-    return bytesHash(head) ^ (bytesHash(beforeEnd) * 0x9e3779b97f4a7c15ULL);
-}
-
 struct FileRead {
     sharedfile::Header header;
     std::vector<SharedBlock> blocks;
@@ -162,14 +154,15 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
     bool grown = false;
     std::optional<PaddedFile> rest;
     if (known != nullptr && known->readEnd >= read.header.end) {
-        const std::uint64_t windowStart =
-            known->readEnd - std::min<std::uint64_t>(known->readEnd, checkedWindowBytes);
-        rest = PaddedFile::read(path, windowStart);
-        const std::uint64_t window = known->readEnd - windowStart;
+        // Only blocks were added when the file's start, where the header is, and the bytes before
+        // the end of the last read are as they were.
+        const std::uint64_t checkedFrom = windowStart(known->readEnd);
+        rest = PaddedFile::read(path, checkedFrom);
+        const std::uint64_t window = known->readEnd - checkedFrom;
         if (rest && rest->bytes().size() >= window &&
             windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), known->readEnd)),
                         rest->bytes().substr(0, window)) == known->windowHash) {
-            from = windowStart;
+            from = checkedFrom;
             grown = true;
         } else {
             rest.reset();
@@ -190,10 +183,9 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
         return std::move(*why);
     }
     read.blocks = std::move(std::get<std::vector<SharedBlock>>(blocks));
-    const std::uint64_t windowStart = end - std::min<std::uint64_t>(end - from, checkedWindowBytes);
     read.state = {end, mtime, end,
                   windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), end)),
-                              bytes.substr(windowStart - from))};
+                              bytes.substr(std::max(windowStart(end), from) - from))};
     return read;
 }
 
