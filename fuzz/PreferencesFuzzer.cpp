@@ -1,8 +1,10 @@
 // A preferences file of arbitrary bytes, loaded from the app's configuration folder and read
-// through the settings object, as at start-up.
+// through the settings object, as at start-up, and by the status line program's budget reader.
 #include "FuzzTarget.h"
 #include "Require.h"
 
+#include "core/common/Folders.h"
+#include "core/figures/BudgetPreferences.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/settings/JsonPreferencesFile.h"
 #include "support/TempTree.h"
@@ -28,7 +30,7 @@ struct PrivateHome {
         ::setenv("XDG_CONFIG_HOME", (tree / "config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (tree / "data").c_str(), 1);
         ::setenv("XDG_CACHE_HOME", (tree / "cache").c_str(), 1);
-        preferences = JsonPreferencesFile::defaultPath();
+        preferences = Folders::preferencesFile();
         fuzz::require(preferences == tree / "config" / "Fernhollow" / "preferences.json",
                       "the preferences file lives in the private home");
     }
@@ -45,5 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto kind : {ThresholdKind::warn, ThresholdKind::critical, ThresholdKind::emergency}) {
         settings.hasFiredToday(kind);
     }
+    BudgetPreferences::read(home.preferences);
     return 0;
 }

@@ -1,7 +1,7 @@
 #include "cli/HeadlessPass.h"
 
 #include "cli/DeviceOption.h"
-#include "platform/system/Folders.h"
+#include "core/common/Folders.h"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 namespace fernhollow {
 
 HeadlessPass::HeadlessPass(const ReportOptions& options, QNetworkAccessManager& network)
-    : preferences_(JsonPreferencesFile::defaultPath()), settings_(preferences_),
+    : preferences_(Folders::preferencesFile()), settings_(preferences_),
       store_(settings_, network, calendar_, storeOptions(options)) {}
 
 UsageStore::Options HeadlessPass::storeOptions(const ReportOptions& options) {

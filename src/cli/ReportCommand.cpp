@@ -5,11 +5,11 @@
 #include "cli/TextTable.h"
 #include "cli/UsageReport.h"
 #include "core/common/FixedDecimal.h"
+#include "core/common/Folders.h"
 #include "core/model/IsoDate.h"
 #include "core/model/JsonWriter.h"
 #include "core/model/ModelPricing.h"
 #include "core/texts/PanelTexts.h"
-#include "platform/system/Folders.h"
 
 #include <QDateTime>
 

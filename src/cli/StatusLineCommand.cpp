@@ -1,21 +1,20 @@
 #include "cli/StatusLineCommand.h"
 
+#include "core/common/Folders.h"
 #include "core/common/PaddedFile.h"
+#include "core/figures/BudgetPreferences.h"
 #include "core/figures/PlanWindows.h"
+#include "core/figures/SystemCalendar.h"
 #include "core/ledger/Ledger.h"
 #include "core/model/Clock.h"
 #include "core/model/ModelPricing.h"
+#include "core/model/PricingFolder.h"
 #include "core/sources/CCUsageParser.h"
 #include "core/sources/JsonlRecordReader.h"
 #include "core/sources/LogFileWalker.h"
 #include "core/statusline/ClaudeSettings.h"
 #include "core/statusline/StatusLineInput.h"
 #include "core/statusline/StatusLineText.h"
-#include "platform/net/PricingConfig.h"
-#include "platform/settings/AppSettings.h"
-#include "platform/settings/JsonPreferencesFile.h"
-#include "platform/store/PersistenceStore.h"
-#include "platform/system/QtLocalCalendar.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -83,7 +82,7 @@ std::vector<UsageRecord> unledgeredRecords(Ledger& ledger, const std::string& tr
 }
 
 void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, double now) {
-    Ledger ledger(PersistenceStore::ledgerURL());
+    Ledger ledger(Folders::data() / Ledger::fileName);
     ledger.setLockWait(lockWaitMs);
     // Claude Code asks every few hundred milliseconds: a reading is written when it changed, or
     // to keep it fresh, not on every call.
@@ -104,8 +103,8 @@ void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, 
     } catch (const sqlite::Error&) {
         // The tray app is writing a pass; the line matters more than this one reading.
     }
-    PricingConfig::loadUserOverrides();
-    PricingConfig::loadRemoteCache();
+    PricingFolder::loadUserOverrides();
+    PricingFolder::loadRemoteCache();
     const ModelPricing::Pricer pricer;
 
     const std::vector<UsageRecord> unledgered = unledgeredRecords(ledger, input.transcriptPath);
@@ -121,9 +120,8 @@ void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, 
         figures.sessionUSD = session;
     }
 
-    const QtLocalCalendar calendar;
-    const auto dayStart = calendar.startOfDay(now);
-    const auto monthStart = calendar.startOfMonth(now);
+    const auto dayStart = SystemCalendar::startOfDay(now);
+    const auto monthStart = SystemCalendar::startOfMonth(now);
     if (dayStart && monthStart) {
         // Cost is linear in the counts of one model and price class: their sums price exactly.
         const auto spentSince = [&](double from) {
@@ -137,10 +135,9 @@ void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, 
             return usd;
         };
         figures.todayUSD = spentSince(*dayStart);
-        JsonPreferencesFile preferences(JsonPreferencesFile::defaultPath());
-        const AppSettings settings(preferences);
-        figures.status = budgetStatus(spentSince(*monthStart), settings.monthlyBudgetUSD(),
-                                      settings.warnThresholdPct(), settings.criticalThresholdPct());
+        const auto budget = BudgetPreferences::read(Folders::preferencesFile());
+        figures.status = budgetStatus(spentSince(*monthStart), budget.monthlyBudgetUSD,
+                                      budget.warnThresholdPct, budget.criticalThresholdPct);
     }
 
     if (!figures.fiveHour) {

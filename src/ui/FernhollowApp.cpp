@@ -1,5 +1,6 @@
 #include "ui/FernhollowApp.h"
 
+#include "core/common/Folders.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/settings/JsonPreferencesFile.h"
 #include "platform/store/UsageStore.h"
@@ -53,7 +54,7 @@ int run(int argc, char** argv) {
 
     // The order matters: the settings first, then the store over them (it loads the cache and
     // starts refreshing), then the updater, then the views.
-    JsonPreferencesFile preferences(JsonPreferencesFile::defaultPath());
+    JsonPreferencesFile preferences(Folders::preferencesFile());
     AppSettings settings(preferences);
     QNetworkAccessManager network;
     QtLocalCalendar calendar;

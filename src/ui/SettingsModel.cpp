@@ -1,5 +1,7 @@
 #include "ui/SettingsModel.h"
 
+#include "core/common/Folders.h"
+#include "core/model/PricingFolder.h"
 #include "core/sources/CodexParser.h"
 #include "core/sources/GeminiParser.h"
 #include "core/statusline/ClaudeSettings.h"
@@ -8,7 +10,6 @@
 #include "platform/settings/AppSettings.h"
 #include "platform/store/PersistenceStore.h"
 #include "platform/store/UsageStore.h"
-#include "platform/system/Folders.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/Notifications.h"
 #include "ui/FileManager.h"
@@ -146,7 +147,7 @@ void SettingsModel::syncNow() {
 }
 
 void SettingsModel::editOverrides() {
-    const std::filesystem::path example = PricingConfig::exampleURL();
+    const std::filesystem::path example = PricingFolder::exampleURL();
     QCoro::connect(FileManager::reveal(example), this, [this, example](bool shown) {
         if (!shown) {
             overrideStatus_ = homeRelative(example);
@@ -156,7 +157,7 @@ void SettingsModel::editOverrides() {
 }
 
 void SettingsModel::reloadOverrides() {
-    overrideStatus_ = text(PricingConfig::loadUserOverrides());
+    overrideStatus_ = text(PricingFolder::loadUserOverrides());
     emit changed();
 }
 

@@ -1,5 +1,5 @@
+#include "core/model/PricingFolder.h"
 #include "core/sync/SharedUsageFile.h"
-#include "platform/net/PricingConfig.h"
 #include "platform/system/Keychain.h"
 #include "support/OtherMachine.h"
 #include "ui/ViewFixture.h"
@@ -164,8 +164,8 @@ TEST_F(SettingsView, EditOverridesShowsTheExampleInTheFileManager) {
     EXPECT_EQ(
         fileManager.shownItems,
         QStringList{
-            QUrl::fromLocalFile(QString::fromStdString(PricingConfig::exampleURL().string())).toString()});
-    EXPECT_FALSE(std::filesystem::exists(PricingConfig::overridesURL()));
+            QUrl::fromLocalFile(QString::fromStdString(PricingFolder::exampleURL().string())).toString()});
+    EXPECT_FALSE(std::filesystem::exists(PricingFolder::overridesURL()));
 
     click("reloadOverridesButton");
     EXPECT_FALSE(text(*view, "overrideStatus").isEmpty());

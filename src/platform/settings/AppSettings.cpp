@@ -45,9 +45,10 @@ PricingMode modeFromRaw(const QString& raw) {
 
 AppSettings::AppSettings(PreferencesStore& store, const Clock& clock, QTimeZone zone, QObject* parent)
     : QObject(parent), store_(store), clock_(clock), zone_(std::move(zone)),
-      monthlyBudgetUSD_(storedDouble(store, monthlyBudgetKey, defaultMonthlyBudgetUSD)),
-      warnThresholdPct_(storedDouble(store, warnThresholdKey, defaultWarnThresholdPct)),
-      criticalThresholdPct_(storedDouble(store, criticalThresholdKey, defaultCriticalThresholdPct)),
+      monthlyBudgetUSD_(storedDouble(store, monthlyBudgetKey, BudgetPreferences::defaultMonthlyBudgetUSD)),
+      warnThresholdPct_(storedDouble(store, warnThresholdKey, BudgetPreferences::defaultWarnThresholdPct)),
+      criticalThresholdPct_(
+          storedDouble(store, criticalThresholdKey, BudgetPreferences::defaultCriticalThresholdPct)),
       pricingMode_(modeFromRaw(storedString(store, pricingModeKey))),
       syncRemotePricing_(storedBool(store, syncRemotePricingKey)),
       lastWarnFiredISO_(storedString(store, lastWarnFiredKey)),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/figures/BudgetPreferences.h"
 #include "core/figures/ThresholdKind.h"
 #include "core/model/Clock.h"
 #include "core/model/PricingMode.h"
@@ -41,9 +42,9 @@ class AppSettings final : public QObject {
         bool showAllMachines READ showAllMachines WRITE setShowAllMachines NOTIFY showAllMachinesChanged)
 
 public:
-    static constexpr auto monthlyBudgetKey = "fernhollow.monthlyBudgetUSD";
-    static constexpr auto warnThresholdKey = "fernhollow.warnThresholdPct";
-    static constexpr auto criticalThresholdKey = "fernhollow.criticalThresholdPct";
+    static constexpr auto monthlyBudgetKey = BudgetPreferences::monthlyBudgetKey;
+    static constexpr auto warnThresholdKey = BudgetPreferences::warnThresholdKey;
+    static constexpr auto criticalThresholdKey = BudgetPreferences::criticalThresholdKey;
     static constexpr auto pricingModeKey = "fernhollow.pricingMode";
     static constexpr auto syncRemotePricingKey = "fernhollow.syncRemotePricing";
     static constexpr auto lastWarnFiredKey = "fernhollow.lastWarnFiredISO";
@@ -53,10 +54,6 @@ public:
     static constexpr auto openClawStateFolderKey = "fernhollow.openClawStateFolder";
     static constexpr auto sharedFolderKey = "fernhollow.sharedFolder";
     static constexpr auto showAllMachinesKey = "fernhollow.showAllMachines";
-
-    static constexpr double defaultMonthlyBudgetUSD = 200.0;
-    static constexpr double defaultWarnThresholdPct = 0.7;
-    static constexpr double defaultCriticalThresholdPct = 0.9;
 
     // `store` and `clock` must outlive the settings; `zone` decides where a day begins.
     explicit AppSettings(PreferencesStore& store, const Clock& clock = Clock::system(),

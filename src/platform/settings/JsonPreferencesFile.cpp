@@ -1,7 +1,5 @@
 #include "platform/settings/JsonPreferencesFile.h"
 
-#include "platform/system/Folders.h"
-
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -24,10 +22,6 @@ JsonPreferencesFile::JsonPreferencesFile(std::filesystem::path path) : path_(std
         return;
     }
     values_ = document.object();
-}
-
-std::filesystem::path JsonPreferencesFile::defaultPath() {
-    return Folders::config() / "preferences.json";
 }
 
 std::optional<QJsonValue> JsonPreferencesFile::value(const QString& key) const {

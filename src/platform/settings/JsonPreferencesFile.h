@@ -15,9 +15,6 @@ class JsonPreferencesFile final : public PreferencesStore {
 public:
     explicit JsonPreferencesFile(std::filesystem::path path);
 
-    // preferences.json in the per-user configuration folder.
-    static std::filesystem::path defaultPath();
-
     std::optional<QJsonValue> value(const QString& key) const override;
     void setValue(const QString& key, const QJsonValue& value) override;
 

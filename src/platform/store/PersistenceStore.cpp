@@ -1,13 +1,14 @@
 #include "platform/store/PersistenceStore.h"
 
-#include "platform/system/Folders.h"
+#include "core/common/Folders.h"
+#include "core/ledger/Ledger.h"
 
 #include <system_error>
 
 namespace fernhollow::PersistenceStore {
 
 std::filesystem::path ledgerURL() {
-    return Folders::data() / "ledger.sqlite3";
+    return Folders::data() / Ledger::fileName;
 }
 
 std::filesystem::path legacyStateURL() {

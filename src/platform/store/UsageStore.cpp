@@ -4,6 +4,7 @@
 #include "core/ledger/LedgerPass.h"
 #include "core/ledger/LegacyImport.h"
 #include "core/model/IsoDate.h"
+#include "core/model/PricingFolder.h"
 #include "core/sources/CCUsageParser.h"
 #include "core/sources/CodexParser.h"
 #include "core/sources/GeminiParser.h"
@@ -57,8 +58,8 @@ UsageStore::UsageStore(AppSettings& settings, QNetworkAccessManager& network, co
                        Options options, const Clock& clock, QObject* parent)
     : QObject(parent), settings_(settings), network_(network), calendar_(calendar), clock_(clock),
       options_(std::move(options)), ledgerPath_(options_.ledgerPath.value_or(PersistenceStore::ledgerURL())) {
-    PricingConfig::loadUserOverrides();
-    PricingConfig::loadRemoteCache();
+    PricingFolder::loadUserOverrides();
+    PricingFolder::loadRemoteCache();
     if (!options_.ledgerPath) {
         importLegacyState(ledgerPath_, PersistenceStore::legacyStateURL());
     }

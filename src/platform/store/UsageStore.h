@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/Folders.h"
 #include "core/figures/BudgetStatus.h"
 #include "core/figures/LocalCalendar.h"
 #include "core/figures/UsageAggregates.h"
@@ -8,7 +9,6 @@
 #include "core/model/UsageRecord.h"
 #include "core/sources/IncrementalScan.h"
 #include "core/sync/DeviceIdentity.h"
-#include "platform/system/Folders.h"
 
 #include <QCoroTask>
 #include <QObject>

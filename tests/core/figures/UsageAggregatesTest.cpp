@@ -1,6 +1,7 @@
 #include "core/figures/UsageAggregates.h"
 #include "core/figures/LedgerFigures.h"
 
+#include "core/figures/SystemCalendar.h"
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
 
@@ -193,6 +194,22 @@ TEST(QtLocalCalendarTest, TheDefaultCalendarFollowsTheSystemZoneAsItChanges) {
                                          std::pair{"Asia/Tokyo", utc(2025, 6, 10, 15)}}) {
         const test::WithEnv tz("TZ", zone);
         EXPECT_EQ(calendar.startOfDay(t), midnight) << zone;
+    }
+}
+
+// The status line program's calendar, on the C library, starts days and months where the
+// panel's does, across the gaps and the skipped day of the table above.
+TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
+    const QtLocalCalendar calendar;
+    for (const auto& [zone, from] :
+         {std::pair{"America/New_York", utc(2025, 2, 20)}, std::pair{"America/Sao_Paulo", utc(2018, 10, 15)},
+          std::pair{"America/Santiago", utc(2022, 8, 25)}, std::pair{"Pacific/Apia", utc(2011, 12, 10)},
+          std::pair{"Australia/Lord_Howe", utc(2025, 3, 20)}}) {
+        const test::WithEnv tz("TZ", zone);
+        for (double t = from; t < from + 40 * 24 * hour; t += hour / 3) {
+            ASSERT_EQ(SystemCalendar::startOfDay(t), calendar.startOfDay(t)) << zone << " " << t;
+            ASSERT_EQ(SystemCalendar::startOfMonth(t), calendar.startOfMonth(t)) << zone << " " << t;
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 #include "platform/net/PricingConfig.h"
+
 #include "core/model/ModelPricing.h"
 #include "core/model/PricingFiles.h"
+#include "core/model/PricingFolder.h"
 #include "support/LocalHttpServer.h"
 #include "support/RatePrinter.h"
 #include "support/TempTree.h"
@@ -92,34 +94,34 @@ TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
     };
     for (const auto& [file, status, loaded] : cases) {
         ModelPricing::setUserOverrides(stale);
-        std::filesystem::remove(PricingConfig::overridesURL());
-        std::filesystem::remove(PricingConfig::exampleURL());
+        std::filesystem::remove(PricingFolder::overridesURL());
+        std::filesystem::remove(PricingFolder::exampleURL());
         if (file) {
-            writeFile(PricingConfig::overridesURL(), *file);
+            writeFile(PricingFolder::overridesURL(), *file);
         }
-        const std::string told = PricingConfig::loadUserOverrides();
+        const std::string told = PricingFolder::loadUserOverrides();
         EXPECT_EQ(told.substr(0, status.size()), status);
         EXPECT_EQ(told.size() > status.size(), status == warning) << told;
         EXPECT_EQ(*ModelPricing::userOverrides(), loaded) << status;
-        EXPECT_EQ(readFile(PricingConfig::exampleURL()), std::string(PricingFiles::exampleText)) << status;
+        EXPECT_EQ(readFile(PricingFolder::exampleURL()), std::string(PricingFiles::exampleText)) << status;
     }
-    writeFile(PricingConfig::exampleURL(), "the user's own notes");
-    PricingConfig::loadUserOverrides();
-    EXPECT_EQ(readFile(PricingConfig::exampleURL()), "the user's own notes");
+    writeFile(PricingFolder::exampleURL(), "the user's own notes");
+    PricingFolder::loadUserOverrides();
+    EXPECT_EQ(readFile(PricingFolder::exampleURL()), "the user's own notes");
 }
 
 TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
     ModelPricing::setRemoteRates({{"kept-model", markerRate}});
     const auto before = ModelPricing::remoteRates();
-    PricingConfig::loadRemoteCache();
+    PricingFolder::loadRemoteCache();
     EXPECT_EQ(ModelPricing::remoteRates(), before);
     for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "[]"}) {
-        writeFile(PricingConfig::remoteCacheURL(), damaged);
-        PricingConfig::loadRemoteCache();
+        writeFile(PricingFolder::remoteCacheURL(), damaged);
+        PricingFolder::loadRemoteCache();
         EXPECT_EQ(ModelPricing::remoteRates(), before) << damaged;
     }
-    writeFile(PricingConfig::remoteCacheURL(), "{}");
-    PricingConfig::loadRemoteCache();
+    writeFile(PricingFolder::remoteCacheURL(), "{}");
+    PricingFolder::loadRemoteCache();
     EXPECT_TRUE(ModelPricing::remoteRates()->empty());
 }
 
@@ -154,13 +156,13 @@ protected:
     // A remote table and a cache file from an earlier sync, for a failed sync to leave alone.
     void givenAnEarlierSync() {
         ModelPricing::setRemoteRates({{"old-model", markerRate}});
-        writeFile(PricingConfig::remoteCacheURL(), earlierCache);
+        writeFile(PricingFolder::remoteCacheURL(), earlierCache);
         earlierTable_ = ModelPricing::remoteRates();
     }
 
     void expectEarlierSyncUntouched() const {
         EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
-        EXPECT_EQ(readFile(PricingConfig::remoteCacheURL()), earlierCache);
+        EXPECT_EQ(readFile(PricingFolder::remoteCacheURL()), earlierCache);
     }
 
     static constexpr std::string_view earlierCache =
@@ -184,7 +186,7 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
     EXPECT_EQ(server.requests().front().target.toStdString(), cataloguePath);
 
     ModelPricing::setRemoteRates({});
-    PricingConfig::loadRemoteCache();
+    PricingFolder::loadRemoteCache();
     EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
 }
 

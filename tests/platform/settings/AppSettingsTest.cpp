@@ -1,5 +1,6 @@
 #include "platform/settings/AppSettings.h"
 
+#include "core/common/Folders.h"
 #include "core/model/IsoDate.h"
 #include "platform/settings/JsonPreferencesFile.h"
 #include "support/FileModes.h"
@@ -161,12 +162,35 @@ TEST(PreferencesFile, IsOwnerOnlyWhateverTheUmask) {
         const test::WithEnv configHome("XDG_CONFIG_HOME", (home / "config").string());
         {
             const test::WithUmask umask(mask);
-            JsonPreferencesFile file(JsonPreferencesFile::defaultPath());
+            JsonPreferencesFile file(Folders::preferencesFile());
             AppSettings(file).setMonthlyBudgetUSD(90.0);
         }
         EXPECT_TRUE(std::filesystem::exists(home / "config/Fernhollow/preferences.json"));
         EXPECT_EQ(test::notOwnerOnly(home / "config"), std::vector<std::string>{});
     }
+}
+
+// The status line program reads the budget without Qt: it must read every file as the settings do.
+TEST(PreferencesFile, BudgetReadsWithoutQtAsTheSettingsReadIt) {
+    const char* const files[] = {
+        R"({"fernhollow.monthlyBudgetUSD": 150, "fernhollow.warnThresholdPct": 0.5,
+            "fernhollow.criticalThresholdPct": 1})",
+        R"({"fernhollow.monthlyBudgetUSD": "150", "fernhollow.warnThresholdPct": null})",
+        R"({"fernhollow.monthlyBudgetUSD": 150,)",
+        "[150]",
+        "",
+    };
+    for (const char* text : files) {
+        const test::TempTree tree;
+        const auto path = tree.write("preferences.json", text);
+        JsonPreferencesFile file(path);
+        const AppSettings settings(file);
+        const auto budget = BudgetPreferences::read(path);
+        EXPECT_EQ(budget.monthlyBudgetUSD, settings.monthlyBudgetUSD()) << text;
+        EXPECT_EQ(budget.warnThresholdPct, settings.warnThresholdPct()) << text;
+        EXPECT_EQ(budget.criticalThresholdPct, settings.criticalThresholdPct()) << text;
+    }
+    EXPECT_EQ(BudgetPreferences::read("/nonexistent/preferences.json").monthlyBudgetUSD, 200.0);
 }
 
 } // namespace

@@ -1,6 +1,4 @@
-#include "platform/system/Folders.h"
-
-#include <QStandardPaths>
+#include "core/common/Folders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -24,16 +22,17 @@ void createPrivately(const std::filesystem::path& folder) {
     }
 }
 
-std::filesystem::path ensureFolder(QStandardPaths::StandardLocation base) {
-    const std::filesystem::path folder =
-        std::filesystem::path(QStandardPaths::writableLocation(base).toStdString()) / "Fernhollow";
-    createPrivately(folder);
-    return folder;
-}
-
 std::string_view environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+// The base directory an XDG variable names; a relative one is invalid and passed over.
+std::filesystem::path ensureFolder(const char* variable, const char* belowHome) {
+    const std::filesystem::path named(environment(variable));
+    const std::filesystem::path folder = (named.is_absolute() ? named : home() / belowHome) / "Fernhollow";
+    createPrivately(folder);
+    return folder;
 }
 
 // Folders are often named in quotes, where the shell leaves "~" alone.
@@ -116,11 +115,15 @@ std::filesystem::path openClawStateFolder(std::string_view chosen) {
 }
 
 std::filesystem::path data() {
-    return ensureFolder(QStandardPaths::GenericDataLocation);
+    return ensureFolder("XDG_DATA_HOME", ".local/share");
 }
 
 std::filesystem::path config() {
-    return ensureFolder(QStandardPaths::GenericConfigLocation);
+    return ensureFolder("XDG_CONFIG_HOME", ".config");
+}
+
+std::filesystem::path preferencesFile() {
+    return config() / "preferences.json";
 }
 
 } // namespace fernhollow::Folders

@@ -7,14 +7,18 @@
 
 namespace fernhollow::Folders {
 
-// The per-user data folder: $XDG_DATA_HOME/Fernhollow on Linux (~/.local/share/Fernhollow),
-// ~/Library/Application Support/Fernhollow on macOS. Created on every call, owner-only like
-// every folder missing on the way to it; a failure to create it is left for the file
-// operation that follows to meet.
+// The per-user data folder: $XDG_DATA_HOME/Fernhollow, or ~/.local/share/Fernhollow when that
+// is unset or not an absolute path. Created on every call, owner-only like every folder missing
+// on the way to it; a failure to create it is left for the file operation that follows to meet.
+// Plain C++, so that the status line program starts without Qt.
 std::filesystem::path data();
 
-// The per-user configuration folder: $XDG_CONFIG_HOME/Fernhollow on Linux. Created likewise.
+// The per-user configuration folder: $XDG_CONFIG_HOME/Fernhollow, else ~/.config/Fernhollow.
+// Created likewise.
 std::filesystem::path config();
+
+// The settings' preferences.json in the configuration folder.
+std::filesystem::path preferencesFile();
 
 // The user's home folder: $HOME, else the one the password database names.
 std::filesystem::path home();

@@ -1,4 +1,4 @@
-#include "platform/system/Folders.h"
+#include "core/common/Folders.h"
 
 #include "support/TempTree.h"
 #include "support/WithEnv.h"
@@ -45,6 +45,31 @@ TEST(AgentFolders, FollowTheEnvironmentAndWhatExists) {
         EXPECT_EQ(Folders::claudeProjectsFolders(), expected) << row.claudeConfig;
         EXPECT_EQ(Folders::openClawStateFolder(), home / row.openClaw) << row.openClawState;
         EXPECT_EQ(Folders::openClawStateFolder("~/chosen"), home / "chosen");
+    }
+}
+
+// An XDG variable that is unset, empty or relative is passed over, as the base directory
+// specification asks; the folders made are the user's alone.
+TEST(OwnFolders, FollowXdgVariablesThatNameAbsolutePaths) {
+    const struct {
+        std::string named, expectedBelowHome;
+    } cases[] = {
+        {"", ".local/share/Fernhollow"},
+        {"relative/data", ".local/share/Fernhollow"},
+        {"/xdg/data", "xdg/data/Fernhollow"},
+    };
+    for (const auto& row : cases) {
+        const test::TempTree home;
+        const test::WithEnv homeVariable("HOME", home.root().string());
+        const std::string named =
+            row.named.starts_with('/') ? (home / row.named.substr(1)).string() : row.named;
+        const test::WithEnv xdgData("XDG_DATA_HOME", named);
+        const test::WithEnv xdgConfig("XDG_CONFIG_HOME", named);
+        EXPECT_EQ(Folders::data(), home / row.expectedBelowHome) << row.named;
+        const auto mode = std::filesystem::status(Folders::data()).permissions();
+        EXPECT_EQ(mode & std::filesystem::perms::all, std::filesystem::perms::owner_all) << row.named;
+        EXPECT_EQ(Folders::config().parent_path().filename(), row.named.starts_with('/') ? "data" : ".config")
+            << row.named;
     }
 }
 
