@@ -1,7 +1,7 @@
 #include "cli/StatusLineCommand.h"
 
 #include "core/common/Folders.h"
-#include "core/common/PaddedFile.h"
+#include "core/common/RegularFile.h"
 #include "core/figures/BudgetPreferences.h"
 #include "core/figures/PlanWindows.h"
 #include "core/figures/SystemCalendar.h"
@@ -16,8 +16,11 @@
 #include "core/statusline/StatusLineInput.h"
 #include "core/statusline/StatusLineText.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <istream>
 #include <ostream>
 
@@ -33,10 +36,14 @@ constexpr std::uint64_t largestTail = 8 * 1024 * 1024;
 constexpr int lockWaitMs = 5;
 constexpr double readingRefreshSeconds = 60.0;
 
+// A piece at a time: this program starts anew on every message, and each fresh page of memory
+// it touches costs more than the bytes it holds.
 std::string readInput(std::istream& in) {
-    std::string input(largestInput + 1, '\0');
-    in.read(input.data(), static_cast<std::streamsize>(input.size()));
-    input.resize(static_cast<std::size_t>(in.gcount()));
+    std::string input;
+    char piece[16 * 1024];
+    while (input.size() <= largestInput && in.read(piece, sizeof piece).gcount() > 0) {
+        input.append(piece, static_cast<std::size_t>(in.gcount()));
+    }
     return input.size() > largestInput ? std::string() : input;
 }
 
@@ -53,8 +60,52 @@ bool terminalTakesColour() {
            (term == nullptr || std::string_view(term) != "dumb");
 }
 
+// The records of a transcript from `offset` to its end, read a piece at a time for the same
+// reason as the input. `midLine`: the offset may fall inside a line, which is then passed over.
+std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t offset, bool midLine) {
+    const auto opened = RegularFile::open(file.path);
+    if (!opened) {
+        return {};
+    }
+    simdjson::dom::parser parser;
+    std::vector<UsageRecord> records;
+    // Lines of a transcript run to some kilobytes; a longer one makes the buffer grow.
+    std::size_t capacity = 256 * 1024;
+    std::vector<char> buffer(capacity + simdjson::SIMDJSON_PADDING);
+    std::size_t held = 0;
+    bool skipping = midLine;
+    for (bool atEnd = false; !atEnd;) {
+        const ssize_t got =
+            ::pread(opened->descriptor, buffer.data() + held, capacity - held, static_cast<off_t>(offset));
+        atEnd = got <= 0;
+        offset += atEnd ? 0 : static_cast<std::uint64_t>(got);
+        held += atEnd ? 0 : static_cast<std::size_t>(got);
+        const std::string_view text(buffer.data(), held);
+        const std::size_t lastBreak = text.rfind('\n');
+        // Whole lines only, but for the last line of the file, which may lack its line break.
+        std::size_t start = 0;
+        std::size_t end = atEnd ? held : lastBreak == std::string_view::npos ? 0 : lastBreak + 1;
+        if (skipping && end > 0) {
+            start = std::min(text.find('\n'), end - 1) + 1;
+            skipping = false;
+        }
+        std::fill_n(buffer.data() + held, simdjson::SIMDJSON_PADDING, '\0');
+        auto read = readJsonlText(text.substr(start, end - start), file, parser, CCUsageParser::readLine);
+        std::move(read.records.begin(), read.records.end(), std::back_inserter(records));
+        std::memmove(buffer.data(), buffer.data() + end, held - end);
+        held -= end;
+        if (held == capacity) {
+            capacity *= 2;
+            buffer.resize(capacity + simdjson::SIMDJSON_PADDING);
+        }
+    }
+    ::close(opened->descriptor);
+    collapseStreamedCopies(records);
+    return records;
+}
+
 // The session's records that the ledger has not counted yet: those past where its last pass
-// stopped reading the transcript.
+// stopped reading the transcript, at most the newest part of it: the path is timed.
 std::vector<UsageRecord> unledgeredRecords(Ledger& ledger, const std::string& transcript) {
     std::error_code error;
     if (!transcript.ends_with(".jsonl") || !std::filesystem::is_regular_file(transcript, error)) {
@@ -65,25 +116,14 @@ std::vector<UsageRecord> unledgeredRecords(Ledger& ledger, const std::string& tr
     std::uint64_t offset = known ? known->readEnd : 0;
     const bool cut = !error && size > offset + largestTail;
     offset = cut ? size - largestTail : offset;
-    const auto tail = PaddedFile::read(transcript, offset);
-    if (!tail) {
-        return {};
-    }
-    std::string_view text = tail->bytes();
-    if (cut) {
-        // Starts inside a line; the line is whole from its next start.
-        const std::size_t lineStart = text.find('\n');
-        text.remove_prefix(lineStart == std::string_view::npos ? text.size() : lineStart + 1);
-    }
     const LogFile file{transcript, 0.0, size, {}, sessionIdOf(transcript)};
-    simdjson::dom::parser parser;
-    return ledger.uncounted(UsageSource::claudeCode,
-                            readJsonlText(text, file, parser, CCUsageParser::readLine).records);
+    return ledger.uncounted(UsageSource::claudeCode, transcriptRecords(file, offset, cut));
 }
 
 void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, double now) {
     Ledger ledger(Folders::data() / Ledger::fileName);
     ledger.setLockWait(lockWaitMs);
+    ledger.readThroughMemoryMap();
     // Claude Code asks every few hundred milliseconds: a reading is written when it changed, or
     // to keep it fresh, not on every call.
     const std::vector<RateLimit> kept = ledger.rateLimits();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace fernhollow {
@@ -630,15 +632,29 @@ std::vector<ModelTotal> Ledger::modelTotalsSince(double from) {
 }
 
 std::vector<UsageRecord> Ledger::uncounted(UsageSource source, std::vector<UsageRecord> records) {
-    auto select = db_.prepare("SELECT 1 FROM records WHERE identity = ?1");
-    std::erase_if(records, [&](const UsageRecord& record) {
-        select.bind(1, recordIdentity(source, record));
-        const bool counted = select.step();
-        if (counted) {
-            select.run();
+    constexpr std::int64_t copiesSpanMs = 3'600'000;
+    std::vector<std::int64_t> times;
+    times.reserve(records.size());
+    for (const UsageRecord& record : records) {
+        times.push_back(millisecondsOf(record.timestamp));
+    }
+    std::sort(times.begin(), times.end());
+    auto select = db_.prepare("SELECT identity FROM records WHERE at BETWEEN ?1 AND ?2");
+    std::unordered_set<std::int64_t> counted;
+    for (std::size_t first = 0; first < times.size();) {
+        // The hours around a run of records whose hours overlap, read once.
+        std::size_t last = first;
+        while (last + 1 < times.size() && times[last + 1] - times[last] <= 2 * copiesSpanMs) {
+            ++last;
         }
-        return counted;
-    });
+        select.bind(1, times[first] - copiesSpanMs).bind(2, times[last] + copiesSpanMs);
+        while (select.step()) {
+            counted.insert(select.integer(0));
+        }
+        first = last + 1;
+    }
+    std::erase_if(
+        records, [&](const UsageRecord& record) { return counted.contains(recordIdentity(source, record)); });
     return records;
 }
 
@@ -695,6 +711,11 @@ std::vector<RateLimit> Ledger::rateLimits() {
 
 void Ledger::setLockWait(int milliseconds) {
     sqlite3_busy_timeout(db_.handle(), milliseconds);
+}
+
+void Ledger::readThroughMemoryMap() {
+    // SQLite caps this at its own build's limit; a ledger larger than the map is read as before past it.
+    db_.execute("PRAGMA mmap_size = 1073741824");
 }
 
 std::int64_t Ledger::recordCountOfSessions(const std::set<std::string>& sessions) {

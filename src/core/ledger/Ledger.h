@@ -142,7 +142,10 @@ public:
     // The sums of the records at or after `from` by source, model, price class and machine, from
     // the quarter-hour totals and the records of the quarter that `from` splits.
     std::vector<ModelTotal> modelTotalsSince(double from);
-    // Those of `records`, sighted in `source`, that are not counted yet.
+    // Those of `records`, sighted in `source`, that are not counted yet. All copies of a record
+    // lie within an hour of one another (a reply streams for minutes; a resumed session copies
+    // lines with their times), so only the ledger's records of the hours around them are read:
+    // in time order, not a lookup each, which would touch a page of the ledger each.
     std::vector<UsageRecord> uncounted(UsageSource source, std::vector<UsageRecord> records);
 
     // Keeps each limit unless a later sighting of the same agent's window is kept already.
@@ -151,6 +154,10 @@ public:
 
     // How long a write waits for another connection's write to end before it fails.
     void setLockWait(int milliseconds);
+
+    // Reads pages through a mapping of the file rather than into copies: for a reader that starts
+    // afresh, as the status line does on every message, each copy costs a fresh page of memory.
+    void readThroughMemoryMap();
 
     // Which machines the figures count: one device (0 for this machine), or all when none.
     void setDeviceScope(std::optional<std::int64_t> device) { deviceScope_ = device; }

@@ -152,6 +152,34 @@ TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
     EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
 }
 
+// A copy of a counted reply is counted, even with another time within the hour its copies
+// span; records hours apart are looked up in their own hours.
+TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
+    const auto sighted = [](std::string id, double timestamp) {
+        UsageRecord record;
+        record.messageId = std::move(id);
+        record.timestamp = timestamp;
+        record.model = "claude-sonnet-4-5";
+        record.outputTokens = 5;
+        return record;
+    };
+    const double t = 1772359200;
+    Ledger ledger(ledgerPath());
+    ledger.apply({UsageSource::claudeCode,
+                  RecordRule::keepLarger,
+                  {sighted("early", t), sighted("late", t + 86400)},
+                  {},
+                  {}});
+    std::vector<std::string> left;
+    for (const UsageRecord& record : ledger.uncounted(
+             UsageSource::claudeCode, {sighted("late", t + 86400 - 1800), sighted("new", t),
+                                       sighted("early", t + 1800), sighted("newer", t + 86400)})) {
+        left.push_back(record.messageId);
+    }
+    EXPECT_EQ(left, (std::vector<std::string>{"new", "newer"}));
+    EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {sighted("early", t)}).size(), 1u);
+}
+
 TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
     write("s.jsonl", reply("a", 10));
     pass();
