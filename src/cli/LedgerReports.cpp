@@ -66,25 +66,28 @@ RowsReport periodReport(const PeriodRule& rule, std::string name, Ledger& ledger
         exact = true;
         rows.clear();
         const std::size_t knownCuts = cuts.size();
-        for (const UsageRecord& record : ledger.historySince(range.from, cuts, options.sources)) {
-            const auto start = range.contains(record.timestamp) ? rule.start(range.calendar, record.timestamp)
-                                                                : std::nullopt;
-            if (!start) {
-                continue;
-            }
-            auto [it, added] = rows.try_emplace(*start);
-            if (added) {
-                it->second.labels = {range.local(*start, rule.format)};
-                const auto end = rule.next(range.calendar, *start);
-                for (const double boundary : {*start, end.value_or(*start)}) {
-                    if (!onQuarter(boundary) && knownCuts == 2) {
-                        cuts.push_back(boundary);
-                        exact = false;
+        // The cuts are read before the first record comes: those found on the way are for the next read.
+        ledger.visitHistorySince(
+            range.from, std::vector<double>(cuts), options.sources, [&](const UsageRecord& record) {
+                const auto start = range.contains(record.timestamp)
+                                       ? rule.start(range.calendar, record.timestamp)
+                                       : std::nullopt;
+                if (!start) {
+                    return;
+                }
+                auto [it, added] = rows.try_emplace(*start);
+                if (added) {
+                    it->second.labels = {range.local(*start, rule.format)};
+                    const auto end = rule.next(range.calendar, *start);
+                    for (const double boundary : {*start, end.value_or(*start)}) {
+                        if (!onQuarter(boundary) && knownCuts == 2) {
+                            cuts.push_back(boundary);
+                            exact = false;
+                        }
                     }
                 }
-            }
-            it->second.add(record, pricer.displayName(record.model), pricer.cost(record));
-        }
+                it->second.add(record, pricer.displayName(record.model), pricer.cost(record));
+            });
     }
     RowsReport report;
     report.name = std::move(name);

@@ -255,10 +255,12 @@ QCoro::Task<int> runReportCommand(std::span<const std::string> args, std::ostrea
     const std::int64_t recordCount = store.recordCount();
     // The whole history, as quarter-hour totals: no local day splits one.
     constexpr double beforeAnyRecord = -1e12;
-    UsageReport report =
-        buildUsageReport(store.ledger() != nullptr ? store.ledger()->historySince(beforeAnyRecord, {})
-                                                   : std::vector<UsageRecord>{},
-                         static_cast<std::size_t>(recordCount));
+    UsageReportBuilder builder;
+    if (store.ledger() != nullptr) {
+        store.ledger()->visitHistorySince(beforeAnyRecord, {}, {},
+                                          [&](const UsageRecord& record) { builder.add(record); });
+    }
+    UsageReport report = builder.build(static_cast<std::size_t>(recordCount));
     const std::vector<MachineTotals> machines =
         store.ledger() != nullptr
             ? machineTotals(*store.ledger(), pass.thisMachine(), store.lastRefresh().value_or(0.0))

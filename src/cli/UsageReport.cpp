@@ -123,22 +123,25 @@ void appendTotalsJson(std::string& out, const TokenTotals& totals) {
     json::appendNumber(out, totals.usd);
 }
 
-UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount) {
-    const ModelPricing::Pricer pricer;
-    std::map<std::string, TokenTotals> byModel;
-    std::map<std::string, TokenTotals> byDay;
+void UsageReportBuilder::add(const UsageRecord& record) {
+    const double cost = pricer_.cost(record);
+    if (record.timestamp != dayTimestamp_) {
+        dayTimestamp_ = record.timestamp;
+        day_ = localDate(record.timestamp);
+    }
+    byModel_[pricer_.displayName(record.model)].add(record, cost);
+    byDay_[day_].add(record, cost);
+    total_.add(record, cost);
+}
+
+UsageReport UsageReportBuilder::build(std::size_t recordCount) {
     UsageReport report;
     report.records = recordCount;
-    for (const UsageRecord& record : history) {
-        const double cost = pricer.cost(record);
-        byModel[pricer.displayName(record.model)].add(record, cost);
-        byDay[localDate(record.timestamp)].add(record, cost);
-        report.total.add(record, cost);
-    }
-    report.byModel = rowsOf(std::move(byModel));
+    report.total = total_;
+    report.byModel = rowsOf(std::move(byModel_));
     std::stable_sort(report.byModel.begin(), report.byModel.end(),
                      [](const auto& a, const auto& b) { return a.totals.usd > b.totals.usd; });
-    report.byDay = rowsOf(std::move(byDay));
+    report.byDay = rowsOf(std::move(byDay_));
     return report;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "core/model/ModelPricing.h"
 #include "core/model/UsageRecord.h"
 
 #include <cstdint>
+#include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,8 +38,22 @@ struct UsageReport {
 };
 
 // Groups and prices history (records, or totals that no local day splits) with the current
-// rate tables; days follow the process's time zone. `recordCount` is how many records it holds.
-UsageReport buildUsageReport(const std::vector<UsageRecord>& history, std::size_t recordCount);
+// rate tables, a record at a time; days follow the process's time zone.
+class UsageReportBuilder {
+public:
+    void add(const UsageRecord& record);
+    // `recordCount` is how many records the history holds.
+    UsageReport build(std::size_t recordCount);
+
+private:
+    ModelPricing::Pricer pricer_;
+    std::map<std::string, TokenTotals> byModel_;
+    std::map<std::string, TokenTotals> byDay_;
+    TokenTotals total_;
+    // The totals of one quarter-hour come together: its day is formatted once.
+    double dayTimestamp_ = std::numeric_limits<double>::quiet_NaN();
+    std::string day_;
+};
 
 std::string formatReportJson(const UsageReport& report);
 // The five token sums and `usd`, each as ",\"key\":value".

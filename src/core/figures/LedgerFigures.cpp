@@ -31,7 +31,8 @@ UsageSnapshot snapshot(Ledger& ledger, const Clock& clock, const LocalCalendar& 
         }
     }
     const double from = *std::min_element(cuts.begin(), cuts.end());
-    const std::vector<UsageRecord> history = ledger.historySince(from, cuts);
+    std::vector<UsageRecord> history;
+    ledger.visitHistorySince(from, cuts, {}, [&](const UsageRecord& record) { history.push_back(record); });
     UsageSnapshot figures = computeSnapshot({{}, history, {}}, clock, calendar);
 
     const std::vector<UsageRecord> live =

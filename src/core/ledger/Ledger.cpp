@@ -457,8 +457,9 @@ UsageRecord Ledger::recordFromRow(sqlite::Statement& row, int firstCount, double
     return record;
 }
 
-std::vector<UsageRecord> Ledger::historySince(double from, std::span<const double> cuts,
-                                              std::span<const UsageSource> sources) {
+void Ledger::visitHistorySince(double from, std::span<const double> cuts,
+                               std::span<const UsageSource> sources,
+                               const std::function<void(const UsageRecord&)>& visit) {
     const std::int64_t fromMs = millisecondsOf(from);
     std::set<std::int64_t> split;
     for (const double cut : cuts) {
@@ -470,7 +471,6 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
     if (fromMs % quarterMs != 0) {
         split.insert(quarterOf(fromMs));
     }
-    std::vector<UsageRecord> history;
     auto quarters = db_.prepare("SELECT quarter, model, project, " + std::string(countColumns) +
                                 " FROM quarters WHERE quarter >= ?1" + sourceSql(sources) + deviceSql());
     quarters.bind(1, quarterOf(fromMs));
@@ -479,24 +479,23 @@ std::vector<UsageRecord> Ledger::historySince(double from, std::span<const doubl
         if (split.contains(quarter)) {
             continue;
         }
-        UsageRecord& record = history.emplace_back(
-            recordFromRow(quarters, 3, static_cast<double>(quarter * quarterMs) / 1000.0));
+        UsageRecord record = recordFromRow(quarters, 3, static_cast<double>(quarter * quarterMs) / 1000.0);
         record.model = nameOf(quarters.integer(1));
         record.projectPath = nameOf(quarters.integer(2));
+        visit(record);
     }
     auto records = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
                                " FROM records WHERE at >= ?1 AND at < ?2" + sourceSql(sources) + deviceSql());
     for (const std::int64_t quarter : split) {
         records.bind(1, std::max(fromMs, quarter * quarterMs)).bind(2, (quarter + 1) * quarterMs);
         while (records.step()) {
-            UsageRecord& record = history.emplace_back(
-                recordFromRow(records, 4, static_cast<double>(records.integer(0)) / 1000.0));
+            UsageRecord record = recordFromRow(records, 4, static_cast<double>(records.integer(0)) / 1000.0);
             record.model = nameOf(records.integer(1));
             record.projectPath = nameOf(records.integer(2));
             record.sessionId = nameOf(records.integer(3));
+            visit(record);
         }
     }
-    return history;
 }
 
 std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double since) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -123,9 +124,11 @@ public:
     // comes as one record per source, model, project and price class, stamped with the quarter's start,
     // holding its sums; the records of the quarter-hours that a cut splits come one by one.
     // A window that starts or ends at any of `cuts` can thus be summed exactly.
-    // Only the sources named count, or all when none is.
-    std::vector<UsageRecord> historySince(double from, std::span<const double> cuts,
-                                          std::span<const UsageSource> sources = {});
+    // Only the sources named count, or all when none is. Each comes to `visit` in turn, the
+    // whole quarters first in time order, and lives only for the call: years of history are
+    // summed without being held.
+    void visitHistorySince(double from, std::span<const double> cuts, std::span<const UsageSource> sources,
+                           const std::function<void(const UsageRecord&)>& visit);
     // Every record of the sessions of `source` with a record at or after `since`, oldest first.
     std::vector<UsageRecord> sessionsActiveSince(UsageSource source, double since);
     std::vector<ModelTotal> modelTotals();

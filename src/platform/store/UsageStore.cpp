@@ -88,6 +88,10 @@ void UsageStore::openLedger() {
     try {
         std::string notice;
         ledger_ = openLedgerOrRebuild(ledgerPath_, notice);
+        if (!options_.interactive) {
+            // A report starts, reads its figures and ends: copies of pages would all be fresh memory.
+            ledger_->readThroughMemoryMap();
+        }
         if (!notice.empty()) {
             setLedgerNotice(std::move(notice));
         }

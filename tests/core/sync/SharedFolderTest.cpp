@@ -38,9 +38,8 @@ std::pair<std::int64_t, std::int64_t> counted(Ledger& ledger, std::optional<std:
         sums.second += total.sums.outputTokens;
     }
     std::int64_t quarters = 0;
-    for (const UsageRecord& record : ledger.historySince(0.0, {})) {
-        quarters += record.outputTokens;
-    }
+    ledger.visitHistorySince(0.0, {}, {},
+                             [&](const UsageRecord& record) { quarters += record.outputTokens; });
     EXPECT_EQ(quarters, sums.second);
     return sums;
 }
