@@ -90,7 +90,7 @@ std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t of
             skipping = false;
         }
         std::fill_n(buffer.data() + held, simdjson::SIMDJSON_PADDING, '\0');
-        auto read = readJsonlText(text.substr(start, end - start), file, parser, CCUsageParser::readLine);
+        auto read = readJsonlText(text.substr(start, end - start), file, parser, CCUsageParser::lineReader);
         std::move(read.records.begin(), read.records.end(), std::back_inserter(records));
         std::memmove(buffer.data(), buffer.data() + end, held - end);
         held -= end;

@@ -58,9 +58,7 @@ std::string projectOf(std::string_view relativePath) {
 
 } // namespace
 
-std::optional<LineUsage> readLine(object line) {
-    return recordFromLine(line);
-}
+const LineRecordReader lineReader{recordFromLine, "usage\""};
 
 std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
                                    const std::filesystem::path& projectsRoot) {
@@ -78,7 +76,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
     }
     const LogFile log{path, 0.0, 0, projectOf(relative), sessionIdOf(path)};
     simdjson::dom::parser parser;
-    return readJsonlRecords(log, parser, recordFromLine);
+    return readJsonlRecords(log, parser, lineReader);
 }
 
 ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
@@ -102,7 +100,7 @@ ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, c
             listedStates.emplace(path, state);
         }
     }
-    return scanIncrementally(files, listedStates, recordFromLine, wholeFiles, progress);
+    return scanIncrementally(files, listedStates, lineReader, wholeFiles, progress);
 }
 
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,

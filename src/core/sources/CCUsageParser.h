@@ -23,8 +23,8 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 // nothing of its logs. A message found in two folders is one record in the ledger.
 ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
                          bool wholeFiles, ScanProgress* progress = nullptr);
-// The usage one log line carries, if any: for a reader of a log's newest lines.
-std::optional<LineUsage> readLine(simdjson::dom::object line);
+// The usage a log line carries, if any: for a reader of a log's newest lines.
+extern const LineRecordReader lineReader;
 
 // The same over one projects folder.
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,

@@ -68,7 +68,13 @@ struct LineUsage {
     std::string_view timestamp;
 };
 
-using LineRecordReader = std::function<std::optional<LineUsage>(simdjson::dom::object line)>;
+// A source's line reader, and text that every line it takes a record from holds as written:
+// a line without it is not parsed, only checked to be UTF-8. Most of a log's bytes are prompts
+// and tool output that carry no usage, and no agent's JSON writer escapes the letters of a key.
+struct LineRecordReader {
+    std::function<std::optional<LineUsage>(simdjson::dom::object line)> read;
+    std::string_view mark; // empty: every line is parsed
+};
 
 // How much of a log before the end of the last read is compared to tell growth from rewriting.
 inline constexpr std::uint64_t checkedWindowBytes = 4096;

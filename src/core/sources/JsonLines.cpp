@@ -1,5 +1,6 @@
 #include "core/sources/JsonLines.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace fernhollow {
@@ -18,6 +19,32 @@ std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t s
     }
     const std::size_t end = start + lfOffset;
     return {end, lf != nullptr ? end + 1 : end};
+}
+
+bool holdsText(std::string_view text, std::string_view mark) {
+    using Bytes = char __attribute__((vector_size(16)));
+    const std::size_t span = mark.size() - 1;
+    const Bytes first = Bytes{} + mark.front();
+    const Bytes last = Bytes{} + mark.back();
+    std::size_t at = 0;
+    for (; at + span + sizeof(Bytes) <= text.size(); at += sizeof(Bytes)) {
+        Bytes starts;
+        Bytes ends;
+        std::memcpy(&starts, text.data() + at, sizeof starts);
+        std::memcpy(&ends, text.data() + at + span, sizeof ends);
+        const Bytes both = (starts == first) & (ends == last);
+        std::uint64_t halves[2];
+        std::memcpy(halves, &both, sizeof halves);
+        if ((halves[0] | halves[1]) == 0) {
+            continue;
+        }
+        for (std::size_t lane = 0; lane < sizeof(Bytes); ++lane) {
+            if (both[lane] != 0 && text.compare(at + lane, mark.size(), mark) == 0) {
+                return true;
+            }
+        }
+    }
+    return text.find(mark, at) != std::string_view::npos;
 }
 
 std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value) {

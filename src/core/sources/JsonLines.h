@@ -14,6 +14,10 @@ namespace fernhollow {
 // LF, CR or CR LF.
 std::pair<std::size_t, std::size_t> lineEnd(std::string_view text, std::size_t start);
 
+// Whether `text` holds `mark` (two bytes or more): sixteen places at a time are sifted by the
+// mark's first and last bytes, which a log's text rarely holds together, before any compare.
+bool holdsText(std::string_view text, std::string_view mark);
+
 // The string at `value`, or nothing when it is missing or not a string.
 std::optional<std::string_view> stringAt(simdjson::simdjson_result<simdjson::dom::element> value);
 

@@ -20,15 +20,19 @@ double timestampOrNow(std::string_view text) {
     return Clock::system().now();
 }
 
-// Appends the record of one line, if it has one; false when the line is not a JSON object.
+// Appends the record of one line, if it has one; false when the line is not a JSON object, or,
+// when it lacks the reader's mark, not UTF-8.
 // A line not followed by simdjson's padding is copied before it is parsed.
 bool readLineInto(std::vector<UsageRecord>& records, std::string_view text, bool copy, const LogFile& file,
                   simdjson::dom::parser& parser, const LineRecordReader& readLine) {
+    if (!readLine.mark.empty() && !holdsText(text, readLine.mark)) {
+        return simdjson::validate_utf8(text.data(), text.size());
+    }
     simdjson::dom::object line;
     if (parser.parse(text.data(), text.size(), copy).get_object().get(line) != simdjson::SUCCESS) {
         return false;
     }
-    if (auto usage = readLine(line)) {
+    if (auto usage = readLine.read(line)) {
         UsageRecord& record = records.emplace_back(std::move(usage->record));
         record.timestamp = timestampOrNow(usage->timestamp);
         record.projectPath = file.projectPath;

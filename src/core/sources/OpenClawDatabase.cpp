@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <set>
@@ -20,7 +19,6 @@ namespace {
 
 constexpr std::string_view sessionTag = "#session:";
 constexpr std::string_view archiveTag = "#archive:";
-constexpr std::string_view usageKey = "\"usage\"";
 
 std::string sessionKey(std::string_view path, std::string_view session) {
     return std::string(path) + std::string(sessionTag) + std::string(session);
@@ -229,12 +227,7 @@ private:
 
     void readEventText(std::string_view text, SessionRead& read) {
         result_.bytesRead += text.size();
-        // Most events are turns and tool results without usage. OpenClaw writes its events with
-        // JSON.stringify, which never escapes a letter of a key, so an event without this text
-        // has no usage to read and is not parsed at all.
-        if (::memmem(text.data(), text.size(), usageKey.data(), usageKey.size()) != nullptr) {
-            readJsonlLine(text, read.file, parser_, readLine_, read.records);
-        }
+        readJsonlLine(text, read.file, parser_, readLine_, read.records);
     }
 
     std::vector<UsageRecord> readArchive(std::string_view blob, const std::string& session,

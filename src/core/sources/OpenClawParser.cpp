@@ -75,6 +75,8 @@ std::optional<LineUsage> recordFromLine(object line) {
     return LineUsage{std::move(record), timestamp};
 }
 
+const LineRecordReader lineReader{recordFromLine, "usage\""};
+
 constexpr std::string_view databaseName = "openclaw-agent.sqlite";
 
 bool contains(std::string_view text, std::string_view part) {
@@ -127,7 +129,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std:
     const LogFile log{path, 0.0, 0, "openclaw/" + utf8::toValid(agent),
                       sessionIdOfName(file.filename().string())};
     simdjson::dom::parser parser;
-    return readJsonlRecords(log, parser, recordFromLine);
+    return readJsonlRecords(log, parser, lineReader);
 }
 
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileStates& known, bool wholeFiles,
@@ -172,10 +174,10 @@ ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileS
             logStates.emplace(key, state);
         }
     }
-    ScanResult result = scanIncrementally(files, logStates, recordFromLine, wholeFiles, progress);
+    ScanResult result = scanIncrementally(files, logStates, lineReader, wholeFiles, progress);
     for (const LogFile& database : databases) {
         scanOpenClawDatabase(database.path, database.mtime, database.size, database.projectPath, known,
-                             wholeFiles, recordFromLine, result);
+                             wholeFiles, lineReader, result);
     }
     return result;
 }

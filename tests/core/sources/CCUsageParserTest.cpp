@@ -1,4 +1,5 @@
 #include "core/sources/CCUsageParser.h"
+#include "core/sources/JsonLines.h"
 
 #include "core/ledger/LedgerPass.h"
 #include "support/LedgerTotals.h"
@@ -165,6 +166,18 @@ std::string unterminated(const Line& line) {
     std::string text = line.json();
     text.pop_back();
     return text;
+}
+
+// Lines without "usage\"" are never parsed: the search must find it wherever it lies against
+// the sixteen-byte steps it takes, and take nothing that only begins and ends like it.
+TEST(ClaudeLogFile, TheUsageMarkIsFoundAtEveryPlace) {
+    for (std::size_t at = 0; at + 6 <= 40; ++at) {
+        std::string text(40, 'u');
+        text.replace(at, 6, "usage\"");
+        EXPECT_TRUE(holdsText(text, "usage\"")) << at;
+        text.replace(at, 6, "usafe\"");
+        EXPECT_FALSE(holdsText(text, "usage\"")) << at;
+    }
 }
 
 // A byte that is not UTF-8 anywhere loses the whole log, except a character still being
