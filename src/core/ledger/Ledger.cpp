@@ -402,12 +402,14 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
     totals.writeTo(db_);
 }
 
-void Ledger::apply(const LedgerBatch& batch) {
+void Ledger::apply(LedgerBatch batch) {
     if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
         return;
     }
     sqlite::Transaction transaction(db_);
-    put(storedRecords(batch), batch.rule, true);
+    const std::vector<StoredRecord> stored = storedRecords(batch);
+    batch.records = {};
+    put(stored, batch.rule, true);
     const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {

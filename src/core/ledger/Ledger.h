@@ -114,7 +114,9 @@ public:
     explicit Ledger(const std::filesystem::path& path);
 
     LogFileStates fileStates(UsageSource source);
-    void apply(const LedgerBatch& batch);
+    // Takes the batch whole: its records are let go once converted, before the writing, whose
+    // cache is a first pass's largest use of memory.
+    void apply(LedgerBatch batch);
     // Every log is read whole at the next pass; the records stay.
     void forgetFileStates();
     // Empties the ledger: records, totals, log states.
