@@ -180,6 +180,33 @@ TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
     EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {sighted("early", t)}).size(), 1u);
 }
 
+// A first pass large enough to build the indexes after its records leaves them as a small one
+// grows them, and the next large pass, into a ledger that holds records, keeps them.
+TEST_F(LedgerTest, AFirstLargePassLeavesTheIndexesItBuiltAfterItsRecords) {
+    const auto batch = [](int first) {
+        LedgerBatch large{UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}};
+        for (int i = first; i < first + 50'000; ++i) {
+            UsageRecord& record = large.records.emplace_back();
+            record.messageId = std::to_string(i);
+            record.timestamp = 1772359200 + i;
+            record.sessionId = "s" + std::to_string(i % 7);
+            record.outputTokens = 1;
+        }
+        return large;
+    };
+    Ledger ledger(ledgerPath());
+    ledger.apply(batch(0));
+    ledger.apply(batch(40'000));
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{90'000, 0, 90'000, 0}));
+    sqlite::Database db(ledgerPath(), sqlite::Database::Mode::readOnly);
+    auto indexes =
+        db.prepare("SELECT group_concat(sql, '; ') FROM sqlite_master WHERE name LIKE 'records_by_%'");
+    ASSERT_TRUE(indexes.step());
+    EXPECT_EQ(indexes.text(0), "CREATE INDEX records_by_time ON records(at); "
+                               "CREATE INDEX records_by_session ON records(session, at)");
+    indexes.run();
+}
+
 TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
     write("s.jsonl", reply("a", 10));
     pass();
