@@ -6,6 +6,7 @@
 // writer's files, each read to its end, and the store's memory must not have grown.
 
 #include "BenchSupport.h"
+#include "core/common/Folders.h"
 #include "platform/settings/AppSettings.h"
 #include "platform/settings/JsonPreferencesFile.h"
 #include "platform/store/UsageStore.h"
@@ -752,7 +753,7 @@ void checkMemory(const std::vector<Sample>& samples, const Sample& end, int seco
 }
 
 int soak(Run& run) {
-    fernhollow::JsonPreferencesFile preferences(fernhollow::JsonPreferencesFile::defaultPath());
+    fernhollow::JsonPreferencesFile preferences(fernhollow::Folders::preferencesFile());
     fernhollow::AppSettings settings(preferences);
     // No budget, so no alert is ever due and no notification service is needed.
     settings.setMonthlyBudgetUSD(0.0);
