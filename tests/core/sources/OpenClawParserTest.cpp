@@ -86,12 +86,6 @@ TEST(OpenClawLine, EachShapeCountsWhatItCarries) {
               1);
 }
 
-TEST(OpenClawScan, WithoutAnAgentsFolderChangesNothing) {
-    TempTree tree;
-    const LogFileStates known = {{"/somewhere/s.jsonl", LogFileState{10, 4.0, 10, 1}}};
-    EXPECT_TRUE(OpenClawParser::parseChanged(tree / "nothing", known, true).changesNothing());
-}
-
 std::string zstd(std::string_view text) {
     std::string out(ZSTD_compressBound(text.size()), '\0');
     out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
