@@ -68,6 +68,17 @@ TEST(StateFileFormat, ReadsFilesOfEarlierVersions) {
     EXPECT_EQ(state->fileMtimes, (FileTimes{{"/x/y.jsonl", 1.0}, {"/x/z.jsonl", 2.5}}));
 }
 
+TEST(StateFileFormat, LargeCachesRoundTripWhateverTheirStringsHold) {
+    // Large enough to be read in several chunks; some strings look like record seams.
+    PersistedState state = snapshot(30'000, 7);
+    state.records[100].messageId = R"(},{"id":"x)";
+    state.records[20'000].projectPath = "},{\"id\":\"";
+    state.records[29'999].sessionId = "tail ],\"fileMtimes\":{";
+    const std::string bytes = encodeState(state);
+    ASSERT_GT(bytes.size(), 8u << 20);
+    EXPECT_EQ(decodeState(bytes), state);
+}
+
 TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
     const std::string good = encodeState(snapshot(2, 1));
     ASSERT_TRUE(decodeState(good));
