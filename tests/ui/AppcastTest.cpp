@@ -2,6 +2,7 @@
 
 #include "support/AppcastFeed.h"
 #include "support/QtPrinters.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,10 @@ std::optional<Releases> read(const QByteArray& document) {
     return found;
 }
 
+QByteArray feed(const char* name) {
+    return QByteArray::fromStdString(test::dataText(std::string("appcast/") + name));
+}
+
 TEST(AppcastTest, ItemsGiveTheirVersionAndHttpsPage) {
     struct Case {
         const char* what;
@@ -68,38 +73,19 @@ TEST(AppcastTest, ItemsGiveTheirVersionAndHttpsPage) {
     };
     const Case cases[] = {
         {"version element over the enclosure's, release page over the download",
-         appcastFeed(R"(<item><sparkle:version>0.5.0</sparkle:version>
-                   <sparkle:shortVersionString>0.5</sparkle:shortVersionString>
-                   <link> https://example.org/releases/0.5.0 </link>
-                   <enclosure url="https://example.org/fernhollow-0.5.0.tar.gz" sparkle:version="9"/></item>)"),
-         Releases{{"0.5.0", "https://example.org/releases/0.5.0"}}},
+         feed("version-element-first.xml"), Releases{{"0.5.0", "https://example.org/releases/0.5.0"}}},
         {"short version element, then the enclosure's attributes, then its URL",
-         appcastFeed(R"(<item><sparkle:shortVersionString>0.6</sparkle:shortVersionString>
-                   <link>https://example.org/releases/0.6</link></item>
-                 <item><enclosure url="https://example.org/0.7.tar.gz" sparkle:version="0.7.0"
-                                  sparkle:shortVersionString="0.7"/></item>
-                 <item><enclosure url="https://example.org/0.8.tar.gz" sparkle:shortVersionString="0.8"/></item>)"),
+         feed("version-fallbacks.xml"),
          Releases{{"0.6", "https://example.org/releases/0.6"},
                   {"0.7.0", "https://example.org/0.7.tar.gz"},
                   {"0.8", "https://example.org/0.8.tar.gz"}}},
         {"items without a version or an https page are left out; other namespaces are not Sparkle's",
-         appcastFeed(R"(<item><link>https://example.org/releases/unversioned</link></item>
-                 <item><sparkle:version>0.9</sparkle:version><link>http://example.org/releases/0.9</link></item>
-                 <item><sparkle:version>1.0</sparkle:version></item>
-                 <item><version>1.1</version><atom:link href="https://example.org/1.1"/>
-                       <link>https://example.org/releases/1.1</link></item>
-                 <item xmlns:s="http://www.andymatuschak.org/xml-namespaces/sparkle"><s:version>1.2</s:version>
-                       <link>https://example.org/releases/1.2</link></item>)"),
-         Releases{{"1.2", "https://example.org/releases/1.2"}}},
+         feed("unusable-items.xml"), Releases{{"1.2", "https://example.org/releases/1.2"}}},
         {"a feed without items", appcastFeed(""), Releases{}},
         {"empty", "", std::nullopt},
         {"another kind of XML", "<feed><entry/></feed>", std::nullopt},
         {"trailing rubbish", appcastFeed("") + "<rss/>", std::nullopt},
-        {"a DTD",
-         R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY v "9.9">]>)"
-         R"(<rss><channel><item><sparkle:version xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">&v;</sparkle:version>)"
-         R"(<link>https://example.org/</link></item></channel></rss>)",
-         std::nullopt},
+        {"a DTD", feed("entity-in-dtd.xml"), std::nullopt},
     };
     for (const auto& [what, document, expected] : cases) {
         EXPECT_EQ(read(document), expected) << what;

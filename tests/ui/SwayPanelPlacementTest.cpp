@@ -14,14 +14,10 @@ TEST(SwayPanelPlacementTest, PutsThePanelInTheCornerBesideTheBar) {
     const QByteArray outputs = R"([{"name":"HEADLESS-1","rect":{"x":0,"y":0,"width":1280,"height":800}},
                                    {"name":"DP-2","rect":{"x":1280,"y":0,"width":1920,"height":1080}}])";
     const auto workspaces = [](const char* output, int x, int y, int width, int height) {
-        return QStringLiteral(
-                   R"([{"focused":false,"output":"HEADLESS-1","rect":{"x":0,"y":0,"width":9,"height":9}},
-                                  {"focused":true,"output":"%1","rect":{"x":%2,"y":%3,"width":%4,"height":%5}}])")
-            .arg(QString::fromUtf8(output))
-            .arg(x)
-            .arg(y)
-            .arg(width)
-            .arg(height)
+        return QString::asprintf(
+                   R"([{"focused":false,"output":"HEADLESS-1","rect":{"x":0,"y":0,"width":9,"height":9}},)"
+                   R"({"focused":true,"output":"%s","rect":{"x":%d,"y":%d,"width":%d,"height":%d}}])",
+                   output, x, y, width, height)
             .toUtf8();
     };
     struct Case {

@@ -213,64 +213,6 @@ TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
     }
 }
 
-TEST(QtLocalCalendarTest, FormsNothingWithoutAValidZoneOrMoment) {
-    EXPECT_EQ(calendarIn("Nowhere/Atlantis").startOfDay(utc(2025, 6, 11)), std::nullopt);
-    const auto berlin = calendarIn("Europe/Berlin");
-    EXPECT_EQ(berlin.startOfDay(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
-    EXPECT_EQ(berlin.startOfWeek(std::numeric_limits<double>::infinity()), std::nullopt);
-    EXPECT_EQ(berlin.startOfMonth(-1e300), std::nullopt);
-}
-
-TEST_F(UsageAggregatesTest, ARecordAtLocalMidnightCountsForTheNewDay) {
-    const auto calendar = calendarIn("America/New_York");
-    const double midnight = local("America/New_York", 2025, 6, 11);
-    claudeCode = {spend(midnight - 1, "claude-haiku-4-5"), spend(midnight)};
-    const UsageSnapshot figures = snapshot(ManualClock(local("America/New_York", 2025, 6, 11, 15)), calendar);
-    EXPECT_EQ(figures.todayUSD, 3.0);
-    EXPECT_EQ(std::vector(figures.dailySeries.end() - 2, figures.dailySeries.end()),
-              (std::vector<DaySpend>{{local("America/New_York", 2025, 6, 10), 1.0}, {midnight, 3.0}}));
-}
-
-TEST_F(UsageAggregatesTest, TheLast30DaysAreAFixedSpanNotCalendarDays) {
-    // Summer time began on 30 March: the same wall time 30 calendar days earlier is only
-    // 29 days and 23 hours ago.
-    const auto calendar = calendarIn("Europe/Berlin");
-    const double now = local("Europe/Berlin", 2025, 4, 15, 12);
-    ASSERT_EQ(now - local("Europe/Berlin", 2025, 3, 16, 12), 29 * day + 23 * hour);
-    claudeCode = {spend(now - 30 * day - 1, "claude-haiku-4-5")};
-    openClaw = {spend(now - 30 * day, "claude-opus-4-5")};
-    openAI = {spend(local("Europe/Berlin", 2025, 3, 16, 12))};
-    EXPECT_EQ(snapshot(ManualClock(now), calendar).last30DaysUSD, 8.0);
-}
-
-TEST_F(UsageAggregatesTest, WindowsHaveNoUpperBoundButDaysDo) {
-    const auto calendar = calendarIn("UTC");
-    const double now = utc(2025, 6, 11, 12);
-    claudeCode = {spend(now + 2 * day)};
-    const ManualClock clock(now);
-    const UsageSnapshot figures = snapshot(clock, calendar);
-    EXPECT_EQ(figures.todayUSD, 3.0);
-    EXPECT_EQ(figures.weekUSD, 3.0);
-    EXPECT_EQ(figures.monthUSD, 3.0);
-    EXPECT_EQ(figures.last30DaysUSD, 3.0);
-    EXPECT_EQ(figures.dailySeries.back().usd, 0.0);
-    ASSERT_EQ(figures.liveSessions.size(), 1u);
-    EXPECT_EQ(figures.liveSessions[0].lastActivity, now + 2 * day);
-}
-
-TEST_F(UsageAggregatesTest, TheMonthBeginsAtLocalMidnightOfItsFirstDay) {
-    const double monthStart = local("Europe/Berlin", 2025, 3, 1);
-    claudeCode = {spend(monthStart - 1, "claude-haiku-4-5", "s", "-Users-dev-old"),
-                  spend(monthStart, "claude-sonnet-4-5", "s", "-Users-dev-new")};
-    const ManualClock clock(monthStart + 30 * minute);
-    const UsageSnapshot berlin = snapshot(clock, calendarIn("Europe/Berlin"));
-    EXPECT_EQ(berlin.monthUSD, 3.0);
-    EXPECT_EQ(berlin.monthByModel, (std::vector<ModelSpend>{{"claude-sonnet-4-5", 3.0}}));
-    EXPECT_EQ(berlin.monthByProject, (std::vector<ProjectSpend>{{"-Users-dev-new", 3.0}}));
-    // In New York the same moment is still in February.
-    EXPECT_EQ(snapshot(clock, calendarIn("America/New_York")).monthUSD, 4.0);
-}
-
 TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
     const double now = utc(2025, 6, 11, 12);
     claudeCode = {spend(now - hour), spend(now - 3 * day, "claude-haiku-4-5")};
@@ -307,22 +249,6 @@ TEST_F(UsageAggregatesTest, MonthByModelNamesTheModelButUnpricedKeepsTheSpelling
               (std::vector<std::string>{"acme-coder-2-20250101", "openrouter/Acme-Coder-2"}));
     EXPECT_EQ(figures.unpricedRecords, 2);
     EXPECT_EQ(figures.unpricedUSDAtFallback, 6.0);
-}
-
-TEST_F(UsageAggregatesTest, MonthGroupsRunFromTheMostExpensiveAndKeepZeroSums) {
-    const double now = utc(2025, 6, 11, 12);
-    auto free = spend(now, "claude-opus-4-5", "s", "-p-free");
-    free.inputTokens = 0;
-    claudeCode = {spend(now, "claude-haiku-4-5", "s", "-p-b"), free,
-                  spend(now, "claude-sonnet-4-5", "s", "-p-c")};
-    openClaw = {spend(now, "claude-haiku-4-5", "s", "-p-a"), spend(now, "claude-haiku-4-5", "s", "-p-a")};
-    openAI = {spend(now, "claude-haiku-4-5", "s", "-p-b")};
-    const UsageSnapshot figures = snapshot(ManualClock(now), calendarIn("UTC"));
-    EXPECT_EQ(figures.monthByModel,
-              (std::vector<ModelSpend>{
-                  {"claude-haiku-4-5", 4.0}, {"claude-sonnet-4-5", 3.0}, {"claude-opus-4-5", 0.0}}));
-    EXPECT_EQ(figures.monthByProject,
-              (std::vector<ProjectSpend>{{"-p-c", 3.0}, {"-p-a", 2.0}, {"-p-b", 2.0}, {"-p-free", 0.0}}));
 }
 
 TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
@@ -384,20 +310,6 @@ TEST_F(UsageAggregatesTest, TheDailySeriesRunsFromTheOldestDayToTodayAcrossDayli
     EXPECT_EQ(series[8], (DaySpend{local(zone, 2025, 3, 31), 3.0}));
 }
 
-TEST_F(UsageAggregatesTest, ThePriorWeekAverageLeavesOutTodayAndTheEighthDay) {
-    const char* zone = "America/New_York";
-    const double today = local(zone, 2025, 11, 5);
-    const auto calendar = calendarIn(zone);
-    claudeCode = {spend(today + hour, "claude-opus-4-5"), spend(local(zone, 2025, 10, 28, 23))};
-    for (int back = 1; back <= 7; back += 2) {
-        // Across the change back to winter time on 2 November.
-        claudeCode.push_back(spend(*calendar.addDays(today, -back) + 30 * minute, "claude-haiku-4-5"));
-    }
-    std::sort(claudeCode.begin(), claudeCode.end(),
-              [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
-    EXPECT_EQ(snapshot(ManualClock(today + 2 * hour), calendar).avg7dPriorDaily, 4.0 / 7);
-}
-
 TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) {
     const double now = utc(2025, 6, 11, 12);
     auto cached = spend(now - 4 * minute, "claude-sonnet-4-5", "alpha");
@@ -432,21 +344,6 @@ TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) 
     const auto wider = liveSessions(lists(), clock, 7);
     ASSERT_EQ(wider.size(), 4u);
     EXPECT_EQ(wider[3].model, "claude-haiku-4-5");
-}
-
-// The last piece of the folder name; a name without pieces comes back unchanged.
-TEST(ShortenProjectNameTest, KeepsTheLastPieceOfTheFolderName) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"-Users-dev-code-myproj", "myproj"},
-        {"-Users-dev-my-app", "app"},
-        {"abc-", "abc"},
-        {"a--b", "b"},
-        {"---", "---"},
-        {"", ""},
-    };
-    for (const auto& [name, shortName] : cases) {
-        EXPECT_EQ(shortenProjectName(name), shortName) << name;
-    }
 }
 
 // Records around `now`: some at local midnights and at the window edges, in the future,

@@ -3,6 +3,7 @@
 #include "core/ledger/Ledger.h"
 #include "core/sources/CodexParser.h"
 #include "support/TempTree.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -103,18 +104,10 @@ TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
 // Codex tells of its plan windows in its token counts, in fields that came and changed over
 // versions; the ledger keeps the latest reading of each.
 TEST(UsageBlocks, CodexRateLimitsReachTheLedgerLatestFirst) {
-    const std::string rollout =
-        R"({"timestamp":"2025-06-01T10:00:00Z","type":"event_msg","payload":{"type":"token_count","info":null}})"
-        "\n"
-        R"({"timestamp":"2025-06-01T10:01:00Z","type":"event_msg","payload":{"type":"token_count","info":null,"rate_limits":null}})"
-        "\n"
-        R"({"timestamp":"2025-06-01T10:02:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":{"primary":{"used_percent":20.5,"window_minutes":300,"resets_at":1748775600},"secondary":{"used_percent":"lots"}}}})"
-        "\n"
-        R"({"timestamp":"2025-06-01T10:03:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":{"plan_type":"pro","primary":{"used_percent":21,"window_minutes":300},"secondary":{"used_percent":3.5,"resets_at":1749000000,"window_minutes":10080}}}})"
-        "\n";
     simdjson::dom::parser parser;
     std::vector<RateLimit> limits;
-    CodexParser::readRollout(simdjson::padded_string(rollout), parser, &limits);
+    CodexParser::readRollout(simdjson::padded_string(test::dataText("codex-rate-limit-readings.jsonl")),
+                             parser, &limits);
     const double tenOhThree = 1748772180.0;
     const std::vector<RateLimit> expected{
         {UsageSource::codex, RateWindow::fiveHour, 21.0, std::nullopt, 300, tenOhThree},

@@ -1,6 +1,7 @@
 #include "core/model/PricingFiles.h"
 #include "core/model/ModelPricing.h"
 #include "support/RatePrinter.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -56,31 +57,8 @@ TEST(DecodeRateTable, KeysAreTakenAsWrittenAndABadEntryFailsTheWholeDocument) {
 }
 
 TEST(ParseLiteLLM, ConvertsUsableEntriesToRatesPerMillionUnderTheCanonicalId) {
-    const RateTable rates = PricingFiles::parseLiteLLM(R"({
-        "anthropic/claude-sonnet-4": {"input_cost_per_token": 0.000003, "output_cost_per_token": 0.000015,
-                                      "litellm_provider": "anthropic", "max_tokens": 64000},
-        "gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5,
-                   "cache_creation_input_token_cost": 3e-6, "cache_read_input_token_cost": 1.25e-6},
-        "mistral/mistral-large": {"input_cost_per_token": 2e-6, "output_cost_per_token": 6e-6},
-        "claude-opus-4-5": {"input_cost_per_token": 5e-6, "output_cost_per_token": 2.5e-5,
-                            "cache_creation_input_token_cost": 6.25e-6},
-        "claude-proxy/gpt-4.1": {"input_cost_per_token": 2e-6, "output_cost_per_token": 8e-6,
-                                 "cache_creation_input_token_cost": 3e-6},
-        "claude-haiku-4-5-20251001": {"input_cost_per_token": 1e-6, "output_cost_per_token": 5e-6},
-        "a/b/claude-x": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "openrouter/anthropic/claude-y/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "/": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "sample_spec": {"input_cost_per_token": 1e-6, "output_cost_per_token": 2e-6},
-        "zero-input": {"input_cost_per_token": 0, "output_cost_per_token": 2e-6},
-        "negative-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": -2e-6},
-        "missing-input": {"output_cost_per_token": 2e-6},
-        "string-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": "2e-6"},
-        "absurd-input": {"input_cost_per_token": 1e303, "output_cost_per_token": 2e-6,
-                         "cache_creation_input_token_cost": 1e-6, "cache_read_input_token_cost": 1e-6},
-        "absurd-output": {"input_cost_per_token": 1e-6, "output_cost_per_token": 1e303},
-        "a-number": 3, "an-array": [1e-6, 2e-6]
-    })");
+    const RateTable rates =
+        PricingFiles::parseLiteLLM(test::dataText("litellm/usable-and-unusable-entries.json"));
     const double sonnet = 0.000003 * 1e6;
     const double mistral = 2e-6 * 1e6;
     const double gpt41 = 2e-6 * 1e6;

@@ -2,6 +2,7 @@
 
 #include "support/LocalHttpServer.h"
 #include "support/ManualClock.h"
+#include "support/TestData.h"
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
@@ -29,12 +30,9 @@ constexpr auto adminKey = "sk-admin-7Kq2xWv9PzLm4RtY";
 constexpr double novemberNoon = 1732122000.0;
 
 // Two days of usage as the API answers them, with more pages on offer.
-const QByteArray twoDays =
-    R"({"object":"page","data":[{"object":"bucket","start_time":1730419200,"end_time":1730505600,"results":[)"
-    R"({"model":"gpt-4o-2024-08-06","input_tokens":1000,"output_tokens":500,"input_cached_tokens":400},)"
-    R"({"model":"gpt-4o-mini-2024-07-18","input_tokens":20,"output_tokens":10}]},)"
-    R"({"object":"bucket","start_time":1730505600,"end_time":1730592000,"results":[{"model":"o3"}]}],)"
-    R"("has_more":true,"next_page":"page_AAA"})";
+QByteArray twoDays() {
+    return QByteArray::fromStdString(test::dataText("openai/two-days-more-pages.json"));
+}
 
 // Every test leaves the address override as it found it: unset.
 class OpenAIUsageClientTest : public ::testing::Test {
@@ -81,7 +79,7 @@ ClientError error(const FetchResult& result) {
 TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
     EXPECT_EQ(OpenAIUsageClient::endpoint(),
               QUrl("https://api.openai.com/v1/organization/usage/completions"));
-    const LocalHttpServer& server = serve({.body = twoDays});
+    const LocalHttpServer& server = serve({.body = twoDays()});
     auto withoutKey = start(30, "");
     EXPECT_TRUE(withoutKey.isReady());
     const ClientError missing = error(QCoro::waitFor(withoutKey));
@@ -91,7 +89,7 @@ TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
 }
 
 TEST_F(OpenAIUsageClientTest, AsksForDailyUsageByModelWithTheKeyInTheHeader) {
-    serve({.body = twoDays});
+    serve({.body = twoDays()});
     const FetchResult answer = fetch();
     // has_more is true, yet only the first page is asked for.
     const LocalHttpServer::Request& request = onlyRequest();
