@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <istream>
+#include <memory>
 #include <ostream>
 
 namespace fernhollow {
@@ -69,18 +70,19 @@ std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t of
     }
     simdjson::dom::parser parser;
     std::vector<UsageRecord> records;
-    // Lines of a transcript run to some kilobytes; a longer one makes the buffer grow.
-    std::size_t capacity = 256 * 1024;
-    std::vector<char> buffer(capacity + simdjson::SIMDJSON_PADDING);
+    // Lines of a transcript run to some kilobytes; a longer one makes the buffer grow. Left
+    // uninitialized: only the pages a read fills are touched.
+    std::size_t capacity = 64 * 1024;
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
     std::size_t held = 0;
     bool skipping = midLine;
     for (bool atEnd = false; !atEnd;) {
         const ssize_t got =
-            ::pread(opened->descriptor, buffer.data() + held, capacity - held, static_cast<off_t>(offset));
+            ::pread(opened->descriptor, buffer.get() + held, capacity - held, static_cast<off_t>(offset));
         atEnd = got <= 0;
         offset += atEnd ? 0 : static_cast<std::uint64_t>(got);
         held += atEnd ? 0 : static_cast<std::size_t>(got);
-        const std::string_view text(buffer.data(), held);
+        const std::string_view text(buffer.get(), held);
         const std::size_t lastBreak = text.rfind('\n');
         // Whole lines only, but for the last line of the file, which may lack its line break.
         std::size_t start = 0;
@@ -89,14 +91,16 @@ std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t of
             start = std::min(text.find('\n'), end - 1) + 1;
             skipping = false;
         }
-        std::fill_n(buffer.data() + held, simdjson::SIMDJSON_PADDING, '\0');
+        std::fill_n(buffer.get() + held, simdjson::SIMDJSON_PADDING, '\0');
         auto read = readJsonlText(text.substr(start, end - start), file, parser, CCUsageParser::lineReader);
         std::move(read.records.begin(), read.records.end(), std::back_inserter(records));
-        std::memmove(buffer.data(), buffer.data() + end, held - end);
+        std::memmove(buffer.get(), buffer.get() + end, held - end);
         held -= end;
         if (held == capacity) {
             capacity *= 2;
-            buffer.resize(capacity + simdjson::SIMDJSON_PADDING);
+            auto larger = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
+            std::memcpy(larger.get(), buffer.get(), held);
+            buffer = std::move(larger);
         }
     }
     ::close(opened->descriptor);
