@@ -168,6 +168,11 @@ ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, c
             const PlannedRead& read = plan[k];
             outcomes[k] = read.reading == Reading::whole ? readWhole(*read.file, parser, reader)
                                                          : readTail(*read.file, read.before, parser, reader);
+            // Every log's records are held until the last log is read: without the room that
+            // growth and the collapsed streamed copies left, a first pass over a large tree holds far less.
+            if (outcomes[k]) {
+                outcomes[k]->records.shrink_to_fit();
+            }
             if (progress != nullptr) {
                 ++progress->filesRead;
             }

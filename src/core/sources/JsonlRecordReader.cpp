@@ -84,9 +84,6 @@ JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::do
         return read;
     }
     collapseStreamedCopies(records);
-    // A scan holds every log's records until the last log is read: without the room that growth
-    // and the streamed copies left, a first pass over a large tree holds far less.
-    records.shrink_to_fit();
     return read;
 }
 
