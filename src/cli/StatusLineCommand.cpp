@@ -6,6 +6,7 @@
 #include "core/figures/PlanWindows.h"
 #include "core/figures/SystemCalendar.h"
 #include "core/ledger/Ledger.h"
+#include "core/ledger/PersistenceStore.h"
 #include "core/model/Clock.h"
 #include "core/model/ModelPricing.h"
 #include "core/model/PricingFolder.h"
@@ -125,7 +126,7 @@ std::vector<UsageRecord> unledgeredRecords(Ledger& ledger, const std::string& tr
 }
 
 void addLedgerFigures(StatusLineFigures& figures, const StatusLineInput& input, double now) {
-    Ledger ledger(Folders::data() / Ledger::fileName);
+    Ledger ledger(PersistenceStore::ledgerURL());
     ledger.setLockWait(lockWaitMs);
     ledger.readThroughMemoryMap();
     // Claude Code asks every few hundred milliseconds: a reading is written when it changed, or

@@ -1,6 +1,7 @@
 #include "ui/SettingsModel.h"
 
 #include "core/common/Folders.h"
+#include "core/ledger/PersistenceStore.h"
 #include "core/model/PricingFolder.h"
 #include "core/sources/CodexParser.h"
 #include "core/sources/GeminiParser.h"
@@ -8,7 +9,6 @@
 #include "core/texts/SettingsTexts.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/settings/AppSettings.h"
-#include "platform/store/PersistenceStore.h"
 #include "platform/store/UsageStore.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/Notifications.h"

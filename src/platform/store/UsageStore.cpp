@@ -3,6 +3,7 @@
 #include "core/figures/LedgerFigures.h"
 #include "core/ledger/LedgerPass.h"
 #include "core/ledger/LegacyImport.h"
+#include "core/ledger/PersistenceStore.h"
 #include "core/model/IsoDate.h"
 #include "core/model/PricingFolder.h"
 #include "core/sources/CCUsageParser.h"
@@ -14,7 +15,6 @@
 #include "platform/net/OpenAIUsageClient.h"
 #include "platform/net/PricingConfig.h"
 #include "platform/settings/AppSettings.h"
-#include "platform/store/PersistenceStore.h"
 #include "platform/system/Keychain.h"
 #include "platform/system/Notifications.h"
 

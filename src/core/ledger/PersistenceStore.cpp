@@ -1,4 +1,4 @@
-#include "platform/store/PersistenceStore.h"
+#include "core/ledger/PersistenceStore.h"
 
 #include "core/common/Folders.h"
 #include "core/ledger/Ledger.h"
