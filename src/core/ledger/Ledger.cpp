@@ -366,27 +366,19 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
     if (sighted && ownShare()) {
         queue.emplace(db_.prepare("INSERT OR IGNORE INTO unshared VALUES(?1)"));
     }
-    TotalsDelta totals;
-    // A first pass over years of logs lands in an empty ledger: its indexes are built after its
-    // records, at once, rather than grown a record at a time at random. (Into a ledger that
-    // holds records, a rebuild costs more than it saves.)
-    bool rebuildIndexes = false;
-    if (records.size() >= 50'000) {
-        auto held = db_.prepare("SELECT EXISTS(SELECT 1 FROM records)");
-        rebuildIndexes = held.step() && held.integer(0) == 0;
-        held.run();
-    }
-    if (rebuildIndexes) {
-        db_.execute("DROP INDEX records_by_time; DROP INDEX records_by_session;");
-    }
-    for (const StoredRecord& incoming : records) {
+    std::vector<std::size_t> added;
+    std::vector<std::pair<StoredRecord, StoredRecord>> replaced; // what was kept, what replaced it
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const StoredRecord& incoming = records[i];
         writeRow(add, incoming);
-        StoredRecord record = incoming;
-        if (db_.changes() == 0) {
-            find.bind(1, record.identity);
+        std::int64_t device = incoming.device;
+        if (db_.changes() != 0) {
+            added.push_back(i);
+        } else {
+            find.bind(1, incoming.identity);
             find.step();
             const StoredRecord kept{
-                record.identity,
+                incoming.identity,
                 find.integer(0),
                 find.integer(1),
                 find.integer(2),
@@ -397,10 +389,8 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
                 find.integer(11)};
             while (find.step()) {
             }
-            const bool takes = rule == RecordRule::replace ? record != kept : supersedes(record, kept);
-            if (!takes) {
-                record = kept;
-            }
+            const bool takes = rule == RecordRule::replace ? incoming != kept : supersedes(incoming, kept);
+            StoredRecord record = takes ? incoming : kept;
             // This machine's logs make a record this machine's; among other machines the one
             // that brought it first keeps it, so a record never moves between them by itself.
             record.device = incoming.device == 0 ? 0 : kept.device;
@@ -408,18 +398,40 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
             if (record == kept) {
                 continue;
             }
-            totals.remove(kept);
             writeRow(replace, record);
+            replaced.emplace_back(kept, record);
+            device = record.device;
         }
-        totals.add(record);
-        if (queue && record.device == 0) {
-            queue->bind(1, record.identity).run();
+        if (queue && device == 0) {
+            queue->bind(1, incoming.identity).run();
         }
     }
-    if (rebuildIndexes) {
-        db_.execute(recordIndexes);
+    // Summed in time order, where a record's totals are mostly the last one's: in identity order
+    // each of a large merge's records would look up its totals at random, a cache miss each.
+    std::ranges::sort(added, {}, [&](std::size_t i) { return records[i].at; });
+    TotalsDelta totals;
+    for (const std::size_t i : added) {
+        totals.add(records[i]);
+    }
+    for (const auto& [kept, record] : replaced) {
+        totals.remove(kept);
+        totals.add(record);
     }
     totals.writeTo(db_);
+}
+
+bool Ledger::setRecordIndexesAsideFor(std::size_t incoming) {
+    if (incoming < 50'000) {
+        return false;
+    }
+    auto held = db_.prepare("SELECT count(*) FROM records");
+    held.step();
+    const bool fewHeld = static_cast<std::size_t>(held.integer(0)) * 2 <= incoming;
+    held.run();
+    if (fewHeld) {
+        db_.execute("DROP INDEX records_by_time; DROP INDEX records_by_session;");
+    }
+    return fewHeld;
 }
 
 void Ledger::apply(LedgerBatch batch) {
@@ -429,7 +441,11 @@ void Ledger::apply(LedgerBatch batch) {
     sqlite::Transaction transaction(db_);
     const std::vector<StoredRecord> stored = storedRecords(batch);
     batch.records = {};
+    const bool indexesAside = setRecordIndexesAsideFor(stored.size());
     put(stored, batch.rule, true);
+    if (indexesAside) {
+        db_.execute(recordIndexes);
+    }
     const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {
@@ -804,8 +820,38 @@ LogFileStates Ledger::sharedFileStates() {
     return statesOf(select);
 }
 
-void Ledger::mergeShared(SharedBatch batch) {
+void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next) {
     sqlite::Transaction transaction(db_);
+    // A machine joining a folder merges years of other machines' records at once, each landing at
+    // random in the tables and their indexes. With a cache the size of those, the pages stay in
+    // memory instead of spilling to the journal and being read back from it; taken only as used,
+    // and given back when the merge ends.
+    struct CacheRestore {
+        sqlite::Database& db;
+        bool large = false;
+        ~CacheRestore() {
+            if (large) {
+                sqlite3_exec(db.handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+            }
+        }
+    } cache{db_};
+    bool indexesAside = false;
+    while (std::optional<SharedBatch> batch = next()) {
+        if (!cache.large && batch->records.size() > 65'536) {
+            db_.execute("PRAGMA cache_size = -1048576");
+            cache.large = true;
+        }
+        // Once set aside, the indexes are built again when the whole merge is in.
+        indexesAside = indexesAside || setRecordIndexesAsideFor(batch->records.size());
+        mergeBatch(std::move(*batch));
+    }
+    if (indexesAside) {
+        db_.execute(recordIndexes);
+    }
+    transaction.commit();
+}
+
+void Ledger::mergeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
@@ -819,23 +865,6 @@ void Ledger::mergeShared(SharedBatch batch) {
         record.device = batch.device;
     }
     settleByIdentity(records, RecordRule::keepLarger);
-    // A machine joining a folder merges years of other machines' records at once, each landing at
-    // random in the tables and their indexes. With a cache the size of those, the pages stay in
-    // memory instead of spilling to the journal and being read back from it; taken only as used,
-    // and given back when the merge ends.
-    const bool large = records.size() > 65'536;
-    if (large) {
-        db_.execute("PRAGMA cache_size = -1048576");
-    }
-    struct CacheRestore {
-        sqlite::Database& db;
-        bool large;
-        ~CacheRestore() {
-            if (large) {
-                sqlite3_exec(db.handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
-            }
-        }
-    } restore{db_, large};
     put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
@@ -851,7 +880,6 @@ void Ledger::mergeShared(SharedBatch batch) {
             .bind(2, batch.lastSeen)
             .run();
     }
-    transaction.commit();
 }
 
 void Ledger::dropSharedFiles(std::span<const std::string> paths) {

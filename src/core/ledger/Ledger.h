@@ -175,9 +175,10 @@ public:
     // comes back as that machine's.
     void forgetDevice(std::int64_t device);
     LogFileStates sharedFileStates();
-    // A record another machine holds too stays the machine's that brought it first, larger copy
-    // wins; one that this machine's logs hold is this machine's.
-    void mergeShared(SharedBatch batch);
+    // Merges the batches `next` gives until it gives none, all in one transaction. A record another
+    // machine holds too stays the machine's that brought it first, larger copy wins; one that this
+    // machine's logs hold is this machine's.
+    void mergeShared(const std::function<std::optional<SharedBatch>()>& next);
     // Forgets the shared files that are no longer in the folder.
     void dropSharedFiles(std::span<const std::string> paths);
 
@@ -205,6 +206,11 @@ private:
     // Records `sighted` in this machine's logs wait to be shared; those merged from shared files
     // are there already.
     void put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
+    // Drops the records' indexes when `incoming` records are to be written into a ledger that
+    // holds far fewer: built again at once after them, they cost less than grown a record at a
+    // time at random. Gives whether they were dropped, to be built again by the caller.
+    bool setRecordIndexesAsideFor(std::size_t incoming);
+    void mergeBatch(SharedBatch batch);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 

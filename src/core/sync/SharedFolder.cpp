@@ -189,6 +189,33 @@ std::variant<FileRead, std::string> readChanges(const std::filesystem::path& pat
     return read;
 }
 
+SharedBatch batchOf(Ledger& ledger, FileRead& changes, const std::string& path, const DeviceIdentity& self) {
+    const DeviceIdentity& device = changes.header.device;
+    SharedBatch batch;
+    // A conflict copy of this machine's own file holds this machine's records.
+    batch.device = device.id == self.id ? 0 : ledger.deviceRow(device.id, device.host);
+    batch.path = path;
+    batch.file = changes.state;
+    std::size_t records = 0;
+    for (const SharedBlock& block : changes.blocks) {
+        records += block.records.size();
+    }
+    batch.records.reserve(records);
+    for (SharedBlock& block : changes.blocks) {
+        const auto offset = static_cast<std::int64_t>(batch.names.size());
+        std::move(block.names.begin(), block.names.end(), std::back_inserter(batch.names));
+        for (StoredRecord& record : block.records) {
+            record.model += offset;
+            record.project += offset;
+            record.session += offset;
+            batch.records.push_back(record);
+        }
+        block.records = {};
+        batch.lastSeen = std::max(batch.lastSeen, block.writtenAt);
+    }
+    return batch;
+}
+
 } // namespace
 
 SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& folder,
@@ -207,6 +234,7 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
     }
     const LogFileStates known = ledger.sharedFileStates();
     std::set<std::string> present;
+    std::vector<std::pair<std::filesystem::path, FileStat>> changed;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         if (!isSharedFile(entry)) {
             continue;
@@ -215,35 +243,28 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
         present.insert(path);
         const std::optional<FileStat> stat = statOf(entry.path());
         const auto was = known.find(path);
-        if (!stat ||
-            (was != known.end() && was->second.size == stat->size && was->second.mtime == stat->mtime)) {
-            continue;
+        if (stat &&
+            (was == known.end() || was->second.size != stat->size || was->second.mtime != stat->mtime)) {
+            changed.emplace_back(entry.path(), *stat);
         }
-        auto read = readChanges(entry.path(), stat->mtime, was != known.end() ? &was->second : nullptr);
-        if (auto* why = std::get_if<std::string>(&read)) {
-            pass.problems.push_back(entry.path().filename().string() + " was skipped: " + *why);
-            continue;
-        }
-        FileRead& changes = std::get<FileRead>(read);
-        const DeviceIdentity& device = changes.header.device;
-        SharedBatch batch;
-        // A conflict copy of this machine's own file holds this machine's records.
-        batch.device = device.id == self.id ? 0 : ledger.deviceRow(device.id, device.host);
-        batch.path = path;
-        batch.file = changes.state;
-        for (SharedBlock& block : changes.blocks) {
-            const auto offset = static_cast<std::int64_t>(batch.names.size());
-            std::move(block.names.begin(), block.names.end(), std::back_inserter(batch.names));
-            for (StoredRecord& record : block.records) {
-                record.model += offset;
-                record.project += offset;
-                record.session += offset;
-                batch.records.push_back(record);
+    }
+    // Read one at a time as the merge takes them: a folder of years of records is never held whole.
+    std::size_t nextFile = 0;
+    if (!changed.empty()) {
+        ledger.mergeShared([&]() -> std::optional<SharedBatch> {
+            while (nextFile < changed.size()) {
+                const auto& [path, stat] = changed[nextFile++];
+                const auto was = known.find(path.string());
+                auto read = readChanges(path, stat.mtime, was != known.end() ? &was->second : nullptr);
+                if (auto* why = std::get_if<std::string>(&read)) {
+                    pass.problems.push_back(path.filename().string() + " was skipped: " + *why);
+                    continue;
+                }
+                ++pass.filesRead;
+                return batchOf(ledger, std::get<FileRead>(read), path.string(), self);
             }
-            batch.lastSeen = std::max(batch.lastSeen, block.writtenAt);
-        }
-        ledger.mergeShared(std::move(batch));
-        ++pass.filesRead;
+            return std::nullopt;
+        });
     }
     if (error) {
         pass.problems.push_back("Cannot read the shared folder " + folder.string() + ": " + error.message());

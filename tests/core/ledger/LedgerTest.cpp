@@ -180,9 +180,10 @@ TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
     EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {sighted("early", t)}).size(), 1u);
 }
 
-// A first pass large enough to build the indexes after its records leaves them as a small one
-// grows them, and the next large pass, into a ledger that holds records, keeps them.
-TEST_F(LedgerTest, AFirstLargePassLeavesTheIndexesItBuiltAfterItsRecords) {
+// Writes large enough to build the indexes after their records leave them as small ones grow
+// them: a first pass, and a merge of other machines' records whose first batch is large; the next
+// large pass, into a ledger that holds as many records, keeps them.
+TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
     const auto batch = [](int first) {
         LedgerBatch large{UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}};
         for (int i = first; i < first + 50'000; ++i) {
@@ -194,17 +195,41 @@ TEST_F(LedgerTest, AFirstLargePassLeavesTheIndexesItBuiltAfterItsRecords) {
         }
         return large;
     };
-    Ledger ledger(ledgerPath());
-    ledger.apply(batch(0));
-    ledger.apply(batch(40'000));
-    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{90'000, 0, 90'000, 0}));
-    sqlite::Database db(ledgerPath(), sqlite::Database::Mode::readOnly);
-    auto indexes =
-        db.prepare("SELECT group_concat(sql, '; ') FROM sqlite_master WHERE name LIKE 'records_by_%'");
-    ASSERT_TRUE(indexes.step());
-    EXPECT_EQ(indexes.text(0), "CREATE INDEX records_by_time ON records(at); "
-                               "CREATE INDEX records_by_session ON records(session, at)");
-    indexes.run();
+    const auto shared = [](int first, int count) {
+        SharedBatch made{1, {"model", "project", "session"}, {}, "machine-" + std::to_string(first), {}, 0.0};
+        for (int i = first; i < first + count; ++i) {
+            made.records.push_back({i, 0, 1772359200000LL + i, 0, 1, 2, {0, 1, 0, 0, 0}, 0, 0});
+        }
+        return made;
+    };
+    const fs::path mergedPath = tree / "merged.sqlite3";
+    {
+        Ledger ledger(ledgerPath());
+        ledger.apply(batch(0));
+        ledger.apply(batch(40'000));
+        Ledger merged(mergedPath);
+        std::vector<SharedBatch> batches{shared(0, 50'000), shared(45'000, 10'000)};
+        merged.mergeShared([&]() -> std::optional<SharedBatch> {
+            if (batches.empty()) {
+                return std::nullopt;
+            }
+            SharedBatch next = std::move(batches.front());
+            batches.erase(batches.begin());
+            return next;
+        });
+    }
+    for (const auto& [path, totals] : {std::pair{ledgerPath(), LedgerTotals{90'000, 0, 90'000, 0}},
+                                       std::pair{mergedPath, LedgerTotals{55'000, 0, 55'000, 0}}}) {
+        SCOPED_TRACE(path.filename().string());
+        EXPECT_EQ(totalsOf(path), totals);
+        sqlite::Database db(path, sqlite::Database::Mode::readOnly);
+        auto indexes =
+            db.prepare("SELECT group_concat(sql, '; ') FROM sqlite_master WHERE name LIKE 'records_by_%'");
+        ASSERT_TRUE(indexes.step());
+        EXPECT_EQ(indexes.text(0), "CREATE INDEX records_by_time ON records(at); "
+                                   "CREATE INDEX records_by_session ON records(session, at)");
+        indexes.run();
+    }
 }
 
 TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
