@@ -1,13 +1,13 @@
 #include "ui/LoginItem.h"
 
 #include "support/QtPrinters.h"
+#include "support/TempTree.h"
 #include "support/WithoutPermissionOverride.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -39,28 +39,15 @@ void write(const QString& path, const QByteArray& bytes, QFile::Permissions perm
 constexpr QFile::Permissions executableMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions fileMode = QFile::ReadOwner | QFile::WriteOwner;
 
-// The entry lives where the desktop looks for it, in the test's own configuration folder; the
-// executable beside it in the test's home.
 class LoginItemTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        autostart_ = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                     QLatin1String("/autostart");
-        entry_ = autostart_ + QLatin1String("/fernhollow.desktop");
-        programs_ = QDir::homePath() + QLatin1String("/programs");
-        executable_ = programs_ + QLatin1String("/fernhollow");
-        write(executable_, "#!/bin/sh\n", executableMode);
-    }
-    void TearDown() override {
-        QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir(autostart_).removeRecursively();
-        QDir(programs_).removeRecursively();
-    }
+    void SetUp() override { write(executable_, "#!/bin/sh\n", executableMode); }
 
-    QString autostart_;
-    QString entry_;
-    QString programs_;
-    QString executable_;
+    const test::TempTree tree_;
+    const QString autostart_ = QString::fromStdString((tree_ / "autostart").string());
+    const QString entry_ = autostart_ + QLatin1String("/fernhollow.desktop");
+    const QString programs_ = QString::fromStdString((tree_ / "programs").string());
+    const QString executable_ = programs_ + QLatin1String("/fernhollow");
 };
 
 TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {

@@ -33,11 +33,6 @@ std::string reply(std::string_view id, std::int64_t input, std::string_view time
            std::to_string(input) + "}}}\n";
 }
 
-std::string usagePage(std::int64_t input) {
-    return R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":)" +
-           std::to_string(input) + "}]}]}";
-}
-
 class UsageStoreTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -125,7 +120,9 @@ TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
 
 TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
     storeKey("sk-admin-store-test");
-    const test::LocalHttpServer good({.body = QByteArray::fromStdString(usagePage(1000))});
+    const test::LocalHttpServer good(
+        {.body =
+             R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":1000}]}]})"});
     const test::LocalHttpServer bad({.status = 500, .reason = "Server Error", .body = "down"});
     const auto store = makeStore();
 
