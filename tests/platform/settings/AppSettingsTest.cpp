@@ -108,19 +108,15 @@ TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDayAndAsAnInternetDate
     EXPECT_TRUE(settings.hasFiredToday(ThresholdKind::warn));
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    return test::readFile(path).value_or("");
-}
-
 TEST(PreferencesFile, MovesADamagedFileAsideBeforeTheFirstWrite) {
     test::TempTree tree;
     const auto path = tree.write("preferences.json", R"({"fernhollow.monthlyBudgetUSD": 150,)");
     JsonPreferencesFile file(path);
     AppSettings settings(file);
     EXPECT_EQ(settings.monthlyBudgetUSD(), 200.0);
-    EXPECT_EQ(readFile(path), R"({"fernhollow.monthlyBudgetUSD": 150,)");
+    EXPECT_EQ(test::readFile(path), R"({"fernhollow.monthlyBudgetUSD": 150,)");
     settings.setMonthlyBudgetUSD(90.0);
-    EXPECT_EQ(readFile(tree / "preferences.json.corrupt"), R"({"fernhollow.monthlyBudgetUSD": 150,)");
+    EXPECT_EQ(test::readFile(tree / "preferences.json.corrupt"), R"({"fernhollow.monthlyBudgetUSD": 150,)");
     JsonPreferencesFile reopened(path);
     EXPECT_EQ(AppSettings(reopened).monthlyBudgetUSD(), 90.0);
 }
