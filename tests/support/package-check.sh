@@ -1,8 +1,8 @@
 #!/bin/sh
 # The Debian package as a user meets it: lintian finds no error in it, its AppStream metadata
-# validates, `apt-get install` puts it in place with what it depends on, `fernhollow report`
-# runs from /usr/bin over a scratch home, and removing it leaves the machine's packages and
-# files as they were. Needs root, since it installs; CI runs it.
+# and menu entry validate, `apt-get install` puts it in place with what it depends on,
+# `fernhollow report` runs from /usr/bin over a scratch home, and removing it leaves the
+# machine's packages and files as they were. Needs root, since it installs; CI runs it.
 # Usage: package-check.sh <fernhollow_<version>_<arch>.deb>
 set -eu
 deb=$(realpath "$1")
@@ -40,6 +40,7 @@ remove() {
 check() {
     appstreamcli validate --no-net /usr/share/metainfo/app.fernhollow.Fernhollow.metainfo.xml ||
         return 1
+    desktop-file-validate /usr/share/applications/fernhollow.desktop || return 1
     # 100,000 Sonnet input and 180,000 output tokens today: $3.00.
     mkdir -p "$scratch/home/.claude/projects/-home-dev-demo"
     printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_pkg","model":"claude-sonnet-4-5","usage":{"input_tokens":100000,"output_tokens":180000}}}\n' \

@@ -102,13 +102,10 @@ panel_node() {
 closed() { ! panel_node; }
 # Screenshots the output and reads the panel's figures off it.
 read_panel() {
-    node=$(panel_node)
+    geometry=$(panel_node | jq -r '.window_rect as $w |
+        "\($w.width)x\($w.height)+\(.rect.x + $w.x)+\(.rect.y + $w.y)"')
     grim "$shots/$1.png"
-    x=$(echo "$node" | jq '.rect.x + .window_rect.x')
-    y=$(echo "$node" | jq '.rect.y + .window_rect.y')
-    w=$(echo "$node" | jq '.window_rect.width')
-    h=$(echo "$node" | jq '.window_rect.height')
-    read_panel_off "$shots/$1.png" "${w}x${h}+${x}+${y}"
+    read_panel_off "$shots/$1.png" "$geometry"
     # The footer, with the version, is the last thing in the panel: a window shorter than its
     # content loses it.
     grep -Eq '^v[0-9]+\.[0-9]+' "$shots/$1.txt" || fail "the panel is cut short, without its footer: $(cat "$shots/$1.txt")"

@@ -1,13 +1,13 @@
 #include "ui/LoginItem.h"
 
 #include "support/QtPrinters.h"
+#include "support/TempTree.h"
 #include "support/WithoutPermissionOverride.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -39,30 +39,15 @@ void write(const QString& path, const QByteArray& bytes, QFile::Permissions perm
 constexpr QFile::Permissions executableMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions fileMode = QFile::ReadOwner | QFile::WriteOwner;
 
-// The entry lives where the desktop looks for it, in the test's own configuration folder; the
-// executable beside it in the test's home.
 class LoginItemTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        autostart_ = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                     QLatin1String("/autostart");
-        entry_ = autostart_ + QLatin1String("/fernhollow.desktop");
-        programs_ = QDir::homePath() + QLatin1String("/programs");
-        executable_ = programs_ + QLatin1String("/fernhollow");
-        write(executable_, "#!/bin/sh\n", executableMode);
-    }
-    void TearDown() override {
-        QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir(autostart_).removeRecursively();
-        QDir(programs_).removeRecursively();
-    }
+    void SetUp() override { write(executable_, "#!/bin/sh\n", executableMode); }
 
-    LoginItem item() const { return LoginItem(entry_, executable_); }
-
-    QString autostart_;
-    QString entry_;
-    QString programs_;
-    QString executable_;
+    const test::TempTree tree_;
+    const QString autostart_ = QString::fromStdString((tree_ / "autostart").string());
+    const QString entry_ = autostart_ + QLatin1String("/fernhollow.desktop");
+    const QString programs_ = QString::fromStdString((tree_ / "programs").string());
+    const QString executable_ = programs_ + QLatin1String("/fernhollow");
 };
 
 TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
@@ -109,11 +94,13 @@ TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
           "#!/bin/sh\nprintf '%s' \"$0\" > '" + marker.toUtf8() + ".new' && mv '" + marker.toUtf8() +
               ".new' '" + marker.toUtf8() + "'\n",
           executableMode);
+    // Turned off in the desktop's settings, turned on again here: the whole entry is rewritten.
+    write(entry_, QByteArray(enabledEntry) + "Hidden=true\n", fileMode);
     ASSERT_EQ(LoginItem(entry_, executable).set(true), std::nullopt);
     EXPECT_EQ(LoginItem(entry_, executable).status(), Status::enabled);
     const QList<QByteArray> lines = readAll(entry_).split('\n');
-    ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.front(), "[Desktop Entry]");
+    EXPECT_FALSE(lines.contains("Hidden=true"));
     for (const QByteArray& line :
          {QByteArray("Type=Application"), QByteArray("Name=Fernhollow"), QByteArray("Icon=fernhollow"),
           QByteArray("Terminal=false"), QByteArray("X-GNOME-Autostart-enabled=true"),
@@ -135,20 +122,6 @@ TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
     EXPECT_TRUE(readAll(entry_).contains("\nExec=\"" + programs_.toUtf8() + "/50%% off\"\n"));
 }
 
-TEST_F(LoginItemTest, SwitchingWritesOrRemovesTheEntry) {
-    EXPECT_EQ(item().set(true), std::nullopt);
-    EXPECT_EQ(item().status(), Status::enabled);
-    EXPECT_EQ(item().set(false), std::nullopt);
-    EXPECT_EQ(item().status(), Status::notRegistered);
-    EXPECT_FALSE(QFile::exists(entry_));
-
-    // Turned off in the desktop's settings, turned on again here: the whole entry is rewritten.
-    write(entry_, QByteArray(enabledEntry) + "Hidden=true\n", fileMode);
-    EXPECT_EQ(item().set(true), std::nullopt);
-    EXPECT_EQ(item().status(), Status::enabled);
-    EXPECT_FALSE(readAll(entry_).contains("Hidden"));
-}
-
 TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {
     const std::optional<QString> noProgram =
         LoginItem(entry_, programs_ + QLatin1String("/missing")).set(true);
@@ -156,15 +129,12 @@ TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {
     EXPECT_EQ(*noProgram, "Could not find the Fernhollow program to start at login.");
     EXPECT_FALSE(QFile::exists(entry_));
 
-    write(autostart_, "not a folder", fileMode);
-    EXPECT_EQ(item().set(true), QStringLiteral("Could not create %1: Not a directory").arg(autostart_));
-    QFile::remove(autostart_);
-
     ASSERT_TRUE(QDir().mkpath(autostart_));
     ASSERT_TRUE(QFile::setPermissions(autostart_, QFile::ReadOwner | QFile::ExeOwner));
     {
         const WithoutPermissionOverride asAnyUser;
-        EXPECT_EQ(item().set(true), QStringLiteral("Could not write %1: Permission denied").arg(entry_));
+        EXPECT_EQ(LoginItem(entry_, executable_).set(true),
+                  QStringLiteral("Could not write %1: Permission denied").arg(entry_));
         EXPECT_EQ(QDir(autostart_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     }
 }

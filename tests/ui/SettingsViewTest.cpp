@@ -146,6 +146,7 @@ TEST_F(SettingsView, LoginToggleShowsTheRealStateAndFailures) {
     item(*view, "launchAtLoginToggle")->setProperty("checked", false);
     QMetaObject::invokeMethod(item(*view, "launchAtLoginToggle"), "toggled");
     EXPECT_EQ(text(*view, "loginItemStatus"), "Off");
+    EXPECT_FALSE(std::filesystem::exists(fixture.home / "autostart/fernhollow.desktop"));
 
     // A file where the autostart folder should be: the entry cannot be written, even by root.
     std::filesystem::remove_all(fixture.home / "autostart");

@@ -40,10 +40,7 @@ const std::vector<Client>& clients() {
          R"({"gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5}})",
          [](QNetworkAccessManager& network) -> std::optional<std::string> {
              auto syncing = PricingConfig::syncRemote(network);
-             if (QCoro::waitFor(syncing)) {
-                 return std::nullopt;
-             }
-             return "no catalogue";
+             return QCoro::waitFor(syncing) ? std::nullopt : std::optional<std::string>("no catalogue");
          }},
         {"OpenAI usage", "FERNHOLLOW_OPENAI_BASE_URL", OpenAIUsageClient::endpoint,
          R"({"data":[{"start_time":1730419200,"results":[{"model":"gpt-4o","input_tokens":5}]}]})",

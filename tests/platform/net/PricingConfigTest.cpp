@@ -110,27 +110,6 @@ TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
     EXPECT_EQ(readFile(PricingFolder::exampleURL()), "the user's own notes");
 }
 
-TEST_F(PricingConfigTest, LoadRemoteCacheTakesOnlyAUsableCache) {
-    ModelPricing::setRemoteRates({{"kept-model", markerRate}});
-    const auto before = ModelPricing::remoteRates();
-    PricingFolder::loadRemoteCache();
-    EXPECT_EQ(ModelPricing::remoteRates(), before);
-    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "[]"}) {
-        writeFile(PricingFolder::remoteCacheURL(), damaged);
-        PricingFolder::loadRemoteCache();
-        EXPECT_EQ(ModelPricing::remoteRates(), before) << damaged;
-    }
-    writeFile(PricingFolder::remoteCacheURL(), "{}");
-    PricingFolder::loadRemoteCache();
-    EXPECT_TRUE(ModelPricing::remoteRates()->empty());
-}
-
-// Which overrides are safe, and that the path follows them, is the endpoints' and the sync's test.
-TEST_F(PricingConfigTest, LitellmUrlDefaultsToTheCataloguesHome) {
-    EXPECT_EQ(PricingConfig::litellmURL().toString().toStdString(),
-              "https://raw.githubusercontent.com" + std::string(cataloguePath));
-}
-
 class SyncRemote : public PricingConfigTest {
 protected:
     const LocalHttpServer& serve(LocalHttpServer::Response response) {
@@ -172,16 +151,28 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
     ModelPricing::setRemoteRates({});
     PricingFolder::loadRemoteCache();
     EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
+    writeFile(PricingFolder::remoteCacheURL(), "{}");
+    PricingFolder::loadRemoteCache();
+    EXPECT_TRUE(ModelPricing::remoteRates()->empty());
 }
 
 // A failed sync leaves the table and the cache of the last one that worked; which answers
-// fail is the endpoints' test, here one that reaches the catalogue's own reading.
-TEST_F(SyncRemote, AFailedSyncChangesNothing) {
+// fail is the endpoints' test, here one that reaches the catalogue's own reading. Nor does a
+// cache that is missing or damaged replace the table when loaded.
+TEST_F(SyncRemote, AFailedSyncOrAnUnusableCacheChangesNothing) {
     givenAnEarlierSync();
     serve({.body = QByteArray::fromStdString("{" + catalogueEntry("free", "0", "0") + "}")});
     EXPECT_EQ(sync(), std::nullopt);
     EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
     EXPECT_EQ(readFile(PricingFolder::remoteCacheURL()), earlierCache);
+    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "[]"}) {
+        writeFile(PricingFolder::remoteCacheURL(), damaged);
+        PricingFolder::loadRemoteCache();
+        EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_) << damaged;
+    }
+    std::filesystem::remove(PricingFolder::remoteCacheURL());
+    PricingFolder::loadRemoteCache();
+    EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
 }
 
 } // namespace

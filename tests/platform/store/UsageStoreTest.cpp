@@ -33,11 +33,6 @@ std::string reply(std::string_view id, std::int64_t input, std::string_view time
            std::to_string(input) + "}}}\n";
 }
 
-std::string usagePage(std::int64_t input) {
-    return R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":)" +
-           std::to_string(input) + "}]}]}";
-}
-
 class UsageStoreTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -99,11 +94,7 @@ TEST_F(UsageStoreTest, KeepsBothLogSourcesInTheLedgerAndStartsFromItsFigures) {
     const double todayUSD = 0.009 + 5 * 2.0 / 1e6;
     {
         const auto store = makeStore();
-        QSignalSpy changes(store.get(), &UsageStore::recordsChanged);
         QCoro::waitFor(store->refresh());
-        EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
-        EXPECT_EQ(store->recordCount(UsageSource::openClaw), 1);
-        EXPECT_GE(changes.count(), 1);
         EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, todayUSD);
     }
     // OpenClaw prunes old sessions; what was counted stays.
@@ -118,11 +109,6 @@ TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
     tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T11:00:00Z"));
     const auto store = makeStore();
     QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->lastRefresh(), clock.seconds);
-    EXPECT_EQ(store->openaiError(), std::nullopt);
-    EXPECT_EQ(store->ledgerError(), std::nullopt);
-    EXPECT_FALSE(store->isRefreshing());
-    EXPECT_EQ(store->status(), BudgetStatus::ok);
     EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, 0.003);
     const auto before = test::readFile(ledgerPath().string() + "-wal");
     clock.seconds += 86'400;
@@ -134,7 +120,9 @@ TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
 
 TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
     storeKey("sk-admin-store-test");
-    const test::LocalHttpServer good({.body = QByteArray::fromStdString(usagePage(1000))});
+    const test::LocalHttpServer good(
+        {.body =
+             R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":1000}]}]})"});
     const test::LocalHttpServer bad({.status = 500, .reason = "Server Error", .body = "down"});
     const auto store = makeStore();
 

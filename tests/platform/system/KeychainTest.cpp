@@ -1,13 +1,12 @@
 #include "platform/system/Keychain.h"
 
 #include <QCoroTask>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
+#include <optional>
 #include <string>
-#include <sys/wait.h>
 
 namespace fernhollow {
 namespace {
@@ -17,22 +16,14 @@ const QString account = QString::fromLatin1(Keychain::openAIAccount);
 // What the desktop's own tool finds under our service and account: the proof that the
 // secret is in the Secret Service, where other programs see it, and not somewhere private.
 std::optional<std::string> lookUpWithSecretTool(const QString& accountName) {
-    const std::string command = "secret-tool lookup server " + std::string(Keychain::service) + " user " +
-                                accountName.toStdString() + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("lookup"), QStringLiteral("server"), QString::fromLatin1(Keychain::service),
+                QStringLiteral("user"), accountName});
+    if (!tool.waitForFinished() || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
         return std::nullopt;
     }
-    std::string out;
-    std::array<char, 256> buffer{};
-    while (const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-        out.append(buffer.data(), got);
-    }
-    const int status = ::pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return out;
+    return tool.readAllStandardOutput().toStdString();
 }
 
 class KeychainTest : public testing::Test {
