@@ -65,6 +65,9 @@ public:
     }
     fs::path fileOf(const DeviceIdentity& device) const { return folder / sharedfile::fileName(device); }
     std::string bytesOf(const DeviceIdentity& device) const { return *test::readFile(fileOf(device)); }
+    void overwrite(const DeviceIdentity& device, const std::string& bytes) const {
+        tree.write("Sync/" + sharedfile::fileName(device), bytes);
+    }
 };
 
 TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
@@ -120,10 +123,10 @@ TEST_F(SharedFolderTest, TheFileHoldsNoPathBelowTheProjectAndNoNameNoRecordUses)
 // (theirs); then the laptop's next pass.
 struct FolderFault {
     const char* name;
-    std::function<void(SharedFolderTest&)> fault;
     std::pair<std::int64_t, std::int64_t> allMachines; // records and output tokens after the pass
     std::size_t problems;
     bool desktopFileFound;
+    std::function<void(SharedFolderTest&)> fault;
 };
 
 void PrintTo(const FolderFault& fault, std::ostream* out) {
@@ -150,80 +153,57 @@ void copyAs(SharedFolderTest& t, const DeviceIdentity& device, const std::string
     fs::copy_file(t.fileOf(device), t.folder / name, fs::copy_options::overwrite_existing);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SyncTools, SharedFolderFaults,
-    testing::Values(
-        FolderFault{"HalfCopiedGrowth",
-                    [](SharedFolderTest& t) {
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        const std::string whole = t.bytesOf(desktop);
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(),
-                                     whole.substr(0, whole.size() - 7));
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"ConflictCopyWithARecordTheMainFileLacks",
-                    [](SharedFolderTest& t) {
-                        const std::string older = t.bytesOf(desktop);
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        copyAs(t, desktop,
-                               "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"ConflictCopyOfThisMachinesOwnFile",
-                    [](SharedFolderTest& t) {
-                        copyAs(t, laptop, "laptop (conflicted copy 2026-12-06).fernhollow-usage");
-                    },
-                    {2, 30},
-                    0,
-                    true},
-        FolderFault{"OldCopyReplacesANewerOne",
-                    [](SharedFolderTest& t) {
-                        const std::string older = t.bytesOf(desktop);
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        t.passMine(now + 120.0);
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"ClockOfTheOtherMachineADayAhead",
-                    [](SharedFolderTest& t) {
-                        SharedFolderTest::add(t.theirs, {reply("c", 40, now - 7200.0)});
-                        t.passTheirs(now + 86'400.0);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"FileOfANewerVersion",
-                    [](SharedFolderTest& t) {
-                        t.tree.write("Sync/future.fernhollow-usage",
-                                     "Fernhollow shared usage\nversion 2\ndevice X\nhost future\n\n");
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"NotOursAtAllAndATemporaryWrite",
-                    [](SharedFolderTest& t) {
-                        t.tree.write("Sync/notes.fernhollow-usage", "shopping list");
-                        t.tree.write("Sync/~desk_top.tmp.fernhollow-usage", "half");
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"MachineFileRemoved",
-                    [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); },
-                    {2, 30},
-                    0,
-                    false}),
-    [](const testing::TestParamInfo<FolderFault>& info) { return std::string(info.param.name); });
+const FolderFault folderFaults[] = {
+    FolderFault("HalfCopiedGrowth", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    const std::string whole = t.bytesOf(desktop);
+                    t.overwrite(desktop, whole.substr(0, whole.size() - 7));
+                }),
+    FolderFault("ConflictCopyWithARecordTheMainFileLacks", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    const std::string older = t.bytesOf(desktop);
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    copyAs(t, desktop, "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
+                    t.overwrite(desktop, older);
+                }),
+    FolderFault("ConflictCopyOfThisMachinesOwnFile", {2, 30}, 0, true,
+                [](SharedFolderTest& t) {
+                    copyAs(t, laptop, "laptop (conflicted copy 2026-12-06).fernhollow-usage");
+                }),
+    FolderFault("OldCopyReplacesANewerOne", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    const std::string older = t.bytesOf(desktop);
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    t.passMine(now + 120.0);
+                    t.overwrite(desktop, older);
+                }),
+    FolderFault("ClockOfTheOtherMachineADayAhead", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    SharedFolderTest::add(t.theirs, {reply("c", 40, now - 7200.0)});
+                    t.passTheirs(now + 86'400.0);
+                }),
+    FolderFault("FileOfANewerVersion", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    t.tree.write("Sync/future.fernhollow-usage",
+                                 "Fernhollow shared usage\nversion 2\ndevice X\nhost future\n\n");
+                }),
+    FolderFault("NotOursAtAllAndATemporaryWrite", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    t.tree.write("Sync/notes.fernhollow-usage", "shopping list");
+                    t.tree.write("Sync/~desk_top.tmp.fernhollow-usage", "half");
+                }),
+    FolderFault("MachineFileRemoved", {2, 30}, 0, false,
+                [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); }),
+};
+
+INSTANTIATE_TEST_SUITE_P(SyncTools, SharedFolderFaults, testing::ValuesIn(folderFaults),
+                         [](const testing::TestParamInfo<FolderFault>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A block whose frame is sound but whose records hold what no machine writes is damage, or a
 // hostile file: the whole file is skipped, never a record of it taken.
@@ -271,7 +251,7 @@ TEST_F(SharedFolderTest, OwnFileReplacedByAnOlderCopyIsWrittenWholeAgain) {
     const std::string older = bytesOf(laptop);
     add(mine, {reply("b", 20)});
     passMine(now + 600.0);
-    tree.write("Sync/" + sharedfile::fileName(laptop), older);
+    overwrite(laptop, older);
     EXPECT_TRUE(passSharedFolder(mine, folder, laptop, now, OwnFileWrite::ifNotAsLeft).wrote);
     passTheirs();
     EXPECT_EQ(counted(theirs, std::nullopt), std::make_pair(2L, 30L));
