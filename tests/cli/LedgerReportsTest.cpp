@@ -25,8 +25,6 @@ void addRecords(Ledger& ledger, UsageSource source,
     ledger.apply(batch);
 }
 
-using Rows = std::vector<std::pair<std::string, std::int64_t>>;
-
 TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
     test::TempTree home;
     Ledger ledger(home / "ledger.sqlite3");
@@ -37,46 +35,29 @@ TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
     addRecords(ledger, UsageSource::gemini,
                {{"1971-06-01T00:44:00Z", 10000}, {"1971-06-01T00:44:50Z", 100000}});
     // Each row: the report, its zone, since and until (2025's month and day, 0 for none), the
-    // only source asked for, descending order, and the rows with their inputs.
+    // only source asked for, descending order, and the rows as "label=input" with their inputs.
+    using enum ReportKind;
     const struct {
         ReportKind kind;
         const char* zone;
         int since, until;
         std::optional<UsageSource> source;
         bool descending;
-        Rows rows;
+        std::string rows;
     } cases[] = {
-        {ReportKind::daily,
-         "UTC",
-         301,
-         0,
-         {},
-         false,
-         {{"2025-03-29", 1}, {"2025-03-30", 10}, {"2025-03-31", 100}, {"2025-04-01", 1000}}},
+        {daily, "UTC", 301, 0, {}, false, "2025-03-29=1 2025-03-30=10 2025-03-31=100 2025-04-01=1000"},
         // Berlin moves to summer time on the 30th: 22:30Z on the 31st is already April there.
-        {ReportKind::daily, "Europe/Berlin", 301, 0, {}, false, {{"2025-03-30", 11}, {"2025-04-01", 1100}}},
-        {ReportKind::daily,
-         "America/Los_Angeles",
-         301,
-         0,
-         {},
-         true,
-         {{"2025-04-01", 1000}, {"2025-03-31", 100}, {"2025-03-29", 11}}},
-        {ReportKind::daily, "UTC", 330, 331, {}, false, {{"2025-03-30", 10}, {"2025-03-31", 100}}},
-        {ReportKind::daily, "Asia/Tokyo", 330, 330, {}, false, {{"2025-03-30", 11}}},
-        {ReportKind::daily, "UTC", 0, 0, UsageSource::codex, false, {{"2025-03-31", 100}}},
-        {ReportKind::monthly, "UTC", 101, 0, {}, false, {{"2025-03", 111}, {"2025-04", 1000}}},
-        {ReportKind::monthly, "Europe/Berlin", 101, 0, {}, false, {{"2025-03", 11}, {"2025-04", 1100}}},
-        {ReportKind::daily,
-         "Africa/Monrovia",
-         0,
-         101,
-         {},
-         false,
-         {{"1971-05-31", 10000}, {"1971-06-01", 100000}}},
+        {daily, "Europe/Berlin", 301, 0, {}, false, "2025-03-30=11 2025-04-01=1100"},
+        {daily, "America/Los_Angeles", 301, 0, {}, true, "2025-04-01=1000 2025-03-31=100 2025-03-29=11"},
+        {daily, "UTC", 330, 331, {}, false, "2025-03-30=10 2025-03-31=100"},
+        {daily, "Asia/Tokyo", 330, 330, {}, false, "2025-03-30=11"},
+        {daily, "UTC", 0, 0, UsageSource::codex, false, "2025-03-31=100"},
+        {monthly, "UTC", 101, 0, {}, false, "2025-03=111 2025-04=1000"},
+        {monthly, "Europe/Berlin", 101, 0, {}, false, "2025-03=11 2025-04=1100"},
+        {daily, "Africa/Monrovia", 0, 101, {}, false, "1971-05-31=10000 1971-06-01=100000"},
         // Sessions by their last record; only the records in the range count.
-        {ReportKind::session, "UTC", 330, 0, {}, false, {{"", 100}, {"", 10 + 1000}}},
-        {ReportKind::daily, "UTC", 501, 0, {}, false, {}},
+        {session, "UTC", 330, 0, {}, false, "=100 =1010"},
+        {daily, "UTC", 501, 0, {}, false, ""},
     };
     const auto day = [](int monthAndDay) {
         return monthAndDay == 0 ? std::nullopt
@@ -90,9 +71,10 @@ TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
         options.sources = c.source ? std::vector{*c.source} : std::vector<UsageSource>{};
         options.descending = c.descending;
         const RowsReport report = ledgerReport(c.kind, ledger, options, ReportRange(options), 0.0);
-        Rows rows;
+        std::string rows;
         for (const RowsReport::Row& row : report.rows) {
-            rows.emplace_back(row.labels.at(0), row.totals.inputTokens);
+            rows +=
+                (rows.empty() ? "" : " ") + row.labels.at(0) + "=" + std::to_string(row.totals.inputTokens);
         }
         EXPECT_EQ(rows, c.rows) << c.zone << " " << static_cast<int>(c.kind);
     }

@@ -1,8 +1,6 @@
 #include "core/sources/CCUsageParser.h"
 #include "core/sources/JsonLines.h"
 
-#include "core/ledger/LedgerPass.h"
-#include "support/LedgerTotals.h"
 #include "support/TempTree.h"
 
 #include <gtest/gtest.h>
@@ -167,32 +165,6 @@ TEST(ClaudeLogFile, ReadsWholeValidLinesOnceEach) {
     }
     const TempTree tree;
     EXPECT_TRUE(CCUsageParser::parseFile(tree / "proj/missing.jsonl", tree.root()).empty());
-}
-
-// Several config folders: one reached again through a link, a trailing slash or "..", is read
-// once; a message copied into another is one record; a folder that is missing keeps its logs.
-TEST(ClaudeLogWalk, ReadsTheUnionOfFoldersAndCountsEachMessageOnce) {
-    TempTree tree;
-    tree.write("work/projects/p/s1.jsonl",
-               Line{.id = "msg_a"}.json() + Line{.id = "msg_b", .input = 5}.json());
-    tree.write("home/projects/p/s1.jsonl", Line{.id = "msg_a"}.json());
-    std::filesystem::create_directory_symlink(tree / "work/projects", tree / "link");
-    const std::vector<std::filesystem::path> roots = {tree / "work/projects", tree / "work/projects/",
-                                                      tree / "link",          tree / "home/../work/projects",
-                                                      tree / "home/projects", tree / "missing"};
-    const std::string gone = (tree / "home/projects/p/gone.jsonl").string();
-    const LogFileStates known = {{(tree / "missing/p/old.jsonl").string(), LogFileState{1, 1.0, 1, 0}},
-                                 {gone, LogFileState{1, 1.0, 1, 0}}};
-    ScanResult result;
-    const auto ledger = tree / "ledger.sqlite3";
-    passIntoLedger(ledger, UsageSource::claudeCode, false, [&](const LogFileStates&, bool) {
-        return result = CCUsageParser::parseChanged(roots, known, false);
-    });
-    ASSERT_EQ(result.files.size(), 2u);
-    EXPECT_EQ(result.files[0].first.substr(0, tree.root().string().size() + 14),
-              (tree / "work/projects").string());
-    EXPECT_EQ(result.goneFiles, std::vector<std::string>{gone});
-    EXPECT_EQ(test::totalsOf(ledger, UsageSource::claudeCode), (test::LedgerTotals{2, 15, 40, 0}));
 }
 
 } // namespace
