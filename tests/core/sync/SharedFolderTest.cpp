@@ -89,6 +89,17 @@ TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
     EXPECT_EQ(devices[0].lastSeen, now);
     EXPECT_TRUE(devices[0].fileFound);
 
+    // The file holds no path below the project and no name that no record uses.
+    const std::string bytes = bytesOf(laptop);
+    const auto header = std::get<sharedfile::Header>(sharedfile::decodeHeader(bytes));
+    EXPECT_EQ(header.device, laptop);
+    const auto blocks =
+        std::get<std::vector<SharedBlock>>(sharedfile::decodeBlocks(bytes.substr(header.end)));
+    ASSERT_EQ(blocks.size(), 1U);
+    EXPECT_EQ(blocks[0].names,
+              (std::vector<std::string>{"claude-sonnet-4-5", "app", "session-a", "session-b"}));
+    EXPECT_EQ(bytes.find("secret"), std::string::npos);
+
     // A pass with nothing new writes nothing and reads nothing.
     const auto before = fs::last_write_time(fileOf(laptop));
     const SharedFolderPass idle = passMine(now + 3600.0);
@@ -103,20 +114,6 @@ TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
     EXPECT_TRUE(bytesOf(desktop).starts_with(old));
     EXPECT_EQ(passMine().filesRead, 1U);
     EXPECT_EQ(counted(mine, std::nullopt), std::make_pair(4L, 175L));
-}
-
-TEST_F(SharedFolderTest, TheFileHoldsNoPathBelowTheProjectAndNoNameNoRecordUses) {
-    add(mine, {reply("a", 10)});
-    passMine();
-    const std::string bytes = bytesOf(laptop);
-    const auto header = std::get<sharedfile::Header>(sharedfile::decodeHeader(bytes));
-    EXPECT_EQ(header.device, laptop);
-    const auto blocks =
-        std::get<std::vector<SharedBlock>>(sharedfile::decodeBlocks(bytes.substr(header.end)));
-    ASSERT_EQ(blocks.size(), 1U);
-    const std::vector<std::string> names = blocks[0].names;
-    EXPECT_EQ(names, (std::vector<std::string>{"claude-sonnet-4-5", "app", "session-a"}));
-    EXPECT_EQ(bytes.find("secret"), std::string::npos);
 }
 
 // What sync tools do to the folder, done after both machines shared "a" (mine) and "b"
