@@ -260,8 +260,9 @@ TEST(BuiltInRateTableText, RefusesARowItCouldNotPriceBy) {
     }
 }
 
-// A Pricer reads the tables as they were when it was built, its copies too, and remembers its
-// answers by model without one leaking into the next record of a run.
+// A Pricer reads the tables as they were when it was built, its copies too. That its answers,
+// remembered by model, never leak into the next record is the tables above, each priced by one
+// Pricer row after row.
 TEST_F(ModelPricingTest, APricerKeepsTheTablesItWasBuiltWith) {
     const Pricer before;
     setUserOverrides({{"claude-opus-4-1", markerRate}});
@@ -271,13 +272,6 @@ TEST_F(ModelPricingTest, APricerKeepsTheTablesItWasBuiltWith) {
     expectRate(before.effectiveRate("claude-opus-4-1"), {15, 75, 18.75, 30, 1.5}, "before");
     expectRate(after.effectiveRate("claude-opus-4-1"), markerRate, "after");
     expectRate(copy.effectiveRate("claude-opus-4-1"), markerRate, "a copy");
-    for (const char* model : {"claude-opus-4-1-20250805", "claude-opus-4-1-20250805", "ollama/llama3",
-                              "unknown-model", "us.anthropic.claude-opus-4-6-v1", "claude-opus-4-6",
-                              "unknown-model", "", "claude-opus-4-1-20250805"}) {
-        const UsageRecord record = recordFor(model, 1000, 2000, 3000, 1000, 4000, 1);
-        EXPECT_EQ(before.cost(record), cost(record, PricingMode::anthropicOfficial)) << model;
-        EXPECT_EQ(before.displayName(record.model), Pricer().displayName(record.model)) << model;
-    }
 }
 
 // Totals are compared and stored bit for bit, so the order of the additions is part of the
