@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fernhollow {
@@ -337,12 +338,8 @@ TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
     const std::string desk =
         R"("devices":[{"id":"6F1C2A3B-0000-4000-8000-00000000000B","name":"desk-e2e","thisMachine":false,)"
         R"("lastSeen":"2026-01-05T12:00:00Z","records":1,"tokens":2000,"usd":0.03}]})";
-    struct Case {
-        std::vector<std::string> arguments;
-        bool allMachinesShown;
-        std::vector<std::string> expected; // in the output
-    };
-    const Case cases[] = {
+    // Each row: the arguments, whether all machines are shown, and texts the output holds.
+    const std::tuple<std::vector<std::string>, bool, std::vector<std::string>> cases[] = {
         {{"report", "--json"}, true, {R"({"records":2,)", R"(,"tokens":1000,"usd":0.015},{"id":"6F1C2A3B-)"}},
         {{"report", "--json"}, false, {R"({"records":1,)", R"("devices":[{"id":"this",)"}},
         {{"report", "--json", "--device", "this"},
@@ -356,16 +353,16 @@ TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
          {R"("totals":{"inputTokens":0,"outputTokens":2000,)"}},
         {{"report"}, true, {"  By machine ", " (this machine) ", "\n  desk-e2e "}},
     };
-    for (const Case& test : cases) {
+    for (const auto& [given, allMachinesShown, expected] : cases) {
         home.write("config/Fernhollow/preferences.json",
                    R"({"fernhollow.sharedFolder": ")" + (home / "Sync").string() +
-                       R"(", "fernhollow.showAllMachines": )" + (test.allMachinesShown ? "true}" : "false}"));
+                       R"(", "fernhollow.showAllMachines": )" + (allMachinesShown ? "true}" : "false}"));
         const QStringList arguments =
-            args(test.arguments) + args({"--no-openai", "--claude-dir", (home / "projects").string()});
+            args(given) + args({"--no-openai", "--claude-dir", (home / "projects").string()});
         const CommandRun run = runFernhollow(arguments, {}, home);
         SCOPED_TRACE(arguments.join(' ').toStdString());
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        expectHolds(run.out, test.expected);
+        expectHolds(run.out, expected);
     }
     // One machine alone has no section of its own.
     EXPECT_EQ(
