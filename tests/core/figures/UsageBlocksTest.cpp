@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace fernhollow {
@@ -26,14 +27,11 @@ std::vector<UsageRecord> recordsAt(const std::vector<double>& times) {
     return records;
 }
 
-struct BlockCase {
-    const char* name;
-    std::vector<double> times;
-    std::vector<std::pair<double, std::size_t>> blocks; // start, record count
-};
+using Blocks = std::vector<std::pair<double, std::size_t>>; // start, record count
 
+// Each row: what it shows, the records' times, and the blocks they make.
 TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
-    const BlockCase cases[] = {
+    const std::tuple<const char*, std::vector<double>, Blocks> cases[] = {
         {"none", {}, {}},
         {"the floor of the first record's hour", {day + 0.75 * hour, day + 4.9 * hour}, {{day, 2}}},
         {"a record past the block's five hours",
@@ -52,16 +50,16 @@ TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
          {{day, 2}, {day + 5 * hour, 1}}},
         {"before 1970 floors downwards", {-1.5 * hour}, {{-2 * hour, 1}}},
     };
-    for (const BlockCase& c : cases) {
-        const auto records = recordsAt(c.times);
-        std::vector<std::pair<double, std::size_t>> found;
+    for (const auto& [name, times, blocks] : cases) {
+        const auto records = recordsAt(times);
+        Blocks found;
         std::size_t next = 0;
         for (const Block& block : UsageBlocks::blocksOf(records)) {
-            EXPECT_EQ(block.first, next) << c.name;
+            EXPECT_EQ(block.first, next) << name;
             next += block.count;
             found.emplace_back(block.start, block.count);
         }
-        EXPECT_EQ(found, c.blocks) << c.name;
+        EXPECT_EQ(found, blocks) << name;
     }
 }
 
@@ -79,21 +77,16 @@ TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
         {UsageSource::claudeCode, RateWindow::fiveHour, 42.0, day + 4 * hour, 300, day},
         {UsageSource::codex, RateWindow::weekly, 10.0, std::nullopt, std::nullopt, day},
     };
-    const struct {
-        UsageSource agent;
-        RateWindow window;
-        double now;
-        bool fresh;
-    } cases[] = {
+    // Each row: the agent and window asked for, the time, and whether a reading holds then.
+    const std::tuple<UsageSource, RateWindow, double, bool> cases[] = {
         {UsageSource::claudeCode, RateWindow::fiveHour, day + hour, true},
         {UsageSource::claudeCode, RateWindow::fiveHour, day + 4 * hour, false}, // past its reset
         {UsageSource::claudeCode, RateWindow::weekly, day + hour, false},
         {UsageSource::codex, RateWindow::weekly, day + 6 * 24 * hour, true},
         {UsageSource::codex, RateWindow::weekly, day + 7 * 24 * hour, false}, // older than its window
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(UsageBlocks::freshLimit(limits, c.agent, c.window, c.now).has_value(), c.fresh)
-            << c.now - day;
+    for (const auto& [agent, window, now, fresh] : cases) {
+        EXPECT_EQ(UsageBlocks::freshLimit(limits, agent, window, now).has_value(), fresh) << now - day;
     }
 }
 

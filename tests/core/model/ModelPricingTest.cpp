@@ -72,14 +72,10 @@ protected:
 // change a price: Bedrock's regional endpoints cost 10% more than its global one, on the
 // models that say so; a router's free tag and the user's own machine cost nothing.
 TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
-    struct Row {
-        const char* spelling;
-        const char* name;
-        Rate rate;
-    };
     const Rate opus{5, 25, 6.25, 10, 0.5};
     const Rate sonnet{3, 15, 3.75, 6, 0.3};
-    const Row rows[] = {
+    // Each row: a spelling, the model's name, its rate.
+    const std::tuple<const char*, const char*, Rate> rows[] = {
         {"anthropic/claude-opus-4.7", "claude-opus-4-7", opus},
         {"claude-opus-4-0", "claude-opus-4", {15, 75, 18.75, 30, 1.5}},
         {"claude-sonnet-4-5-20250929[1m]", "claude-sonnet-4-5", sonnet},
@@ -115,9 +111,9 @@ TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
         {"http://localhost:8080/v1/claude-opus-4-6", "claude-opus-4-6", zero},
     };
     const Pricer pricer;
-    for (const Row& row : rows) {
-        expectRate(pricer.effectiveRate(row.spelling), row.rate, row.spelling);
-        EXPECT_EQ(pricer.displayName(row.spelling), row.name) << row.spelling;
+    for (const auto& [spelling, name, rate] : rows) {
+        expectRate(pricer.effectiveRate(spelling), rate, spelling);
+        EXPECT_EQ(pricer.displayName(spelling), name) << spelling;
     }
     expectRate(&fallbackRate(), sonnet, "the fallback");
 }
