@@ -75,10 +75,7 @@ constexpr std::string_view ours = "/usr/bin/fernhollow statusline";
 constexpr std::string_view line = R"({"type": "command", "command": "/usr/bin/fernhollow statusline"})";
 
 TEST(StatusLine, SetsItsCommandInClaudeSettingsKeepingEveryOtherByte) {
-    const struct {
-        std::string before;
-        std::string after;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"{}", "{\n  \"statusLine\": " + std::string(line) + "\n}"},
         {"\xEF\xBB\xBF{ }\n", "\xEF\xBB\xBF{\n  \"statusLine\": " + std::string(line) + "\n}\n"},
         {R"({"a":1})", R"({"a":1, "statusLine": )" + std::string(line) + "}"},
@@ -89,11 +86,11 @@ TEST(StatusLine, SetsItsCommandInClaudeSettingsKeepingEveryOtherByte) {
          "null\n}",
          "{\n    \"statusL\\u0069ne\": " + std::string(line) + " ,\n    \"\u00e9\": null\n}"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [before, after] : cases) {
         std::optional<std::string> previous;
-        const auto edited = ClaudeSettings::withStatusLine(c.before, ours, previous);
-        ASSERT_TRUE(edited) << c.before;
-        EXPECT_EQ(*edited, c.after);
+        const auto edited = ClaudeSettings::withStatusLine(before, ours, previous);
+        ASSERT_TRUE(edited) << before;
+        EXPECT_EQ(*edited, after);
         EXPECT_EQ(ClaudeSettings::statusLineCommand(*edited), std::string(ours));
         // Taking it out again leaves the file as it was, or with the earlier line back.
         const auto undone = ClaudeSettings::withoutStatusLine(*edited, previous);

@@ -139,33 +139,31 @@ TEST_F(ModelPricingTest, OverridesThenBuiltInThenCatalogue) {
     }
 }
 
-// Each row: a record's model and prompt, what its line asked for, and the class it is made with.
+// Each row: a record's model and prompt (input, cache write, cache read, output tokens), what its
+// line asked for, and the class it is made with.
 TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
-    struct Case {
-        const char* model;
-        std::int64_t input, cacheWrite, cacheRead, output;
-        PriceClass requested, expected;
-    };
     const PriceClass fast = priceClass::fast;
     const PriceClass priority = priceClass::priority;
-    const Case cases[] = {
-        {"claude-opus-4-6", 0, 0, 200'000, 0, 0, 0},
-        {"claude-opus-4-6", 1, 0, 200'000, 0, fast, fast | 1},
-        {"us.anthropic.claude-sonnet-4-5-20250929-v1:0", 150'000, 60'000, 0, 0, 0, 1},
-        {"claude-opus-4-6", 10, 0, 0, 300'000, 0, 0},
-        {"qwen3-coder-plus", 32'001, 0, 0, 0, 0, 1},
-        {"qwen3-coder-plus", 0, 100, 128'000, 0, 0, 2},
-        {"qwen3-coder-plus", 0, 0, 900'000, 0, 0, 3},
-        {"gpt-5.4", 72'000, 0, 200'000, 0, 0, 0},
-        {"gpt-5.4", 72'001, 0, 200'000, 0, priority, priority | 1},
-        {"claude-haiku-4-5", 500'000, 0, 0, 0, 0, 0},
-        {"mystery-model", 900'000, 0, 0, 0, fast, fast},
-        {"claude-haiku-4-5", 0, 0, 0, 0, 3, 0},
-        {"claude-opus-4-6", std::numeric_limits<std::int64_t>::max(), 1, 1, 0, 0, 1},
-    };
-    for (const Case& c : cases) {
-        const UsageRecord record = recordFor(c.model, c.input, c.output, c.cacheWrite, 0, c.cacheRead);
-        EXPECT_EQ(priceClassOf(record, c.requested), c.expected) << c.model << " " << c.input;
+    const std::tuple<const char*, std::int64_t, std::int64_t, std::int64_t, std::int64_t, PriceClass,
+                     PriceClass>
+        cases[] = {
+            {"claude-opus-4-6", 0, 0, 200'000, 0, 0, 0},
+            {"claude-opus-4-6", 1, 0, 200'000, 0, fast, fast | 1},
+            {"us.anthropic.claude-sonnet-4-5-20250929-v1:0", 150'000, 60'000, 0, 0, 0, 1},
+            {"claude-opus-4-6", 10, 0, 0, 300'000, 0, 0},
+            {"qwen3-coder-plus", 32'001, 0, 0, 0, 0, 1},
+            {"qwen3-coder-plus", 0, 100, 128'000, 0, 0, 2},
+            {"qwen3-coder-plus", 0, 0, 900'000, 0, 0, 3},
+            {"gpt-5.4", 72'000, 0, 200'000, 0, 0, 0},
+            {"gpt-5.4", 72'001, 0, 200'000, 0, priority, priority | 1},
+            {"claude-haiku-4-5", 500'000, 0, 0, 0, 0, 0},
+            {"mystery-model", 900'000, 0, 0, 0, fast, fast},
+            {"claude-haiku-4-5", 0, 0, 0, 0, 3, 0},
+            {"claude-opus-4-6", std::numeric_limits<std::int64_t>::max(), 1, 1, 0, 0, 1},
+        };
+    for (const auto& [model, input, cacheWrite, cacheRead, output, requested, expected] : cases) {
+        const UsageRecord record = recordFor(model, input, output, cacheWrite, 0, cacheRead);
+        EXPECT_EQ(priceClassOf(record, requested), expected) << model << " " << input;
     }
 }
 
