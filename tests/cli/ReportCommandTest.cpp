@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fernhollow {
@@ -33,7 +34,7 @@ struct CommandRun {
 // servers and timers of this test process answer and watch it.
 CommandRun runFernhollow(const QStringList& arguments,
                          const QStringList& environment = {QStringLiteral("TZ=UTC")},
-                         const test::TempTree& home = test::TempTree()) {
+                         const test::TempTree& home = test::TempTree(), const std::string& input = {}) {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
     variables.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString((home / "data").string()));
@@ -48,6 +49,8 @@ CommandRun runFernhollow(const QStringList& arguments,
     QProcess process;
     process.setProcessEnvironment(variables);
     process.start(QStringLiteral(FERNHOLLOW_BINARY), arguments);
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
     QElapsedTimer clock;
     clock.start();
     while (!process.waitForFinished(10) && clock.elapsed() < 60'000) {
@@ -57,12 +60,19 @@ CommandRun runFernhollow(const QStringList& arguments,
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-QStringList args(std::initializer_list<std::string> list) {
+QStringList args(const std::vector<std::string>& list) {
     QStringList result;
     for (const auto& item : list) {
         result << QString::fromStdString(item);
     }
     return result;
+}
+
+// Each expected text is somewhere in the output.
+void expectHolds(const std::string& out, const std::vector<std::string>& expected) {
+    for (const std::string& text : expected) {
+        EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    }
 }
 
 const std::string fixtureRoot = std::string(FERNHOLLOW_TEST_DATA_DIR) + "/claude-projects";
@@ -83,25 +93,28 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
 }
 
 // Each --claude-dir is read besides the others, and the report names every folder it read with
-// its own count; a folder that is missing is one of them, not a failure.
-TEST(ReportCommand, ReadsEveryClaudeFolderNamed) {
+// its own count; a folder that is missing is one of them, not a failure. One named again
+// through a link, a trailing slash or ".." is read and named once, as first spelt.
+TEST(ReportCommand, ReadsEveryClaudeFolderNamedOnce) {
     test::TempTree home;
     const std::string reply = R"({"message":{"usage":{"input_tokens":1}},"timestamp":"2026-01-01T00:00:0)";
     home.write("a/p/s1.jsonl", reply + "1Z\"}\n");
     home.write("b/p/s2.jsonl", reply + "2Z\"}\n" + reply + "3Z\"}\n");
+    std::filesystem::create_directory_symlink(home / "a", home / "link");
     const auto folder = [&](std::string_view name, std::string_view found) {
         return R"({"folder":")" + (home / name).string() + R"(","found":)" + std::string(found);
     };
-    const CommandRun run = runFernhollow(
-        args({"report", "--json", "--no-openai", "--claude-dir", (home / "a").string(),
-              "--claude-dir=" + (home / "b").string(), "--claude-dir", (home / "gone").string()}),
-        {}, home);
+    const CommandRun run =
+        runFernhollow(args({"report", "--json", "--no-openai", "--claude-dir", (home / "a").string(),
+                            "--claude-dir=" + (home / "b").string(), "--claude-dir", (home / "gone").string(),
+                            "--claude-dir", (home / "link").string(), "--claude-dir", (home / "a/").string(),
+                            "--claude-dir", (home / "b/../a").string()}),
+                      {}, home);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    for (const std::string& expected :
-         {std::string(R"("sources":{"claude":3,)"), folder("a", "true,\"records\":1}"),
-          folder("b", "true,\"records\":2}"), folder("gone/projects", "false")}) {
-        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
-    }
+    expectHolds(run.out, {R"("sources":{"claude":3,)", folder("a", "true,\"records\":1}"),
+                          folder("b", "true,\"records\":2}"), folder("gone/projects", "false")});
+    EXPECT_EQ(run.out.find(folder("a", "")), run.out.rfind(folder("a", ""))) << run.out;
+    EXPECT_EQ(run.out.find("/link"), std::string::npos) << run.out;
 }
 
 // OpenClaw's sessions join Claude Code's, the checkpoint copy of the main session once; both
@@ -121,13 +134,10 @@ TEST(ReportCommand, AddsOpenClawAndPricesWithTheUsersOverridesAndTheCachedCatalo
                             "--openclaw-dir", openClawFixture}),
                       {}, home);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    for (const std::string expected :
-         {R"({"records":5,)", R"("model":"house-model","inputTokens":1000000,)",
-          R"("cacheReadInputTokens":0,"usd":7})", R"("cacheReadInputTokens":0,"usd":0.5})",
-          R"({"model":"deepseek-chat","inputTokens":1200,"outputTokens":300,)",
-          R"({"model":"gpt-4.1","inputTokens":1000000,"outputTokens":1000,)"}) {
-        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
-    }
+    expectHolds(run.out, {R"({"records":5,)", R"("model":"house-model","inputTokens":1000000,)",
+                          R"("cacheReadInputTokens":0,"usd":7})", R"("cacheReadInputTokens":0,"usd":0.5})",
+                          R"({"model":"deepseek-chat","inputTokens":1200,"outputTokens":300,)",
+                          R"({"model":"gpt-4.1","inputTokens":1000000,"outputTokens":1000,)"});
 }
 
 class ReportWithOpenAIKey : public testing::Test {
@@ -149,7 +159,8 @@ protected:
     }
 };
 
-TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFails) {
+// A fetch that fails still leaves the report; one asked not to be made is not.
+TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFailsAndSkipsItWhenAsked) {
     const test::LocalHttpServer server(
         {.status = 401, .reason = "Unauthorized", .body = R"({"error":{"message":"Invalid admin key"}})"});
     const CommandRun run = report(server);
@@ -160,13 +171,8 @@ TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFails) {
         std::string::npos);
     EXPECT_EQ(run.err,
               "fernhollow report: OpenAI HTTP 401: {\"error\":{\"message\":\"Invalid admin key\"}}\n");
-}
-
-TEST_F(ReportWithOpenAIKey, SkipsTheFetchWhenAskedTo) {
-    const test::LocalHttpServer server({});
-    const CommandRun run = report(server, {QStringLiteral("--no-openai")});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(report(server, {QStringLiteral("--no-openai")}).exitCode, 0);
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 // The key in the clear and base64-encoded, standard and URL-safe, at each of the three offsets
@@ -224,9 +230,8 @@ TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsageWithTheKeySentToTheServerAl
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].header("Authorization"), QByteArray("Bearer ") + key);
-    EXPECT_NE(run.out.find(R"({"model":"gpt-4o","inputTokens":1000000,)"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(R"({"date":"2024-11-01",)"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(R"({"date":"unknown",)"), std::string::npos) << run.out;
+    expectHolds(run.out, {R"({"model":"gpt-4o","inputTokens":1000000,)", R"({"date":"2024-11-01",)",
+                          R"({"date":"unknown",)"});
     EXPECT_TRUE(sawTheProgram);
     EXPECT_EQ(seenIn, std::vector<std::string>{});
     EXPECT_FALSE(containsAny(run.out, forms));
@@ -255,15 +260,13 @@ TEST(ReportCommand, AddsEveryFigureThePanelShows) {
         args({"report", "--json", "--no-openai", "--claude-dir", (home / "projects").string()}), {}, home);
     ASSERT_EQ(run.exitCode, 0);
     // A prompt of a million tokens is past Sonnet's 200k tier: $6 per million input tokens.
-    for (
-        const std::string expected :
+    expectHolds(
+        run.out,
         {R"("todayUSD":6,"weekUSD":6,"monthUSD":6,"last30DaysUSD":6,"avg7dPriorDaily":0,"todayDelta":"")",
          R"("status":"over","monthlyBudgetUSD":0.01,"dailySeries":[{"date":)",
          R"("liveSessions":[{"id":"s1","projectShortName":"app","totalUSD":6,"totalTokens":1000000,)",
          R"("monthByModel":[{"model":"claude-sonnet-4-5","usd":6}],"monthByProject":[{"project":"-home-dev-app","usd":6}])",
-         R"("unpricedModels":[],"unpricedRecords":0,"unpricedUSDAtFallback":0,"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0,"codex":0,"gemini":0},"sourceFolders":{"claude":[{"folder":)"}) {
-        EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
-    }
+         R"("unpricedModels":[],"unpricedRecords":0,"unpricedUSDAtFallback":0,"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0,"codex":0,"gemini":0},"sourceFolders":{"claude":[{"folder":)"});
 }
 
 // Whatever the umask, what the program leaves below its data folder is its user's alone:
@@ -335,12 +338,8 @@ TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
     const std::string desk =
         R"("devices":[{"id":"6F1C2A3B-0000-4000-8000-00000000000B","name":"desk-e2e","thisMachine":false,)"
         R"("lastSeen":"2026-01-05T12:00:00Z","records":1,"tokens":2000,"usd":0.03}]})";
-    struct Case {
-        std::vector<std::string> arguments;
-        bool allMachinesShown;
-        std::vector<std::string> expected; // in the output
-    };
-    const Case cases[] = {
+    // Each row: the arguments, whether all machines are shown, and texts the output holds.
+    const std::tuple<std::vector<std::string>, bool, std::vector<std::string>> cases[] = {
         {{"report", "--json"}, true, {R"({"records":2,)", R"(,"tokens":1000,"usd":0.015},{"id":"6F1C2A3B-)"}},
         {{"report", "--json"}, false, {R"({"records":1,)", R"("devices":[{"id":"this",)"}},
         {{"report", "--json", "--device", "this"},
@@ -354,22 +353,16 @@ TEST(ReportCommand, DeviceChoosesTheMachinesCounted) {
          {R"("totals":{"inputTokens":0,"outputTokens":2000,)"}},
         {{"report"}, true, {"  By machine ", " (this machine) ", "\n  desk-e2e "}},
     };
-    for (const Case& test : cases) {
+    for (const auto& [given, allMachinesShown, expected] : cases) {
         home.write("config/Fernhollow/preferences.json",
                    R"({"fernhollow.sharedFolder": ")" + (home / "Sync").string() +
-                       R"(", "fernhollow.showAllMachines": )" + (test.allMachinesShown ? "true}" : "false}"));
-        QStringList arguments;
-        for (const std::string& argument : test.arguments) {
-            arguments << QString::fromStdString(argument);
-        }
-        arguments << QStringLiteral("--no-openai") << QStringLiteral("--claude-dir")
-                  << QString::fromStdString((home / "projects").string());
+                       R"(", "fernhollow.showAllMachines": )" + (allMachinesShown ? "true}" : "false}"));
+        const QStringList arguments =
+            args(given) + args({"--no-openai", "--claude-dir", (home / "projects").string()});
         const CommandRun run = runFernhollow(arguments, {}, home);
         SCOPED_TRACE(arguments.join(' ').toStdString());
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        for (const std::string& expected : test.expected) {
-            EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
-        }
+        expectHolds(run.out, expected);
     }
     // One machine alone has no section of its own.
     EXPECT_EQ(
@@ -389,8 +382,7 @@ TEST(ReportCommand, PeriodReportsPrintTablesThatFitAndSayWhenARangeIsEmpty) {
     const CommandRun daily = runFernhollow(
         args({"daily", "--no-openai", "--claude-dir", fixtureRoot, "--breakdown"}), {"TZ=UTC", "NO_COLOR=1"});
     ASSERT_EQ(daily.exitCode, 0) << daily.err;
-    EXPECT_NE(daily.out.find("2025-11-05"), std::string::npos) << daily.out;
-    EXPECT_NE(daily.out.find("22,000"), std::string::npos) << daily.out;
+    expectHolds(daily.out, {"2025-11-05", "22,000"});
     EXPECT_EQ(daily.out.find('\033'), std::string::npos);
     for (std::size_t start = 0, end; (end = daily.out.find('\n', start)) != std::string::npos;
          start = end + 1) {
@@ -405,17 +397,10 @@ TEST(ReportCommand, TheStatusLineNeverFails) {
     test::TempTree home;
     for (const std::string& input :
          {std::string("{\"model\":"), std::string(3'000'000, '{'), std::string()}) {
-        QProcess process;
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.root().string()));
-        environment.insert(QStringLiteral("NO_COLOR"), QStringLiteral("1"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(FERNHOLLOW_BINARY), {QStringLiteral("statusline")});
-        process.write(input.data(), static_cast<qint64>(input.size()));
-        process.closeWriteChannel();
-        ASSERT_TRUE(process.waitForFinished(10'000));
-        EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_EQ(process.readAllStandardOutput().toStdString(), "today $0.00 \u00b7 \u25cf\n");
+        const CommandRun run =
+            runFernhollow(args({"statusline"}), {QStringLiteral("NO_COLOR=1")}, home, input);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, "today $0.00 \u00b7 \u25cf\n");
     }
     const CommandRun install = runFernhollow(args({"statusline", "--install"}), {}, home);
     EXPECT_EQ(install.exitCode, 0) << install.err;
@@ -434,10 +419,8 @@ TEST(ReportCommand, WithoutADisplayTheBareCommandSaysSoAndPrintsTheReport) {
     EXPECT_EQ(bare.err,
               "fernhollow: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set), so here "
               "is the report instead.\n");
-    for (const char* line : {"\n1 usage records, API-equivalent total $3.00\n",
-                             "Monthly budget $3.00 / $200  (", "%)   status ok"}) {
-        EXPECT_NE(bare.out.find(line), std::string::npos) << line << "\n" << bare.out;
-    }
+    expectHolds(bare.out, {"\n1 usage records, API-equivalent total $3.00\n",
+                           "Monthly budget $3.00 / $200  (", "%)   status ok"});
     EXPECT_EQ(bare.out, runFernhollow(args({"report"}), {QStringLiteral("TZ=UTC")}, home).out);
 }
 

@@ -12,29 +12,23 @@ namespace {
 
 constexpr double now = 1'760'000'000.0;
 
+// Each row: the input, then the model, the session and the percents used (five hours, then
+// seven days) read from it.
 TEST(StatusLine, ReadsWhatClaudeCodeSaysAndNothingElse) {
-    const struct {
-        std::string json;
-        std::string model;
-        std::string session;
-        std::vector<double> used; // five hours, then seven days
-    } cases[] = {
+    const std::string opus = R"("model":{"id":"claude-opus-4-1","display_name":"Opus 4.1"})";
+    const std::string limits =
+        R"({"five_hour":{"used_percentage":42.5,"resets_at":1760003600},"seven_day":{"used_percentage":0}})";
+    const std::tuple<std::string, std::string, std::string, std::vector<double>> cases[] = {
         {"", "", "", {}},
         {"not json", "", "", {}},
         {"[1,2]", "", "", {}},
         {R"({"session_id":"s"})", "", "s", {}},
-        {R"({"session_id":"s","model":{"id":"claude-opus-4-1","display_name":"Opus 4.1"}})",
-         "Opus 4.1",
-         "s",
-         {}},
+        {R"({"session_id":"s",)" + opus + "}", "Opus 4.1", "s", {}},
         {R"({"model":{"id":"claude-opus-4-1"}})", "claude-opus-4-1", "", {}},
         {R"({"model":"opus","session_id":7})", "", "", {}},
         // A name cannot steer the terminal: C0 and C1 controls are dropped.
         {R"({"model":{"display_name":"\u0085Op\u001b[2Jus\u009b1m"}})", "Op[2Jus1m", "", {}},
-        {R"({"rate_limits":{"five_hour":{"used_percentage":42.5,"resets_at":1760003600},"seven_day":{"used_percentage":0}}})",
-         "",
-         "",
-         {42.5, 0}},
+        {R"({"rate_limits":)" + limits + "}", "", "", {42.5, 0}},
         {R"({"rate_limits":{"five_hour":{"used_percentage":-1},"seven_day":{"used_percentage":"x"}}})",
          "",
          "",
@@ -43,20 +37,19 @@ TEST(StatusLine, ReadsWhatClaudeCodeSaysAndNothingElse) {
         {R"({"session_id":"s","model":{"id":"m"})", "", "", {}}, // cut short
         {"{\"session_id\":\"" + std::string(100'000, 'a') + "\"}", "", std::string(100'000, 'a'), {}},
     };
-    for (const auto& c : cases) {
-        const StatusLineInput input = parseStatusLineInput(c.json, now);
-        EXPECT_EQ(input.model, c.model) << c.json.substr(0, 80);
-        EXPECT_EQ(input.sessionId, c.session) << c.json.substr(0, 80);
-        std::vector<double> used;
+    for (const auto& [json, model, session, used] : cases) {
+        const StatusLineInput input = parseStatusLineInput(json, now);
+        EXPECT_EQ(input.model, model) << json.substr(0, 80);
+        EXPECT_EQ(input.sessionId, session) << json.substr(0, 80);
+        std::vector<double> read;
         for (const RateLimit& limit : input.rateLimits) {
-            used.push_back(limit.usedPercent);
+            read.push_back(limit.usedPercent);
             EXPECT_EQ(limit.observedAt, now);
         }
-        EXPECT_EQ(used, c.used) << c.json.substr(0, 80);
+        EXPECT_EQ(read, used) << json.substr(0, 80);
     }
-    const auto limits = parseStatusLineInput(
-        R"({"rate_limits":{"five_hour":{"used_percentage":1,"resets_at":1760003600}}})", now);
-    EXPECT_EQ(limits.rateLimits.at(0).resetsAt, 1'760'003'600.0);
+    EXPECT_EQ(parseStatusLineInput(R"({"rate_limits":)" + limits + "}", now).rateLimits.at(0).resetsAt,
+              1'760'003'600.0);
 }
 
 TEST(StatusLine, LeavesOutWhatItDoesNotKnow) {
@@ -82,10 +75,7 @@ constexpr std::string_view ours = "/usr/bin/fernhollow statusline";
 constexpr std::string_view line = R"({"type": "command", "command": "/usr/bin/fernhollow statusline"})";
 
 TEST(StatusLine, SetsItsCommandInClaudeSettingsKeepingEveryOtherByte) {
-    const struct {
-        std::string before;
-        std::string after;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"{}", "{\n  \"statusLine\": " + std::string(line) + "\n}"},
         {"\xEF\xBB\xBF{ }\n", "\xEF\xBB\xBF{\n  \"statusLine\": " + std::string(line) + "\n}\n"},
         {R"({"a":1})", R"({"a":1, "statusLine": )" + std::string(line) + "}"},
@@ -96,11 +86,11 @@ TEST(StatusLine, SetsItsCommandInClaudeSettingsKeepingEveryOtherByte) {
          "null\n}",
          "{\n    \"statusL\\u0069ne\": " + std::string(line) + " ,\n    \"\u00e9\": null\n}"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [before, after] : cases) {
         std::optional<std::string> previous;
-        const auto edited = ClaudeSettings::withStatusLine(c.before, ours, previous);
-        ASSERT_TRUE(edited) << c.before;
-        EXPECT_EQ(*edited, c.after);
+        const auto edited = ClaudeSettings::withStatusLine(before, ours, previous);
+        ASSERT_TRUE(edited) << before;
+        EXPECT_EQ(*edited, after);
         EXPECT_EQ(ClaudeSettings::statusLineCommand(*edited), std::string(ours));
         // Taking it out again leaves the file as it was, or with the earlier line back.
         const auto undone = ClaudeSettings::withoutStatusLine(*edited, previous);

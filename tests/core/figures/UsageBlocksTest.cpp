@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace fernhollow {
@@ -26,14 +27,11 @@ std::vector<UsageRecord> recordsAt(const std::vector<double>& times) {
     return records;
 }
 
-struct BlockCase {
-    const char* name;
-    std::vector<double> times;
-    std::vector<std::pair<double, std::size_t>> blocks; // start, record count
-};
+using Blocks = std::vector<std::pair<double, std::size_t>>; // start, record count
 
+// Each row: what it shows, the records' times, and the blocks they make.
 TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
-    const BlockCase cases[] = {
+    const std::tuple<const char*, std::vector<double>, Blocks> cases[] = {
         {"none", {}, {}},
         {"the floor of the first record's hour", {day + 0.75 * hour, day + 4.9 * hour}, {{day, 2}}},
         {"a record past the block's five hours",
@@ -52,26 +50,22 @@ TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
          {{day, 2}, {day + 5 * hour, 1}}},
         {"before 1970 floors downwards", {-1.5 * hour}, {{-2 * hour, 1}}},
     };
-    for (const BlockCase& c : cases) {
-        const auto records = recordsAt(c.times);
-        std::vector<std::pair<double, std::size_t>> found;
+    for (const auto& [name, times, blocks] : cases) {
+        const auto records = recordsAt(times);
+        Blocks found;
         std::size_t next = 0;
         for (const Block& block : UsageBlocks::blocksOf(records)) {
-            EXPECT_EQ(block.first, next) << c.name;
+            EXPECT_EQ(block.first, next) << name;
             next += block.count;
             found.emplace_back(block.start, block.count);
         }
-        EXPECT_EQ(found, c.blocks) << c.name;
+        EXPECT_EQ(found, blocks) << name;
     }
 }
 
-TEST(UsageBlocks, ProjectAnOpenBlockAtItsBurnRate) {
+// The panel's estimate below shows an open block's rate and projection; here the edges.
+TEST(UsageBlocks, ProjectOnlyAnOpenBlock) {
     const Block block{day, day + hour, 0, 1};
-    const auto progress = UsageBlocks::progressOf(block, 10.0, day + 2 * hour);
-    ASSERT_TRUE(progress);
-    EXPECT_DOUBLE_EQ(progress->burnRatePerHour, 5.0);
-    EXPECT_DOUBLE_EQ(progress->projectedUSD, 25.0);
-    EXPECT_DOUBLE_EQ(progress->secondsLeft, 3 * hour);
     // The first seconds of a block do not read as a rate a second.
     EXPECT_DOUBLE_EQ(UsageBlocks::progressOf(block, 1.0, day + 1.0)->burnRatePerHour, 60.0);
     EXPECT_FALSE(UsageBlocks::progressOf(block, 10.0, day + 5 * hour));
@@ -83,21 +77,16 @@ TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
         {UsageSource::claudeCode, RateWindow::fiveHour, 42.0, day + 4 * hour, 300, day},
         {UsageSource::codex, RateWindow::weekly, 10.0, std::nullopt, std::nullopt, day},
     };
-    const struct {
-        UsageSource agent;
-        RateWindow window;
-        double now;
-        bool fresh;
-    } cases[] = {
+    // Each row: the agent and window asked for, the time, and whether a reading holds then.
+    const std::tuple<UsageSource, RateWindow, double, bool> cases[] = {
         {UsageSource::claudeCode, RateWindow::fiveHour, day + hour, true},
         {UsageSource::claudeCode, RateWindow::fiveHour, day + 4 * hour, false}, // past its reset
         {UsageSource::claudeCode, RateWindow::weekly, day + hour, false},
         {UsageSource::codex, RateWindow::weekly, day + 6 * 24 * hour, true},
         {UsageSource::codex, RateWindow::weekly, day + 7 * 24 * hour, false}, // older than its window
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(UsageBlocks::freshLimit(limits, c.agent, c.window, c.now).has_value(), c.fresh)
-            << c.now - day;
+    for (const auto& [agent, window, now, fresh] : cases) {
+        EXPECT_EQ(UsageBlocks::freshLimit(limits, agent, window, now).has_value(), fresh) << now - day;
     }
 }
 
@@ -132,17 +121,13 @@ TEST(UsageBlocks, ThePanelShowsReadingsElseTheEstimate) {
     test::TempTree home;
     Ledger ledger(home / "ledger.sqlite3");
     const double now = day + 2.5 * hour;
-    LedgerBatch batch{UsageSource::claudeCode,
-                      RecordRule::keepLarger,
-                      recordsAt({day + 0.5 * hour, day + 2 * hour}),
-                      {},
-                      {}};
-    for (UsageRecord& record : batch.records) {
+    std::vector<UsageRecord> records = recordsAt({day + 0.5 * hour, day + 2 * hour});
+    for (UsageRecord& record : records) {
         record.model = "claude-sonnet-4-5";
         record.messageId = std::to_string(record.timestamp);
         record.inputTokens = 1'000'000; // $3 at Sonnet's rate
     }
-    ledger.apply(batch);
+    ledger.apply({UsageSource::claudeCode, RecordRule::keepLarger, records, {}, {}});
     const auto clock = [](double t, bool weekly) {
         return std::string(weekly ? "Mon " : "") + std::to_string(static_cast<long>(t - day));
     };

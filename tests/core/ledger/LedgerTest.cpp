@@ -36,6 +36,19 @@ std::string reply(std::string_view id, int output, std::string_view session = "s
     return line;
 }
 
+// A Sonnet record of one input token, as the app's own log "s" of project "app" would give it.
+UsageRecord record(std::string messageId, double timestamp, std::int64_t output) {
+    UsageRecord r;
+    r.messageId = std::move(messageId);
+    r.timestamp = timestamp;
+    r.model = "claude-sonnet-4-5";
+    r.inputTokens = 1;
+    r.outputTokens = output;
+    r.projectPath = "-home-dev-app";
+    r.sessionId = "s";
+    return r;
+}
+
 using test::LedgerTotals;
 using test::totalsOf;
 
@@ -69,115 +82,67 @@ public:
 // Each row: a log as first read, what then happens to it, and what the ledger holds after the
 // next pass. Lines of equal length keep file sizes equal where a row needs it.
 TEST_F(LedgerTest, ARecordOnceCountedStaysCountedAndTheLargerCopyWins) {
-    struct Case {
-        const char* name;
-        std::string first;
-        std::function<void(const LedgerTest&)> then;
-        bool wholeFiles;
-        LedgerTotals expected;
+    using Then = std::function<void(const LedgerTest&)>;
+    const auto rewrite = [](std::string text, std::string name = "s.jsonl") -> Then {
+        return [=](const LedgerTest& t) { t.write(name, text); };
     };
-    const std::string three = reply("a", 10) + reply("b", 20) + reply("c", 30);
-    const Case cases[] = {
-        {"rewritten holding only its last reply",
-         three,
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("c", 30)); },
-         false,
-         {3, 3, 60}},
-        {"shortened",
-         three,
-         [](const LedgerTest& t) { fs::resize_file(t.log("s.jsonl"), 10); },
-         false,
-         {3, 3, 60}},
-        {"deleted", three, [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); }, false, {3, 3, 60}},
-        {"deleted, then a forced rescan",
-         three,
-         [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); },
-         true,
-         {3, 3, 60}},
-        {"a streamed copy with more tokens appended",
-         reply("a", 10),
-         [](const LedgerTest& t) { t.append("s.jsonl", reply("a", 50)); },
-         false,
-         {1, 1, 50}},
-        {"rewritten with a smaller copy",
-         reply("a", 50),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); },
-         false,
-         {1, 1, 50}},
-        {"rewritten with a smaller copy, then a forced rescan",
-         reply("a", 50),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10)); },
-         true,
-         {1, 1, 10}},
-        {"rewritten before its old end, same size",
-         reply("a", 10) + reply("b", 20),
-         [](const LedgerTest& t) { t.write("s.jsonl", reply("a", 10) + reply("x", 20)); },
-         false,
-         {3, 3, 50}},
-        {"the same message in a second log",
-         reply("a", 10),
-         [](const LedgerTest& t) { t.write("t.jsonl", reply("a", 10, "t")); },
-         false,
-         {1, 1, 10}},
-        {"a reply appended",
-         reply("a", 10),
-         [](const LedgerTest& t) { t.append("s.jsonl", reply("b", 5)); },
-         false,
-         {2, 2, 15}},
+    const auto add = [](std::string text) -> Then {
+        return [=](const LedgerTest& t) { t.append("s.jsonl", text); };
     };
-    for (const Case& c : cases) {
+    const Then deleted = [](const LedgerTest& t) { fs::remove(t.log("s.jsonl")); };
+    const Then shortened = [](const LedgerTest& t) { fs::resize_file(t.log("s.jsonl"), 10); };
+    const std::string a = reply("a", 10);
+    const std::string a50 = reply("a", 50);
+    const std::string ab = a + reply("b", 20);
+    const std::string three = ab + reply("c", 30);
+    const std::tuple<const char*, std::string, Then, bool, LedgerTotals> cases[] = {
+        {"rewritten holding only its last reply", three, rewrite(reply("c", 30)), false, {3, 3, 60}},
+        {"shortened", three, shortened, false, {3, 3, 60}},
+        {"deleted", three, deleted, false, {3, 3, 60}},
+        {"deleted, then a forced rescan", three, deleted, true, {3, 3, 60}},
+        {"a streamed copy with more tokens appended", a, add(a50), false, {1, 1, 50}},
+        {"rewritten with a smaller copy", a50, rewrite(a), false, {1, 1, 50}},
+        {"rewritten with a smaller copy, then a forced rescan", a50, rewrite(a), true, {1, 1, 10}},
+        {"rewritten before its end, same size", ab, rewrite(a + reply("x", 20)), false, {3, 3, 50}},
+        {"the same message in a second log", a, rewrite(reply("a", 10, "t"), "t.jsonl"), false, {1, 1, 10}},
+        {"a reply appended", a, add(reply("b", 5)), false, {2, 2, 15}},
+    };
+    for (const auto& [name, first, then, wholeFiles, expected] : cases) {
         fs::remove_all(tree / "projects");
         Ledger(ledgerPath()).forget();
-        write("s.jsonl", c.first);
+        write("s.jsonl", first);
         pass();
-        c.then(*this);
-        pass(c.wholeFiles);
-        EXPECT_EQ(totalsOf(ledgerPath()), c.expected) << c.name;
+        then(*this);
+        pass(wholeFiles);
+        EXPECT_EQ(totalsOf(ledgerPath()), expected) << name;
     }
 }
 
 TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
-    const auto bucket = [](std::int64_t input) {
-        UsageRecord record;
-        record.messageId = "openai:1767225600:gpt-5";
-        record.timestamp = 1767225600;
-        record.model = "gpt-5";
-        record.inputTokens = input;
-        return record;
-    };
     Ledger ledger(ledgerPath());
-    ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(100)}, {}, {}});
-    ledger.apply({UsageSource::openAI, RecordRule::replace, {bucket(80)}, {}, {}});
-    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{1, 80, 0}));
+    for (const std::int64_t output : {100, 80}) {
+        ledger.apply(
+            {UsageSource::openAI, RecordRule::replace, {record("openai:1:gpt-5", 1, output)}, {}, {}});
+    }
+    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{1, 1, 80}));
     EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
 }
 
 // A copy of a counted reply is counted, even with another time within the hour its copies
 // span; records hours apart are looked up in their own hours.
 TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
-    const auto sighted = [](std::string id, double timestamp) {
-        UsageRecord record;
-        record.messageId = std::move(id);
-        record.timestamp = timestamp;
-        record.model = "claude-sonnet-4-5";
-        record.outputTokens = 5;
-        return record;
-    };
     const double t = 1772359200;
     Ledger ledger(ledgerPath());
-    ledger.apply({UsageSource::claudeCode,
-                  RecordRule::keepLarger,
-                  {sighted("early", t), sighted("late", t + 86400)},
-                  {},
-                  {}});
+    const std::vector<UsageRecord> counted = {record("early", t, 5), record("late", t + 86400, 5)};
+    ledger.apply({UsageSource::claudeCode, RecordRule::keepLarger, counted, {}, {}});
     std::vector<std::string> left;
-    for (const UsageRecord& record : ledger.uncounted(
-             UsageSource::claudeCode, {sighted("late", t + 86400 - 1800), sighted("new", t),
-                                       sighted("early", t + 1800), sighted("newer", t + 86400)})) {
-        left.push_back(record.messageId);
+    for (const UsageRecord& r : ledger.uncounted(
+             UsageSource::claudeCode, {record("late", t + 86400 - 1800, 5), record("new", t, 5),
+                                       record("early", t + 1800, 5), record("newer", t + 86400, 5)})) {
+        left.push_back(r.messageId);
     }
     EXPECT_EQ(left, (std::vector<std::string>{"new", "newer"}));
-    EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {sighted("early", t)}).size(), 1u);
+    EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {record("early", t, 5)}).size(), 1u);
 }
 
 // Writes large enough to build the indexes after their records leave them as small ones grow
@@ -245,17 +210,6 @@ TEST_F(LedgerTest, APassWithNothingChangedWritesNothing) {
 }
 
 TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) {
-    const auto record = [](std::string messageId, double timestamp, std::int64_t output) {
-        UsageRecord r;
-        r.messageId = std::move(messageId);
-        r.timestamp = timestamp;
-        r.model = "claude-sonnet-4-5";
-        r.inputTokens = 1;
-        r.outputTokens = output;
-        r.projectPath = "-home-dev-app";
-        r.sessionId = "s";
-        return r;
-    };
     // One reply still in its log, one whose log is gone, one without an id.
     const PersistedState state{
         {record("a", 1772359200, 10), record("gone", 1772359200, 7), record("", 1772359201, 3)}, {}};

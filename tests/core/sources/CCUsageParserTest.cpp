@@ -1,8 +1,6 @@
 #include "core/sources/CCUsageParser.h"
 #include "core/sources/JsonLines.h"
 
-#include "core/ledger/LedgerPass.h"
-#include "support/LedgerTotals.h"
 #include "support/TempTree.h"
 
 #include <gtest/gtest.h>
@@ -39,10 +37,11 @@ std::vector<UsageRecord> parseOne(std::string_view content) {
     return CCUsageParser::parseFile(tree.write("proj/session.jsonl", content), tree.root());
 }
 
-std::vector<std::string> idsOf(const std::vector<UsageRecord>& records) {
+// "id:output tokens" of each record, in order.
+std::vector<std::string> summaryOf(const std::vector<UsageRecord>& records) {
     std::vector<std::string> ids;
     for (const UsageRecord& record : records) {
-        ids.push_back(record.messageId);
+        ids.push_back(record.messageId + ":" + std::to_string(record.outputTokens));
     }
     return ids;
 }
@@ -108,33 +107,6 @@ TEST(ClaudeLogLine, EachShapeCountsWhatItCarries) {
     }
 }
 
-TEST(ClaudeLogFile, CollapsesStreamedCopiesToTheLargestAtTheFirstPosition) {
-    const auto records = parseOne(
-        Line{.id = "reply", .input = 4, .output = 10, .cacheWrite = 2000}.json() +
-        Line{.id = "other", .output = 1}.json() +
-        Line{.id = "reply", .input = 4, .output = 299, .cacheWrite = 2000}.json() +
-        Line{
-            .id = "reply", .input = 4, .output = 850, .cacheWrite = 2000, .timestamp = "2025-11-05T10:00:09Z"}
-            .json() +
-        Line{.id = "reply", .input = 4, .output = 5, .cacheWrite = 2000}.json());
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].messageId, "reply");
-    EXPECT_EQ(records[0].outputTokens, 850);
-    EXPECT_DOUBLE_EQ(records[0].timestamp, 1762336809.0);
-    EXPECT_EQ(records[1].messageId, "other");
-
-    // Copies that tie: the later one wins.
-    const auto tied = parseOne(Line{.id = "reply", .model = "first", .input = 5, .output = 5}.json() +
-                               Line{.id = "reply", .model = "second", .input = 8, .output = 2}.json());
-    ASSERT_EQ(tied.size(), 1u);
-    EXPECT_EQ(tied[0].model, "second");
-
-    // Without a message id nothing is a copy.
-    const std::string line = R"({"message":{"usage":{"input_tokens":3}}})"
-                             "\n";
-    EXPECT_EQ(parseOne(line + line + line).size(), 3u);
-}
-
 std::string unterminated(const Line& line) {
     std::string text = line.json();
     text.pop_back();
@@ -155,60 +127,42 @@ TEST(ClaudeLogFile, TheUsageMarkIsFoundAtEveryPlace) {
 
 // A byte that is not UTF-8 anywhere loses the whole log, except a character still being
 // written at its end; a last line without its line break waits until it is complete. Lines
-// end at LF, CR and CRLF, never at U+2028 or U+2029, which JSON strings may hold raw.
-TEST(ClaudeLogFile, ReadsWholeValidLinesOnly) {
+// end at LF, CR and CRLF, never at U+2028 or U+2029, which JSON strings may hold raw. Streamed
+// copies of a reply collapse to the largest, the later of a tie, at the first one's place;
+// without a message id nothing is a copy.
+TEST(ClaudeLogFile, ReadsWholeValidLinesOnceEach) {
     const std::string a = Line{.id = "a"}.json();
     const std::string last = Line{.id = "last", .model = "caf\xF0\x9F\x93\x9D", .output = 777}.json();
+    const std::string noId = R"({"message":{"usage":{"input_tokens":3}}})"
+                             "\n";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {a + last, {"a", "last"}},
-        {a + last.substr(0, last.find("777") + 2), {"a"}},
-        {a + last.substr(0, last.find("\xF0") + 1), {"a"}},
-        {a + last.substr(0, last.find("\xF0") + 3), {"a"}},
+        {a + last, {"a:20", "last:777"}},
+        {a + last.substr(0, last.find("777") + 2), {"a:20"}},
+        {a + last.substr(0, last.find("\xF0") + 1), {"a:20"}},
+        {a + last.substr(0, last.find("\xF0") + 3), {"a:20"}},
         {a + R"({"type":"user","text":"caf)" + "\xE0\x80", {}},
         {a + "\xFF\n", {}},
         {a + "{\"type\":\"user\",\"text\":\"caf\xE9\"}\n", {}},
         {Line{.id = "a", .model = "bad\xC3"}.json(), {}},
         {unterminated(Line{.id = "a"}) + "\r\n" + unterminated(Line{.id = "b"}) + "\r" +
              unterminated(Line{.id = "c"}) + "\n\n\r\n" + unterminated(Line{.id = "d"}),
-         {"a", "b", "c", "d"}},
+         {"a:20", "b:20", "c:20", "d:20"}},
         {Line{.id = "sep",
               .model = "a\xE2\x80\xA8"
                        "b\xE2\x80\xA9"
                        "c"}
              .json(),
-         {"sep"}},
+         {"sep:20"}},
+        {Line{.id = "r", .output = 10}.json() + Line{.id = "other", .output = 1}.json() +
+             Line{.id = "r", .output = 850}.json() + Line{.id = "r", .output = 5}.json(),
+         {"r:850", "other:1"}},
+        {Line{.id = "r", .input = 5, .output = 5}.json() + Line{.id = "r", .input = 8, .output = 2}.json(),
+         {"r:2"}},
+        {noId + noId, {":0", ":0"}},
     };
-    for (const auto& [text, ids] : cases) {
-        EXPECT_EQ(idsOf(parseOne(text)), ids) << text;
+    for (const auto& [text, summary] : cases) {
+        EXPECT_EQ(summaryOf(parseOne(text)), summary) << text;
     }
-    const TempTree tree;
-    EXPECT_TRUE(CCUsageParser::parseFile(tree / "proj/missing.jsonl", tree.root()).empty());
-}
-
-// Several config folders: one reached again through a link, a trailing slash or "..", is read
-// once; a message copied into another is one record; a folder that is missing keeps its logs.
-TEST(ClaudeLogWalk, ReadsTheUnionOfFoldersAndCountsEachMessageOnce) {
-    TempTree tree;
-    tree.write("work/projects/p/s1.jsonl",
-               Line{.id = "msg_a"}.json() + Line{.id = "msg_b", .input = 5}.json());
-    tree.write("home/projects/p/s1.jsonl", Line{.id = "msg_a"}.json());
-    std::filesystem::create_directory_symlink(tree / "work/projects", tree / "link");
-    const std::vector<std::filesystem::path> roots = {tree / "work/projects", tree / "work/projects/",
-                                                      tree / "link",          tree / "home/../work/projects",
-                                                      tree / "home/projects", tree / "missing"};
-    const std::string gone = (tree / "home/projects/p/gone.jsonl").string();
-    const LogFileStates known = {{(tree / "missing/p/old.jsonl").string(), LogFileState{1, 1.0, 1, 0}},
-                                 {gone, LogFileState{1, 1.0, 1, 0}}};
-    ScanResult result;
-    const auto ledger = tree / "ledger.sqlite3";
-    passIntoLedger(ledger, UsageSource::claudeCode, false, [&](const LogFileStates&, bool) {
-        return result = CCUsageParser::parseChanged(roots, known, false);
-    });
-    ASSERT_EQ(result.files.size(), 2u);
-    EXPECT_EQ(result.files[0].first.substr(0, tree.root().string().size() + 14),
-              (tree / "work/projects").string());
-    EXPECT_EQ(result.goneFiles, std::vector<std::string>{gone});
-    EXPECT_EQ(test::totalsOf(ledger, UsageSource::claudeCode), (test::LedgerTotals{2, 15, 40, 0}));
 }
 
 } // namespace

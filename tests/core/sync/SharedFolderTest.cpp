@@ -65,6 +65,9 @@ public:
     }
     fs::path fileOf(const DeviceIdentity& device) const { return folder / sharedfile::fileName(device); }
     std::string bytesOf(const DeviceIdentity& device) const { return *test::readFile(fileOf(device)); }
+    void overwrite(const DeviceIdentity& device, const std::string& bytes) const {
+        tree.write("Sync/" + sharedfile::fileName(device), bytes);
+    }
 };
 
 TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
@@ -86,6 +89,17 @@ TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
     EXPECT_EQ(devices[0].lastSeen, now);
     EXPECT_TRUE(devices[0].fileFound);
 
+    // The file holds no path below the project and no name that no record uses.
+    const std::string bytes = bytesOf(laptop);
+    const auto header = std::get<sharedfile::Header>(sharedfile::decodeHeader(bytes));
+    EXPECT_EQ(header.device, laptop);
+    const auto blocks =
+        std::get<std::vector<SharedBlock>>(sharedfile::decodeBlocks(bytes.substr(header.end)));
+    ASSERT_EQ(blocks.size(), 1U);
+    EXPECT_EQ(blocks[0].names,
+              (std::vector<std::string>{"claude-sonnet-4-5", "app", "session-a", "session-b"}));
+    EXPECT_EQ(bytes.find("secret"), std::string::npos);
+
     // A pass with nothing new writes nothing and reads nothing.
     const auto before = fs::last_write_time(fileOf(laptop));
     const SharedFolderPass idle = passMine(now + 3600.0);
@@ -102,28 +116,14 @@ TEST_F(SharedFolderTest, EachMachineCountsTheUnionOfBothLedgersOnce) {
     EXPECT_EQ(counted(mine, std::nullopt), std::make_pair(4L, 175L));
 }
 
-TEST_F(SharedFolderTest, TheFileHoldsNoPathBelowTheProjectAndNoNameNoRecordUses) {
-    add(mine, {reply("a", 10)});
-    passMine();
-    const std::string bytes = bytesOf(laptop);
-    const auto header = std::get<sharedfile::Header>(sharedfile::decodeHeader(bytes));
-    EXPECT_EQ(header.device, laptop);
-    const auto blocks =
-        std::get<std::vector<SharedBlock>>(sharedfile::decodeBlocks(bytes.substr(header.end)));
-    ASSERT_EQ(blocks.size(), 1U);
-    const std::vector<std::string> names = blocks[0].names;
-    EXPECT_EQ(names, (std::vector<std::string>{"claude-sonnet-4-5", "app", "session-a"}));
-    EXPECT_EQ(bytes.find("secret"), std::string::npos);
-}
-
 // What sync tools do to the folder, done after both machines shared "a" (mine) and "b"
 // (theirs); then the laptop's next pass.
 struct FolderFault {
     const char* name;
-    std::function<void(SharedFolderTest&)> fault;
     std::pair<std::int64_t, std::int64_t> allMachines; // records and output tokens after the pass
     std::size_t problems;
     bool desktopFileFound;
+    std::function<void(SharedFolderTest&)> fault;
 };
 
 void PrintTo(const FolderFault& fault, std::ostream* out) {
@@ -150,80 +150,57 @@ void copyAs(SharedFolderTest& t, const DeviceIdentity& device, const std::string
     fs::copy_file(t.fileOf(device), t.folder / name, fs::copy_options::overwrite_existing);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SyncTools, SharedFolderFaults,
-    testing::Values(
-        FolderFault{"HalfCopiedGrowth",
-                    [](SharedFolderTest& t) {
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        const std::string whole = t.bytesOf(desktop);
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(),
-                                     whole.substr(0, whole.size() - 7));
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"ConflictCopyWithARecordTheMainFileLacks",
-                    [](SharedFolderTest& t) {
-                        const std::string older = t.bytesOf(desktop);
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        copyAs(t, desktop,
-                               "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"ConflictCopyOfThisMachinesOwnFile",
-                    [](SharedFolderTest& t) {
-                        copyAs(t, laptop, "laptop (conflicted copy 2026-12-06).fernhollow-usage");
-                    },
-                    {2, 30},
-                    0,
-                    true},
-        FolderFault{"OldCopyReplacesANewerOne",
-                    [](SharedFolderTest& t) {
-                        const std::string older = t.bytesOf(desktop);
-                        SharedFolderTest::add(t.theirs, {reply("c", 40)});
-                        t.passTheirs(now + 60.0);
-                        t.passMine(now + 120.0);
-                        t.tree.write(fs::relative(t.fileOf(desktop), t.tree.root()).string(), older);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"ClockOfTheOtherMachineADayAhead",
-                    [](SharedFolderTest& t) {
-                        SharedFolderTest::add(t.theirs, {reply("c", 40, now - 7200.0)});
-                        t.passTheirs(now + 86'400.0);
-                    },
-                    {3, 70},
-                    0,
-                    true},
-        FolderFault{"FileOfANewerVersion",
-                    [](SharedFolderTest& t) {
-                        t.tree.write("Sync/future.fernhollow-usage",
-                                     "Fernhollow shared usage\nversion 2\ndevice X\nhost future\n\n");
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"NotOursAtAllAndATemporaryWrite",
-                    [](SharedFolderTest& t) {
-                        t.tree.write("Sync/notes.fernhollow-usage", "shopping list");
-                        t.tree.write("Sync/~desk_top.tmp.fernhollow-usage", "half");
-                    },
-                    {2, 30},
-                    1,
-                    true},
-        FolderFault{"MachineFileRemoved",
-                    [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); },
-                    {2, 30},
-                    0,
-                    false}),
-    [](const testing::TestParamInfo<FolderFault>& info) { return std::string(info.param.name); });
+const FolderFault folderFaults[] = {
+    FolderFault("HalfCopiedGrowth", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    const std::string whole = t.bytesOf(desktop);
+                    t.overwrite(desktop, whole.substr(0, whole.size() - 7));
+                }),
+    FolderFault("ConflictCopyWithARecordTheMainFileLacks", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    const std::string older = t.bytesOf(desktop);
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    copyAs(t, desktop, "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
+                    t.overwrite(desktop, older);
+                }),
+    FolderFault("ConflictCopyOfThisMachinesOwnFile", {2, 30}, 0, true,
+                [](SharedFolderTest& t) {
+                    copyAs(t, laptop, "laptop (conflicted copy 2026-12-06).fernhollow-usage");
+                }),
+    FolderFault("OldCopyReplacesANewerOne", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    const std::string older = t.bytesOf(desktop);
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    t.passMine(now + 120.0);
+                    t.overwrite(desktop, older);
+                }),
+    FolderFault("ClockOfTheOtherMachineADayAhead", {3, 70}, 0, true,
+                [](SharedFolderTest& t) {
+                    SharedFolderTest::add(t.theirs, {reply("c", 40, now - 7200.0)});
+                    t.passTheirs(now + 86'400.0);
+                }),
+    FolderFault("FileOfANewerVersion", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    t.tree.write("Sync/future.fernhollow-usage",
+                                 "Fernhollow shared usage\nversion 2\ndevice X\nhost future\n\n");
+                }),
+    FolderFault("NotOursAtAllAndATemporaryWrite", {2, 30}, 1, true,
+                [](SharedFolderTest& t) {
+                    t.tree.write("Sync/notes.fernhollow-usage", "shopping list");
+                    t.tree.write("Sync/~desk_top.tmp.fernhollow-usage", "half");
+                }),
+    FolderFault("MachineFileRemoved", {2, 30}, 0, false,
+                [](SharedFolderTest& t) { fs::remove(t.fileOf(desktop)); }),
+};
+
+INSTANTIATE_TEST_SUITE_P(SyncTools, SharedFolderFaults, testing::ValuesIn(folderFaults),
+                         [](const testing::TestParamInfo<FolderFault>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A block whose frame is sound but whose records hold what no machine writes is damage, or a
 // hostile file: the whole file is skipped, never a record of it taken.
@@ -271,7 +248,7 @@ TEST_F(SharedFolderTest, OwnFileReplacedByAnOlderCopyIsWrittenWholeAgain) {
     const std::string older = bytesOf(laptop);
     add(mine, {reply("b", 20)});
     passMine(now + 600.0);
-    tree.write("Sync/" + sharedfile::fileName(laptop), older);
+    overwrite(laptop, older);
     EXPECT_TRUE(passSharedFolder(mine, folder, laptop, now, OwnFileWrite::ifNotAsLeft).wrote);
     passTheirs();
     EXPECT_EQ(counted(theirs, std::nullopt), std::make_pair(2L, 30L));
