@@ -71,8 +71,8 @@ protected:
 };
 
 // Every event counts once; an idle pass reads nothing. The gateway holds its database open and
-// may be midway through a write: what it committed is read without waiting for it, from where
-// the last pass ended; what it has not is read once it has.
+// may be midway through a write: what it committed (events, an archived session) is read without
+// waiting for it, from where the last pass ended; what it has not is read once it has.
 TEST_F(OpenClawTree, EveryEventCountsOnceAndADatabaseInUseIsReadFromWhereTheLastPassEnded) {
     const ScanResult first = pass();
     EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{11, 2047, 0, 0}));
@@ -91,12 +91,17 @@ TEST_F(OpenClawTree, EveryEventCountsOnceAndADatabaseInUseIsReadFromWhereTheLast
     sqlite::Database gateway(newLayout, sqlite::Database::Mode::readWriteCreate);
     addEvent(gateway, "n1", 2, assistant("n3", R"({"input":2048})"));
     addEvent(gateway, "n4", 0, assistant("n4", R"({"input":4096})"), true);
+    gateway
+        .prepare("INSERT INTO session_transcript_archives(session_id, generation, archive_blob) "
+                 "VALUES('a2', 1, CAST(?1 AS BLOB))")
+        .bind(1, assistant("z1", R"({"input":16384})"))
+        .run();
     gateway.execute("BEGIN IMMEDIATE");
     addEvent(gateway, "n1", 3, assistant("n5", R"({"input":8192})"));
-    EXPECT_EQ(pass().records.size(), 2u);
+    EXPECT_EQ(pass().records.size(), 3u);
     gateway.execute("COMMIT");
     EXPECT_EQ(pass().records.size(), 1u);
-    EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{14, 16383, 0, 0}));
+    EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{15, 32767, 0, 0}));
 }
 
 } // namespace
