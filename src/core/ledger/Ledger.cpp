@@ -340,7 +340,7 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
     return stored;
 }
 
-void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
+std::size_t Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
     constexpr std::string_view values =
         " INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
     // Most records of a pass are new: each is tried as new first, one search of the table, and
@@ -418,15 +418,16 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
         totals.add(record);
     }
     totals.writeTo(db_);
+    return added.size();
 }
 
-bool Ledger::setRecordIndexesAsideFor(std::size_t incoming) {
+bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready) {
     if (incoming < 50'000) {
         return false;
     }
     auto held = db_.prepare("SELECT count(*) FROM records");
     held.step();
-    const bool fewHeld = static_cast<std::size_t>(held.integer(0)) * 2 <= incoming;
+    const bool fewHeld = (static_cast<std::size_t>(held.integer(0)) - addedAlready) * 2 <= incoming;
     held.run();
     if (fewHeld) {
         db_.execute("DROP INDEX records_by_time; DROP INDEX records_by_session;");
@@ -441,7 +442,7 @@ void Ledger::apply(LedgerBatch batch) {
     sqlite::Transaction transaction(db_);
     const std::vector<StoredRecord> stored = storedRecords(batch);
     batch.records = {};
-    const bool indexesAside = setRecordIndexesAsideFor(stored.size());
+    const bool indexesAside = setRecordIndexesAsideFor(stored.size(), 0);
     put(stored, batch.rule, true);
     if (indexesAside) {
         db_.execute(recordIndexes);
@@ -836,14 +837,18 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
         }
     } cache{db_};
     bool indexesAside = false;
+    std::size_t incoming = 0;
+    std::size_t added = 0;
     while (std::optional<SharedBatch> batch = next()) {
         if (!cache.large && batch->records.size() > 65'536) {
             db_.execute("PRAGMA cache_size = -1048576");
             cache.large = true;
         }
-        // Once set aside, the indexes are built again when the whole merge is in.
-        indexesAside = indexesAside || setRecordIndexesAsideFor(batch->records.size());
-        mergeBatch(std::move(*batch));
+        // Judged on the merge so far, so that a machine joining with a history of its own sets them
+        // aside once the others' records are twice as many; built again when the whole merge is in.
+        incoming += batch->records.size();
+        indexesAside = indexesAside || setRecordIndexesAsideFor(incoming, added);
+        added += mergeBatch(std::move(*batch));
     }
     if (indexesAside) {
         db_.execute(recordIndexes);
@@ -851,7 +856,7 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     transaction.commit();
 }
 
-void Ledger::mergeBatch(SharedBatch batch) {
+std::size_t Ledger::mergeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
@@ -865,7 +870,7 @@ void Ledger::mergeBatch(SharedBatch batch) {
         record.device = batch.device;
     }
     settleByIdentity(records, RecordRule::keepLarger);
-    put(records, RecordRule::keepLarger, false);
+    const std::size_t added = put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
         .bind(2, batch.device)
@@ -880,6 +885,7 @@ void Ledger::mergeBatch(SharedBatch batch) {
             .bind(2, batch.lastSeen)
             .run();
     }
+    return added;
 }
 
 void Ledger::dropSharedFiles(std::span<const std::string> paths) {

@@ -204,13 +204,15 @@ private:
     std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
     // Writes the records by `rule` within the caller's transaction, keeping the totals in step.
     // Records `sighted` in this machine's logs wait to be shared; those merged from shared files
-    // are there already.
-    void put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
-    // Drops the records' indexes when `incoming` records are to be written into a ledger that
-    // holds far fewer: built again at once after them, they cost less than grown a record at a
-    // time at random. Gives whether they were dropped, to be built again by the caller.
-    bool setRecordIndexesAsideFor(std::size_t incoming);
-    void mergeBatch(SharedBatch batch);
+    // are there already. Gives how many rows it added.
+    std::size_t put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
+    // Drops the records' indexes when `incoming` records are written into a ledger that held at
+    // most half as many before the `addedAlready` rows its transaction added: built again at once
+    // after them, they cost less than grown a record at a time at random. Gives whether they were
+    // dropped, to be built again by the caller.
+    bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready);
+    // Gives how many rows it added.
+    std::size_t mergeBatch(SharedBatch batch);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 

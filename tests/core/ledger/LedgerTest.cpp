@@ -146,8 +146,9 @@ TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
 }
 
 // Writes large enough to build the indexes after their records leave them as small ones grow
-// them: a first pass, and a merge of other machines' records whose first batch is large; the next
-// large pass, into a ledger that holds as many records, keeps them.
+// them: a first pass, and a merge of other machines' records into a ledger of half as many once
+// its second batch makes them so; the next large pass, into a ledger that holds as many records,
+// keeps them.
 TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
     const auto batch = [](int first) {
         LedgerBatch large{UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}};
@@ -173,18 +174,15 @@ TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
         ledger.apply(batch(0));
         ledger.apply(batch(40'000));
         Ledger merged(mergedPath);
-        std::vector<SharedBatch> batches{shared(0, 50'000), shared(45'000, 10'000)};
+        merged.apply(batch(0));
+        const SharedBatch batches[] = {shared(100'000, 60'000), shared(150'000, 45'000)};
+        std::size_t taken = 0;
         merged.mergeShared([&]() -> std::optional<SharedBatch> {
-            if (batches.empty()) {
-                return std::nullopt;
-            }
-            SharedBatch next = std::move(batches.front());
-            batches.erase(batches.begin());
-            return next;
+            return taken < std::size(batches) ? std::optional(batches[taken++]) : std::nullopt;
         });
     }
     for (const auto& [path, totals] : {std::pair{ledgerPath(), LedgerTotals{90'000, 0, 90'000, 0}},
-                                       std::pair{mergedPath, LedgerTotals{55'000, 0, 55'000, 0}}}) {
+                                       std::pair{mergedPath, LedgerTotals{145'000, 0, 145'000, 0}}}) {
         SCOPED_TRACE(path.filename().string());
         EXPECT_EQ(totalsOf(path), totals);
         sqlite::Database db(path, sqlite::Database::Mode::readOnly);
