@@ -119,9 +119,9 @@ TEST_F(OpenAIUsageClientTest, AsksOnceForDailyUsageByModelFromTheSameTimeOfDayDa
     }
 }
 
-// The body is cut to its first 200 user-perceived
-// characters: each unit below is one character but several bytes (or, for the combining accent,
-// several code points), so a cut by bytes or code points would keep a different amount or split one.
+// The body is cut to its first 200 user-perceived characters: each unit below is one character
+// but several bytes (or, for the combining accent, several code points), so a cut by bytes or
+// code points would keep a different amount or split one.
 TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfTheBody) {
     std::vector<std::tuple<int, std::string, std::string>> cases = {
         {403, "\xFF\xFE denied", "(no body)"}, {429, "no", "no"}, {500, "", ""}};
