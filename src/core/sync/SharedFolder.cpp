@@ -234,7 +234,12 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
     }
     const LogFileStates known = ledger.sharedFileStates();
     std::set<std::string> present;
-    std::vector<std::pair<std::filesystem::path, FileStat>> changed;
+    struct ChangedFile {
+        std::filesystem::path path;
+        double mtime = 0.0;
+        const LogFileState* known = nullptr; // as the last read left it; none: never read
+    };
+    std::vector<ChangedFile> changed;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         if (!isSharedFile(entry)) {
             continue;
@@ -245,23 +250,22 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
         const auto was = known.find(path);
         if (stat &&
             (was == known.end() || was->second.size != stat->size || was->second.mtime != stat->mtime)) {
-            changed.emplace_back(entry.path(), *stat);
+            changed.push_back({entry.path(), stat->mtime, was != known.end() ? &was->second : nullptr});
         }
     }
     // Read one at a time as the merge takes them: a folder of years of records is never held whole.
-    std::size_t nextFile = 0;
     if (!changed.empty()) {
+        std::size_t nextFile = 0;
         ledger.mergeShared([&]() -> std::optional<SharedBatch> {
             while (nextFile < changed.size()) {
-                const auto& [path, stat] = changed[nextFile++];
-                const auto was = known.find(path.string());
-                auto read = readChanges(path, stat.mtime, was != known.end() ? &was->second : nullptr);
+                const ChangedFile& file = changed[nextFile++];
+                auto read = readChanges(file.path, file.mtime, file.known);
                 if (auto* why = std::get_if<std::string>(&read)) {
-                    pass.problems.push_back(path.filename().string() + " was skipped: " + *why);
+                    pass.problems.push_back(file.path.filename().string() + " was skipped: " + *why);
                     continue;
                 }
                 ++pass.filesRead;
-                return batchOf(ledger, std::get<FileRead>(read), path.string(), self);
+                return batchOf(ledger, std::get<FileRead>(read), file.path.string(), self);
             }
             return std::nullopt;
         });
