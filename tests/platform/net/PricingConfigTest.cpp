@@ -6,6 +6,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/RatePrinter.h"
 #include "support/TempTree.h"
+#include "support/TestData.h"
 #include "support/WithEnv.h"
 
 #include <QCoroTask>
@@ -42,17 +43,6 @@ void writeFile(const std::filesystem::path& path, std::string_view content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-// One LiteLLM catalogue entry, prices in USD per token.
-std::string catalogueEntry(std::string_view key, std::string_view inputCost, std::string_view outputCost) {
-    return "\"" + std::string(key) + "\": {\"input_cost_per_token\": " + std::string(inputCost) +
-           ", \"output_cost_per_token\": " + std::string(outputCost) + ", \"mode\": \"chat\"}";
-}
-
-// Two usable models and one entry without prices.
-const std::string smallCatalogue = "{" + catalogueEntry("anthropic/claude-sonnet-4", "0.000003", "0.000015") +
-                                   ", " + catalogueEntry("openai/gpt-4o", "2.5e-6", "1e-5") +
-                                   ", \"unpriced\": {\"mode\": \"embedding\"}}";
-
 // Every test gets fresh home folders, which a later test must not recreate once they are
 // gone, and leaves the process-wide price tables and the environment overrides as it found them.
 class PricingConfigTest : public ::testing::Test {
@@ -85,10 +75,6 @@ TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
         {R"({"my-model": {"input": 2.0, "output": 8.0, "cacheRead": 0.2}})",
          "1 override(s) loaded",
          {{"my-model", Rate{2.0, 8.0, 2.5, 4.0, 0.2}}}},
-        {R"({"model-a": {"input": 1, "output": 2}, "model-b-20250101": {"input": 3, "output": 4}})",
-         "2 override(s) loaded",
-         {{"model-a", Rate{1.0, 2.0, 1.25, 2.0, 0.1}},
-          {"model-b-20250101", Rate{3.0, 4.0, 3.75, 6.0, 3.0 * 0.1}}}},
         {std::string(PricingFiles::exampleText), warning, stale},
         {"{\"my-model\": ", warning, stale},
     };
@@ -138,13 +124,12 @@ protected:
 
 TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
     givenAnEarlierSync();
-    const LocalHttpServer& server = serve({.body = QByteArray::fromStdString(smallCatalogue)});
-    EXPECT_EQ(sync(), 2);
+    // How entries become rates is the catalogue parser's test.
+    const std::string catalogue = test::dataText("litellm/usable-and-unusable-entries.json");
+    const LocalHttpServer& server = serve({.body = QByteArray::fromStdString(catalogue)});
+    EXPECT_EQ(sync(), 8);
     const auto synced = ModelPricing::remoteRates();
-    EXPECT_EQ(synced->size(), 2u);
-    ASSERT_TRUE(synced->contains("claude-sonnet-4"));
-    EXPECT_EQ(synced->at("claude-sonnet-4").input, 0.000003 * 1e6);
-    EXPECT_TRUE(synced->contains("gpt-4o"));
+    EXPECT_EQ(*synced, PricingFiles::parseLiteLLM(catalogue));
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests().front().target.toStdString(), cataloguePath);
 
@@ -158,19 +143,14 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
 
 // A failed sync leaves the table and the cache of the last one that worked; which answers
 // fail is the endpoints' test, here one that reaches the catalogue's own reading. Nor does a
-// cache that is missing or damaged replace the table when loaded.
+// damaged cache replace the table when loaded.
 TEST_F(SyncRemote, AFailedSyncOrAnUnusableCacheChangesNothing) {
     givenAnEarlierSync();
-    serve({.body = QByteArray::fromStdString("{" + catalogueEntry("free", "0", "0") + "}")});
+    serve({.body = R"({"free": {"input_cost_per_token": 0, "output_cost_per_token": 0, "mode": "chat"}})"});
     EXPECT_EQ(sync(), std::nullopt);
     EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
     EXPECT_EQ(readFile(PricingFolder::remoteCacheURL()), earlierCache);
-    for (const std::string_view damaged : {"{\"claude-sonnet-4\": {\"input\": 3, \"out", "[]"}) {
-        writeFile(PricingFolder::remoteCacheURL(), damaged);
-        PricingFolder::loadRemoteCache();
-        EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_) << damaged;
-    }
-    std::filesystem::remove(PricingFolder::remoteCacheURL());
+    writeFile(PricingFolder::remoteCacheURL(), "{\"claude-sonnet-4\": {\"input\": 3, \"out");
     PricingFolder::loadRemoteCache();
     EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
 }
