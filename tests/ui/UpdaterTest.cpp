@@ -55,8 +55,10 @@ protected:
 };
 
 TEST_F(UpdaterTest, ComparesTheNewestReleaseWithTheRunningVersion) {
+    // Of two equal versions the first listed is the newest.
     const QByteArray releases = appcastFeed(appcastItem("0.4.1", "https://example.org/releases/0.4.1") +
                                             appcastItem("0.10.0", "https://example.org/releases/0.10.0") +
+                                            appcastItem("0.10", "https://example.org/releases/0.10") +
                                             appcastItem("0.9.2", "https://example.org/releases/0.9.2"));
     const std::tuple<const char*, Kind, const char*, const char*> cases[] = {
         {"0.4.1", Kind::updateAvailable, "0.10.0", "https://example.org/releases/0.10.0"},

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 
 namespace fernhollow::test {
@@ -93,6 +94,15 @@ inline QObject* item(QQuickView& view, const char* name) {
 
 inline QString text(QQuickView& view, const char* name) {
     return item(view, name)->property("text").toString();
+}
+
+// The texts of the named items, in order, to compare as one.
+inline QStringList texts(QQuickView& view, std::initializer_list<const char*> names) {
+    QStringList found;
+    for (const char* name : names) {
+        found << text(view, name);
+    }
+    return found;
 }
 
 inline bool shown(QQuickView& view, const char* name) {
