@@ -72,11 +72,7 @@ TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
 
     QMetaObject::invokeMethod(item(*view, "copyCommandButton"), "clicked");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "claude --model claude-haiku-4-5");
-    test::saveScreenshot(*view, "panel-over-budget.png");
 
-    setBudget(77);
-    EXPECT_EQ(text(*view, "adviceTitle"), "Warning \u2014 79% of monthly budget");
-    EXPECT_EQ(text(*view, "adviceCommand"), "claude --model claude-sonnet-4-6");
     setBudget(200);
     EXPECT_FALSE(shown(*view, "adviceCard"));
 }
@@ -102,7 +98,6 @@ TEST_F(PanelView, SharingCountsEveryMachineUntilTheSwitchSaysThisOne) {
     EXPECT_EQ(fixture.panelModel->machineRows()[1].toMap(),
               (QVariantMap{{"name", "desk"}, {"seen", "1h ago"}, {"usd", "$1.50"}}));
     EXPECT_TRUE(item(*view, "allMachinesButton")->property("checked").toBool());
-    test::saveScreenshot(*view, "panel-sharing.png");
 
     // The budget's status follows the switch too, not only the figures.
     setBudget(62);

@@ -33,13 +33,19 @@ protected:
 
     QUrl feedUrl() const { return QUrl(server_->baseUrl() + QLatin1String("/appcast.xml")); }
 
-    // One check by a fresh updater, which announces through exactly one signal what it returns.
+    // One check by a fresh updater, which announces through exactly one signal what it returns
+    // and tells the panel's button that no other may start while it runs.
     UpdateCheckResult checkOnce(const QString& currentVersion) {
         Updater updater(network_, feedUrl(), currentVersion);
         QSignalSpy upToDate(&updater, &Updater::upToDate);
         QSignalSpy available(&updater, &Updater::updateAvailable);
         QSignalSpy failed(&updater, &Updater::checkFailed);
-        UpdateCheckResult result = QCoro::waitFor(updater.check());
+        QSignalSpy changes(&updater, &Updater::canCheckForUpdatesChanged);
+        auto checking = updater.check();
+        EXPECT_FALSE(updater.property("canCheckForUpdates").toBool());
+        UpdateCheckResult result = QCoro::waitFor(checking);
+        EXPECT_TRUE(updater.canCheckForUpdates());
+        EXPECT_EQ(changes.size(), 2);
         const QList<QList<QVariant>> announced = {upToDate.value(0), available.value(0), failed.value(0)};
         EXPECT_EQ(upToDate.size() + available.size() + failed.size(), 1);
         const QList<QVariant> expected = result.kind == Kind::upToDate ? QList<QVariant>{result.version}
@@ -75,17 +81,14 @@ TEST_F(UpdaterTest, ComparesTheNewestReleaseWithTheRunningVersion) {
     }
 }
 
-// That no redirect is followed is the endpoints' test; here each failure has its words.
+// That no redirect is followed and an oversized or cut answer is refused is the endpoints' test
+// (the feed's reader refuses the rest of such an answer too); here each failure has its words.
 TEST_F(UpdaterTest, FailuresAreToldInWords) {
     qputenv("FERNHOLLOW_HTTP_TIMEOUT_MS", "300");
-    const QByteArray unreadable = "The update feed could not be read.";
     const std::pair<LocalHttpServer::Response, QByteArray> cases[] = {
         {{.status = 404, .reason = "Not Found", .body = "<rss/>"},
          "The update server gave no feed (HTTP 404)."},
-        {{.body = "<html><body>It works!"}, unreadable},
-        {{.body = appcastFeed(QByteArray(6 * 1024 * 1024, ' '))}, unreadable},
-        {{.body = appcastFeed(appcastItem("9.0", "https://example.org/9.0")), .closeAfterBodyBytes = 100},
-         unreadable},
+        {{.body = "<html><body>It works!"}, "The update feed could not be read."},
         {{.body = appcastFeed("")}, "The update feed lists no release."},
         {{.neverAnswer = true}, "Could not reach the update server."},
     };
@@ -95,26 +98,6 @@ TEST_F(UpdaterTest, FailuresAreToldInWords) {
         EXPECT_EQ(result.kind, Kind::failed) << message.toStdString();
         EXPECT_EQ(result.message, QString::fromUtf8(message));
     }
-}
-
-// The panel's button learns the outcome from the signals alone.
-TEST_F(UpdaterTest, NoCheckCanStartWhileOneRuns) {
-    const LocalHttpServer& server =
-        serve({.body = appcastFeed(appcastItem("0.1.0", "https://example.org/0.1.0"))});
-    Updater updater(network_, feedUrl(), QStringLiteral("0.1.0"));
-    QSignalSpy changes(&updater, &Updater::canCheckForUpdatesChanged);
-    QSignalSpy upToDate(&updater, &Updater::upToDate);
-    EXPECT_TRUE(updater.canCheckForUpdates());
-    QMetaObject::invokeMethod(&updater, "checkForUpdates");
-    EXPECT_FALSE(updater.property("canCheckForUpdates").toBool());
-    auto second = updater.check();
-    ASSERT_TRUE(second.isReady());
-    EXPECT_EQ(QCoro::waitFor(second).message, "An update check is already running.");
-    ASSERT_TRUE(upToDate.wait(10'000));
-    EXPECT_EQ(upToDate.front(), QList<QVariant>({QStringLiteral("0.1.0")}));
-    EXPECT_TRUE(updater.canCheckForUpdates());
-    EXPECT_EQ(changes.size(), 2);
-    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 // Finished before any event loop ran, so nothing was sent.

@@ -11,7 +11,6 @@
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -107,7 +106,6 @@ protected:
 
     std::optional<int> sync() { return QCoro::waitFor(PricingConfig::syncRemote(network_)); }
 
-    // A remote table and a cache file from an earlier sync, for a failed sync to leave alone.
     void givenAnEarlierSync() {
         ModelPricing::setRemoteRates({{"old-model", markerRate}});
         writeFile(PricingFolder::remoteCacheURL(), earlierCache);
