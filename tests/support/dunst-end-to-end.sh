@@ -17,11 +17,7 @@ xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
         wait "$dunst" 2>/dev/null || true
         exit 1
     }
-    served() {
-        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null | grep -q true
-    }
-    await served || fail "dunst did not come up"
+    await bus_has org.freedesktop.Notifications || fail "dunst did not come up"
 
     "$@" || fail "the command that posts the notification failed"
 

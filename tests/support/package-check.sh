@@ -6,11 +6,8 @@
 # Usage: package-check.sh <fernhollow_<version>_<arch>.deb>
 set -eu
 deb=$(realpath "$1")
-
-fail() {
-    echo "package check: $*" >&2
-    exit 1
-}
+test_name="package check"
+. "$(dirname "$0")/end-to-end.sh"
 [ "$(id -u)" -eq 0 ] || fail "installing a package needs root"
 dpkg-query -W fernhollow >/dev/null 2>&1 && fail "fernhollow is installed already; remove it first"
 
@@ -41,10 +38,7 @@ check() {
     appstreamcli validate --no-net /usr/share/metainfo/app.fernhollow.Fernhollow.metainfo.xml ||
         return 1
     desktop-file-validate /usr/share/applications/fernhollow.desktop || return 1
-    # 100,000 Sonnet input and 180,000 output tokens today: $3.00.
-    mkdir -p "$scratch/home/.claude/projects/-home-dev-demo"
-    printf '{"type":"assistant","timestamp":"%s","message":{"id":"msg_pkg","model":"claude-sonnet-4-5","usage":{"input_tokens":100000,"output_tokens":180000}}}\n' \
-        "$(date -u -d '1 minute ago' +%Y-%m-%dT%H:%M:%S.000Z)" >"$scratch/home/.claude/projects/-home-dev-demo/session.jsonl"
+    write_todays_log "$scratch/home"
     HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/config" XDG_DATA_HOME="$scratch/home/data" \
         XDG_CACHE_HOME="$scratch/home/cache" /usr/bin/fernhollow report --no-openai >"$scratch/report.txt" 2>&1 ||
         return 1

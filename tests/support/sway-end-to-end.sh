@@ -13,12 +13,7 @@ app=$2
 shots=$3
 here=$(cd "$(dirname "$0")" && pwd)
 user=fernhollow-e2e
-
-fail() {
-    echo "sway end to end ($mode): $*" >&2
-    exit 1
-}
-
+test_name="sway end to end ($mode)"
 . "$here/end-to-end.sh"
 
 if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
@@ -34,12 +29,7 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     cleanup() {
         rm -rf "$scratch"
         # The session's last processes may still be on their way out, which userdel refuses.
-        tries=0
-        until userdel "$user" 2>/dev/null; do
-            tries=$((tries + 1))
-            [ "$tries" -le 50 ] || break
-            sleep 0.1
-        done
+        await userdel "$user" || true
     }
     trap cleanup EXIT
     cp "$app" "$here/sway-end-to-end.sh" "$here/end-to-end.sh" "$here/with-private-bus.sh" "$here/lsan-suppressions.txt" "$scratch/"
@@ -79,8 +69,7 @@ JSON
     printf '* { font-family: sans-serif; } window#waybar { background: #2e3440; }\n' >"$home/waybar.css"
     waybar -c "$home/waybar.json" -s "$home/waybar.css" >"$shots/waybar.log" 2>&1 &
     pids="$pids $!"
-    await dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetNameOwner \
-        string:org.kde.StatusNotifierWatcher || fail "waybar registered no StatusNotifierWatcher"
+    await bus_has org.kde.StatusNotifierWatcher || fail "waybar registered no StatusNotifierWatcher"
 else
     # Seen already: the greeting would cover the window this case reads.
     printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"

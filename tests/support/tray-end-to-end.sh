@@ -6,18 +6,10 @@ set -eu
 app=$1
 shots=$2
 here=$(dirname "$0")
+test_name="tray end to end"
 mkdir -p "$shots"
-
-fail() {
-    echo "tray end to end: $*" >&2
-    exit 1
-}
-
 . "$here/end-to-end.sh"
 make_home
-export XDG_RUNTIME_DIR="$home/run"
-mkdir -p "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
 # The welcome prompt has its own test; here it would cover the panel.
 printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/preferences.json"
 
