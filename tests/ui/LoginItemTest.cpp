@@ -35,10 +35,6 @@ void write(const QString& path, const std::string& bytes, bool executable) {
                                                         std::filesystem::perms::owner_write);
 }
 
-QString readAll(const QString& path) {
-    return QString::fromStdString(test::readFile(path.toStdString()).value_or(""));
-}
-
 class LoginItemTest : public ::testing::Test {
 protected:
     void SetUp() override { write(executable_, "#!/bin/sh\n", true); }
@@ -96,7 +92,7 @@ TEST_F(LoginItemTest, ADesktopLauncherRunsTheEntry) {
     ASSERT_TRUE(launcher.waitForFinished(30'000));
     EXPECT_EQ(launcher.exitCode(), 0) << launcher.readAllStandardError().toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 10'000));
-    EXPECT_EQ(readAll(marker), executable);
+    EXPECT_EQ(test::readFile(markerPath), executable.toStdString());
 }
 
 TEST_F(LoginItemTest, FailuresAreToldAndLeaveNoBrokenEntry) {

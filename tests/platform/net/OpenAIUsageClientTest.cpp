@@ -53,11 +53,6 @@ protected:
 
     FetchResult fetch() { return QCoro::waitFor(start()); }
 
-    const LocalHttpServer::Request& onlyRequest() const {
-        EXPECT_EQ(server_->requests().size(), 1u);
-        return server_->requests().front();
-    }
-
     QNetworkAccessManager network_;
     test::ManualClock clock_;
     std::unique_ptr<LocalHttpServer> server_;
@@ -103,7 +98,8 @@ TEST_F(OpenAIUsageClientTest, AsksOnceForDailyUsageByModelFromTheSameTimeOfDayDa
         serve({.body = twoDays()});
         const FetchResult answer = QCoro::waitFor(start(days, adminKey, now, zone));
         EXPECT_TRUE(std::holds_alternative<std::vector<UsageRecord>>(answer)) << now;
-        const LocalHttpServer::Request& request = onlyRequest();
+        ASSERT_EQ(server_->requests().size(), 1u);
+        const LocalHttpServer::Request& request = server_->requests().front();
         EXPECT_EQ(request.method, "GET");
         EXPECT_EQ(request.target.toStdString(), std::string(usagePath) +
                                                     "?start_time=" + std::to_string(expected) +
