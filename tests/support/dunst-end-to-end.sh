@@ -1,7 +1,6 @@
 #!/bin/sh
-# Shows Fernhollow's test notification to a real notification daemon: dunst on a virtual X
-# display, on a private session bus, in a scratch home. The command given must post the test
-# notification; afterwards dunst is asked what it received. Exits 0 when dunst got it.
+# Runs the command given, which must post the test notification, beside dunst on a virtual X
+# display and a private session bus, then asks dunst what it showed.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \

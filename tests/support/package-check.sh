@@ -1,8 +1,7 @@
 #!/bin/sh
-# The Debian package as a user meets it: lintian finds no error in it, its AppStream metadata
-# and menu entry validate, `apt-get install` puts it in place with what it depends on,
-# `fernhollow report` runs from /usr/bin over a scratch home, and removing it leaves the
-# machine's packages and files as they were. Needs root, since it installs; CI runs it.
+# The Debian package as a user meets it: lintian and the metadata validators pass, apt-get
+# installs it, `fernhollow report` runs from /usr/bin, and removing it leaves the machine's
+# packages and files as they were. Needs root, since it installs; CI runs it.
 # Usage: package-check.sh <fernhollow_<version>_<arch>.deb>
 set -eu
 deb=$(realpath "$1")

@@ -1,11 +1,7 @@
 #!/bin/sh
-# The app in a real Wayland session: headless sway, with waybar's tray as the
-# StatusNotifierItem host ("tray") or with no tray at all ("no-tray"), over a fresh home with
-# today's logs. Reads the panel off grim's screenshots with tesseract and its window off
-# `swaymsg -t get_tree`. Screenshots land in $3.
-#
-# sway refuses to run as root: run as root, the script makes an unprivileged user, runs the
-# session as that user in a scratch folder, then removes both.
+# The app in headless sway, with waybar's tray as the StatusNotifierItem host ("tray") or with
+# no tray at all ("no-tray"); the panel is read off grim's screenshots and `swaymsg -t get_tree`.
+# sway refuses root, so as root the session runs as a user of its own, made and removed here.
 # Usage: sway-end-to-end.sh tray|no-tray <fernhollow binary> <screenshot folder>
 set -eu
 mode=$1
@@ -27,6 +23,8 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     # copied into a folder of its own.
     scratch=$(mktemp -d)
     cleanup() {
+        mkdir -p "$shots"
+        cp "$scratch/shots/"* "$shots/" 2>/dev/null || true
         rm -rf "$scratch"
         # The session's last processes may still be on their way out, which userdel refuses.
         await userdel "$user" || true
@@ -36,24 +34,17 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     mkdir "$scratch/shots"
     chown -R "$user:" "$scratch"
     chmod 755 "$scratch"
-    status=0
     # A build with sanitizers reports leaks at exit; those of the Wayland client library are not ours.
     runuser -u "$user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 FERNHOLLOW_SWAY_SESSION=1 \
         LSAN_OPTIONS="suppressions=$scratch/lsan-suppressions.txt" \
-        "$scratch/with-private-bus.sh" "$scratch/sway-end-to-end.sh" "$mode" "$scratch/fernhollow" "$scratch/shots" ||
-        status=$?
-    mkdir -p "$shots"
-    cp "$scratch/shots/"* "$shots/" 2>/dev/null || true
-    exit $status
+        "$scratch/with-private-bus.sh" "$scratch/sway-end-to-end.sh" "$mode" "$scratch/fernhollow" "$scratch/shots"
+    exit
 fi
 
 mkdir -p "$shots"
 make_home
 
-cat >"$home/sway.conf" <<'CONF'
-output HEADLESS-1 resolution 1280x800 background #3b4252 solid_color
-xwayland disable
-CONF
+printf 'output HEADLESS-1 resolution 1280x800 background #3b4252 solid_color\nxwayland disable\n' >"$home/sway.conf"
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$home/sway.conf" 2>"$shots/sway.log" &
 pids="$!"
 await sh -c 'ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock' || fail "sway did not start: $(tail -n 5 "$shots/sway.log")"
@@ -63,9 +54,8 @@ unset DISPLAY
 
 bar_height=30
 if [ "$mode" = tray ]; then
-    cat >"$home/waybar.json" <<JSON
-{ "layer": "top", "position": "top", "height": $bar_height, "modules-right": ["tray"], "tray": { "icon-size": 24 } }
-JSON
+    printf '{ "layer": "top", "position": "top", "height": %s, "modules-right": ["tray"], "tray": { "icon-size": 24 } }\n' \
+        "$bar_height" >"$home/waybar.json"
     printf '* { font-family: sans-serif; } window#waybar { background: #2e3440; }\n' >"$home/waybar.css"
     waybar -c "$home/waybar.json" -s "$home/waybar.css" >"$shots/waybar.log" 2>&1 &
     pids="$pids $!"

@@ -1,7 +1,6 @@
 #!/bin/sh
-# The app as a person meets it: on a virtual display with a tray, over a fresh home with
-# today's logs. Clicks the tray icon, reads the panel off the screen, lowers the budget in the
-# settings window and sees the budget bar grow. Screenshots land in $2.
+# The app on a virtual display with a tray: clicks the icon, reads the panel off the screen,
+# lowers the budget in the settings window and sees the budget bar grow. Screenshots land in $2.
 set -eu
 app=$1
 shots=$2

@@ -100,19 +100,4 @@ TEST_F(UpdaterTest, FailuresAreToldInWords) {
     }
 }
 
-// Finished before any event loop ran, so nothing was sent.
-TEST_F(UpdaterTest, AFeedThatIsEmptyOrInTheClearIsNeverChecked) {
-    for (const char* feed : {"", "http://example.org/appcast.xml"}) {
-        Updater updater(network_, QUrl(QString::fromUtf8(feed)), QStringLiteral("0.1.0"));
-        EXPECT_FALSE(updater.canCheckForUpdates()) << feed;
-        QSignalSpy failed(&updater, &Updater::checkFailed);
-        updater.checkForUpdates();
-        EXPECT_EQ(failed.size(), 0) << feed;
-        auto check = updater.check();
-        ASSERT_TRUE(check.isReady()) << feed;
-        EXPECT_EQ(QCoro::waitFor(check).message, "This build does not check for updates.") << feed;
-        EXPECT_EQ(failed.size(), 1) << feed;
-    }
-}
-
 } // namespace

@@ -31,14 +31,10 @@ double utc(const char* isoText) {
 TEST(AppSettingsLoading, StartsFromTheDefaultsAndTakesOnlyValuesOfTheRightType) {
     MemoryPreferences store;
     store.values[AppSettings::monthlyBudgetKey] = QJsonValue(QStringLiteral("150"));
-    store.values[AppSettings::syncRemotePricingKey] = QJsonValue(QStringLiteral("true"));
-    store.values[AppSettings::lastWarnFiredKey] = QJsonValue(42);
     store.values[AppSettings::pricingModeKey] = QJsonValue(QStringLiteral("CCUSAGE"));
     const AppSettings defaults(store);
     EXPECT_EQ(defaults.monthlyBudgetUSD(), 200.0);
     EXPECT_EQ(defaults.pricingMode(), PricingMode::anthropicOfficial);
-    EXPECT_FALSE(defaults.syncRemotePricing());
-    EXPECT_TRUE(defaults.lastWarnFiredISO().isEmpty());
     EXPECT_EQ(store.writes, 0);
 
     store.values[AppSettings::monthlyBudgetKey] = QJsonValue(150);
