@@ -106,22 +106,15 @@ protected:
 
     std::optional<int> sync() { return QCoro::waitFor(PricingConfig::syncRemote(network_)); }
 
-    void givenAnEarlierSync() {
-        ModelPricing::setRemoteRates({{"old-model", markerRate}});
-        writeFile(PricingFolder::remoteCacheURL(), earlierCache);
-        earlierTable_ = ModelPricing::remoteRates();
-    }
-
-    static constexpr std::string_view earlierCache =
-        R"({"old-model":{"input":1,"output":2,"cacheWrite":3,"cacheWrite1h":4,"cacheRead":5}})";
-
     QNetworkAccessManager network_;
     std::unique_ptr<LocalHttpServer> server_;
-    std::shared_ptr<const RateTable> earlierTable_;
 };
 
-TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
-    givenAnEarlierSync();
+// A sync replaces the remote table and its cache whole. A failed one leaves both as the last that
+// worked left them (which answers fail is the endpoints' test, here one that reaches the
+// catalogue's own reading), nor does a damaged cache replace the table when loaded.
+TEST_F(SyncRemote, ReplacesTheTableAndItsCacheWholeUnlessItFails) {
+    ModelPricing::setRemoteRates({{"old-model", markerRate}});
     // How entries become rates is the catalogue parser's test.
     const std::string catalogue = test::dataText("litellm/usable-and-unusable-entries.json");
     const LocalHttpServer& server = serve({.body = QByteArray::fromStdString(catalogue)});
@@ -130,27 +123,22 @@ TEST_F(SyncRemote, ReplacesTheRemoteTableWholeAndWritesTheCache) {
     EXPECT_EQ(*synced, PricingFiles::parseLiteLLM(catalogue));
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests().front().target.toStdString(), cataloguePath);
+    const auto cache = readFile(PricingFolder::remoteCacheURL());
+
+    serve({.body = R"({"free": {"input_cost_per_token": 0, "output_cost_per_token": 0, "mode": "chat"}})"});
+    EXPECT_EQ(sync(), std::nullopt);
+    EXPECT_EQ(ModelPricing::remoteRates(), synced);
+    EXPECT_EQ(readFile(PricingFolder::remoteCacheURL()), cache);
 
     ModelPricing::setRemoteRates({});
+    PricingFolder::loadRemoteCache();
+    EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
+    writeFile(PricingFolder::remoteCacheURL(), "{\"claude-sonnet-4\": {\"input\": 3, \"out");
     PricingFolder::loadRemoteCache();
     EXPECT_EQ(*ModelPricing::remoteRates(), *synced);
     writeFile(PricingFolder::remoteCacheURL(), "{}");
     PricingFolder::loadRemoteCache();
     EXPECT_TRUE(ModelPricing::remoteRates()->empty());
-}
-
-// A failed sync leaves the table and the cache of the last one that worked; which answers
-// fail is the endpoints' test, here one that reaches the catalogue's own reading. Nor does a
-// damaged cache replace the table when loaded.
-TEST_F(SyncRemote, AFailedSyncOrAnUnusableCacheChangesNothing) {
-    givenAnEarlierSync();
-    serve({.body = R"({"free": {"input_cost_per_token": 0, "output_cost_per_token": 0, "mode": "chat"}})"});
-    EXPECT_EQ(sync(), std::nullopt);
-    EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
-    EXPECT_EQ(readFile(PricingFolder::remoteCacheURL()), earlierCache);
-    writeFile(PricingFolder::remoteCacheURL(), "{\"claude-sonnet-4\": {\"input\": 3, \"out");
-    PricingFolder::loadRemoteCache();
-    EXPECT_EQ(ModelPricing::remoteRates(), earlierTable_);
 }
 
 } // namespace

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace fernhollow {
 namespace {
 
@@ -85,25 +87,38 @@ TEST_F(UsageStoreTest, ReadsTheFoldersAddedInTheSettingsAndTellsWhatItCannotRead
               std::vector<std::string>{"OpenClaw database format not recognised"});
 }
 
-TEST_F(UsageStoreTest, KeepsBothLogSourcesInTheLedgerAndStartsFromItsFigures) {
-    tree.write("claude/p/s.jsonl",
-               reply("b", 1000, "2026-03-10T10:00:00Z") + reply("a", 2000, "2026-03-10T09:00:00Z"));
+// What the logs no longer hold stays in the ledger, in a restart's first figures and through a
+// rescan, until the history is forgotten.
+TEST_F(UsageStoreTest, KeepsWhatTheLogsNoLongerHoldUntilTheHistoryIsForgotten) {
+    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
     tree.write(
         "openclaw/main/sessions/t.jsonl",
         R"({"id":"e1","timestamp":"2026-03-10T08:00:00Z","message":{"role":"assistant","model":"gpt-4.1","usage":{"input":5}}})"
         "\n");
-    const double todayUSD = 0.009 + 5 * 2.0 / 1e6;
+    const double todayUSD = 0.003 + 5 * 2.0 / 1e6;
     {
         const auto store = makeStore();
         QCoro::waitFor(store->refresh());
         EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, todayUSD);
     }
-    // OpenClaw prunes old sessions; what was counted stays.
+    // OpenClaw prunes old sessions; Claude's log is rewritten with its size and time kept, so only
+    // a rescan sees the new reply.
     std::filesystem::remove_all(tree / "openclaw");
-    const auto restarted = makeStore();
-    EXPECT_DOUBLE_EQ(restarted->snapshot().todayUSD, todayUSD) << "before any pass";
-    QCoro::waitFor(restarted->refresh());
-    EXPECT_EQ(restarted->recordCount(UsageSource::openClaw), 1);
+    const auto mtime = std::filesystem::last_write_time(log);
+    tree.write("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:00:00Z"));
+    std::filesystem::last_write_time(log, mtime);
+    const auto store = makeStore();
+    EXPECT_DOUBLE_EQ(store->snapshot().todayUSD, todayUSD) << "before any pass";
+    const auto counts = [&] {
+        return std::pair<int, int>(store->recordCount(UsageSource::claudeCode),
+                                   store->recordCount(UsageSource::openClaw));
+    };
+    QCoro::waitFor(store->refresh());
+    EXPECT_EQ(counts(), std::pair(1, 1));
+    QCoro::waitFor(store->forceFullRescan());
+    EXPECT_EQ(counts(), std::pair(2, 1)) << "a and b, and the pruned session's";
+    QCoro::waitFor(store->forgetHistory());
+    EXPECT_EQ(counts(), std::pair(1, 0)) << "only what the logs still hold";
 }
 
 TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
@@ -156,24 +171,6 @@ TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
     QCoro::waitFor(store->refresh());
     QCoro::waitFor(store->refresh());
     EXPECT_EQ(catalogue.requests().size(), 1u);
-}
-
-TEST_F(UsageStoreTest, ARescanReadsEveryLogAgainAndForgettingEmptiesTheLedger) {
-    const auto log = tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    tree.write("claude/p/gone.jsonl", reply("g", 1000, "2026-03-10T09:00:00Z"));
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    std::filesystem::remove(tree / "claude/p/gone.jsonl");
-    // Rewritten with its size and time kept: only a rescan sees the new reply.
-    const auto mtime = std::filesystem::last_write_time(log);
-    tree.write("claude/p/s.jsonl", reply("b", 1000, "2026-03-10T09:00:00Z"));
-    std::filesystem::last_write_time(log, mtime);
-    QCoro::waitFor(store->refresh());
-    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
-    QCoro::waitFor(store->forceFullRescan());
-    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 3) << "a, the gone log's g, and b";
-    QCoro::waitFor(store->forgetHistory());
-    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1) << "only what the logs still hold";
 }
 
 TEST_F(UsageStoreTest, ADamagedLedgerIsSetAsideAndRefilledFromTheLogs) {
