@@ -58,14 +58,6 @@ protected:
     std::unique_ptr<LocalHttpServer> server_;
 };
 
-ClientError error(const FetchResult& result) {
-    if (const auto* failed = std::get_if<ClientError>(&result)) {
-        return *failed;
-    }
-    ADD_FAILURE() << "got " << std::get<std::vector<UsageRecord>>(result).size() << " records, not an error";
-    return {ClientError::Kind::transport, -1, "(no error)"};
-}
-
 // A missing key never reaches the network: the task is finished before any event loop ran.
 // Refused addresses are the endpoints' test.
 TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
@@ -74,7 +66,7 @@ TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
     const LocalHttpServer& server = serve({.body = twoDays()});
     auto withoutKey = start(30, "");
     EXPECT_TRUE(withoutKey.isReady());
-    const ClientError missing = error(QCoro::waitFor(withoutKey));
+    const ClientError missing = std::get<ClientError>(QCoro::waitFor(withoutKey));
     EXPECT_EQ(missing.kind, ClientError::Kind::missingKey);
     EXPECT_EQ(missing.description(), "OpenAI key not set.");
     EXPECT_TRUE(server.requests().empty());
@@ -124,7 +116,7 @@ TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfThe
     }
     for (const auto& [status, body, text] : cases) {
         serve({.status = status, .reason = "Refused", .body = QByteArray::fromStdString(body)});
-        const ClientError failed = error(fetch());
+        const ClientError failed = std::get<ClientError>(fetch());
         EXPECT_EQ(failed.kind, ClientError::Kind::http);
         EXPECT_EQ(failed.statusCode, status);
         EXPECT_EQ(failed.description(), "OpenAI HTTP " + std::to_string(status) + ": " + text) << body;
@@ -135,7 +127,7 @@ TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfThe
 // How each member is checked is the decoder's own test; here only that a failure arrives.
 TEST_F(OpenAIUsageClientTest, UnexpectedJsonIsADecodeError) {
     serve({.body = R"({"data":{}})"});
-    const ClientError failed = error(fetch());
+    const ClientError failed = std::get<ClientError>(fetch());
     EXPECT_EQ(failed.kind, ClientError::Kind::decode);
     EXPECT_TRUE(failed.description().starts_with("OpenAI response decode failed: ")) << failed.description();
     EXPECT_NE(failed.text.find("data"), std::string::npos) << failed.text;

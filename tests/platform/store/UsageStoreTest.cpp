@@ -74,17 +74,28 @@ protected:
     QNetworkAccessManager network;
 };
 
-// A folder added in the settings is read with the others, and an OpenClaw
-// database whose tables are not the known ones is told in the source's row.
-TEST_F(UsageStoreTest, ReadsTheFoldersAddedInTheSettingsAndTellsWhatItCannotRead) {
-    tree.write("work/projects/p/s.jsonl", reply("b", 1000, "2026-03-10T10:00:00Z"));
+// A damaged ledger is set aside and refilled from the logs, a folder added in the settings
+// with the others, and an OpenClaw database whose tables are not the known ones is told in the
+// source's row.
+TEST_F(UsageStoreTest, SetsADamagedLedgerAsideAndTellsWhatItCannotRead) {
+    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
+    tree.write("work/projects/q/t.jsonl", reply("b", 1000, "2026-03-10T10:00:00Z"));
     tree.write("openclaw/main/agent/openclaw-agent.sqlite", "");
+    tree.write("data/ledger.sqlite3", std::string(4096, '\x17'));
     settings.setClaudeFolders({QString::fromStdString((tree / "work").string())});
     const auto store = makeStore();
     QCoro::waitFor(store->refresh());
+    ASSERT_TRUE(store->ledgerError().has_value());
+    EXPECT_NE(store->ledgerError()->find("was damaged"), std::string::npos);
+    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 2);
     EXPECT_EQ(store->claudeFolderRecords().back().records, 1);
     EXPECT_EQ(store->sourceProblems(UsageSource::openClaw),
               std::vector<std::string>{"OpenClaw database format not recognised"});
+    int setAside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tree / "data")) {
+        setAside += entry.path().filename().string().starts_with("ledger.sqlite3.damaged-") ? 1 : 0;
+    }
+    EXPECT_EQ(setAside, 1);
 }
 
 // What the logs no longer hold stays in the ledger, in a restart's first figures and through a
@@ -171,21 +182,6 @@ TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
     QCoro::waitFor(store->refresh());
     QCoro::waitFor(store->refresh());
     EXPECT_EQ(catalogue.requests().size(), 1u);
-}
-
-TEST_F(UsageStoreTest, ADamagedLedgerIsSetAsideAndRefilledFromTheLogs) {
-    tree.write("claude/p/s.jsonl", reply("a", 1000, "2026-03-10T09:00:00Z"));
-    tree.write("data/ledger.sqlite3", std::string(4096, '\x17'));
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    ASSERT_TRUE(store->ledgerError().has_value());
-    EXPECT_NE(store->ledgerError()->find("was damaged"), std::string::npos);
-    EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
-    int setAside = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(tree / "data")) {
-        setAside += entry.path().filename().string().starts_with("ledger.sqlite3.damaged-") ? 1 : 0;
-    }
-    EXPECT_EQ(setAside, 1);
 }
 
 // Which rise alerts is the budget rule's test, and when a local day ends the settings' own.
