@@ -145,8 +145,11 @@ TEST_F(UsageStoreTest, AnIdlePassWritesNothingButMovesTheFiguresOn) {
     EXPECT_EQ(store->recordCount(UsageSource::claudeCode), 1);
 }
 
-TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
+// The catalogue is synced once per run, even when the sync failed, and only with the setting on.
+TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorkedAndSyncsTheCatalogueOnce) {
     storeKey("sk-admin-store-test");
+    const test::LocalHttpServer catalogue({.status = 500, .reason = "Server Error"});
+    qputenv("FERNHOLLOW_LITELLM_BASE_URL", catalogue.baseUrl().toUtf8());
     const test::LocalHttpServer good(
         {.body =
              R"({"data":[{"start_time":1773100800,"results":[{"model":"gpt-4o","input_tokens":1000}]}]})"});
@@ -155,6 +158,8 @@ TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
 
     qputenv("FERNHOLLOW_OPENAI_BASE_URL", good.baseUrl().toUtf8());
     QCoro::waitFor(store->refresh());
+    EXPECT_TRUE(catalogue.requests().empty());
+    settings.setSyncRemotePricing(true);
     QCoro::waitFor(store->refresh());
     EXPECT_EQ(store->recordCount(UsageSource::openAI), 1) << "a refetched bucket replaces itself";
     EXPECT_EQ(store->openaiError(), std::nullopt);
@@ -170,17 +175,6 @@ TEST_F(UsageStoreTest, KeepsTheOpenAIUsageOfEveryFetchThatWorked) {
     EXPECT_EQ(good.requests().size(), 2u);
     EXPECT_EQ(store->openaiError(), std::nullopt);
     EXPECT_EQ(store->recordCount(UsageSource::openAI), 1);
-}
-
-TEST_F(UsageStoreTest, SyncsTheCatalogueOncePerRunEvenWhenTheSyncFailed) {
-    const test::LocalHttpServer catalogue({.status = 500, .reason = "Server Error"});
-    qputenv("FERNHOLLOW_LITELLM_BASE_URL", catalogue.baseUrl().toUtf8());
-    const auto store = makeStore();
-    QCoro::waitFor(store->refresh());
-    EXPECT_TRUE(catalogue.requests().empty()); // the setting is off
-    settings.setSyncRemotePricing(true);
-    QCoro::waitFor(store->refresh());
-    QCoro::waitFor(store->refresh());
     EXPECT_EQ(catalogue.requests().size(), 1u);
 }
 
