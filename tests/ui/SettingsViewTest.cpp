@@ -85,8 +85,7 @@ TEST_F(SettingsView, OpensWithTheStoredValuesInEverySection) {
     test::saveScreenshot(*view, "settings.png");
 }
 
-// Which texts are budgets is the settings texts' test, and that typing one commits it the tray's;
-// here that a text that is no budget is kept in the field but not committed.
+// Which texts are budgets is the settings texts' test, typing one the tray's; here a non-budget.
 TEST_F(SettingsView, BudgetFieldCommitsOnlyWholeBudgets) {
     type("budgetField", "0.5");
     EXPECT_EQ(fixture.settings.monthlyBudgetUSD(), 200.0);

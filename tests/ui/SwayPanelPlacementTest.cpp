@@ -34,7 +34,6 @@ TEST(SwayPanelPlacementTest, PutsThePanelInTheCornerBesideTheBar) {
         {"taller than the screen", workspaces("HEADLESS-1", 0, 0, 1280, 770), 900, "894 0"},
         {"narrower than the panel", workspaces("HEADLESS-1", 0, 30, 300, 770), 500, "0 36"},
         {"unknown output", workspaces("HDMI-9", 0, 0, 1280, 800), 500, ""},
-        {"no focused workspace", R"([{"focused":false,"output":"HEADLESS-1"}])", 500, ""},
         {"not JSON", "i3-ipc", 500, ""},
     };
     for (const auto& [what, workspaceReply, panelHeight, position] : cases) {

@@ -81,8 +81,7 @@ TEST_F(UpdaterTest, ComparesTheNewestReleaseWithTheRunningVersion) {
     }
 }
 
-// That no redirect is followed and an oversized or cut answer is refused is the endpoints' test
-// (the feed's reader refuses the rest of such an answer too); here each failure has its words.
+// Redirects and oversized or cut answers are the endpoints' test; here each failure's words.
 TEST_F(UpdaterTest, FailuresAreToldInWords) {
     qputenv("FERNHOLLOW_HTTP_TIMEOUT_MS", "300");
     const std::pair<LocalHttpServer::Response, QByteArray> cases[] = {

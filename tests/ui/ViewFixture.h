@@ -27,8 +27,7 @@
 
 namespace fernhollow::test {
 
-// A store over the panel fixture logs at 2026-03-18 15:00 UTC, and the two views over it, as
-// the app wires them.
+// A store over the panel fixture logs at 2026-03-18 15:00 UTC, and the views as the app wires them.
 struct ViewFixture {
     ViewFixture() {
         UsageStore::Options options;
@@ -82,7 +81,6 @@ inline QObject* visualChild(QQuickItem* parent, const QString& name) {
     return nullptr;
 }
 
-// The item of a view with this object name; fails the test when there is none.
 inline QObject* item(QQuickView& view, const char* name) {
     QObject* found = view.rootObject()->findChild<QObject*>(QString::fromLatin1(name));
     if (found == nullptr) {

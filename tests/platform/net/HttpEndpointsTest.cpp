@@ -55,8 +55,7 @@ const std::vector<Client>& clients() {
     return all;
 }
 
-// Plain http only where the tests' servers are: https to any host, http to the three loopback
-// names and nothing else, no other scheme at all.
+// https to any host, plain http only to the three loopback names, where tests run their servers.
 TEST(HttpEndpoints, PlainHttpGoesOnlyToALoopbackHost) {
     const std::vector<std::pair<QString, bool>> hosts = {
         {"127.0.0.1", true},
@@ -88,8 +87,7 @@ TEST(HttpEndpoints, PlainHttpGoesOnlyToALoopbackHost) {
     EXPECT_FALSE(HttpEndpoints::isAllowed(QUrl()));
 }
 
-// Both clients against servers that misbehave, in a data folder of their own so that the
-// catalogue's cache lands there. The process-wide price table is left empty.
+// Both clients, with a data folder of their own for the catalogue's cache.
 class ClientsAgainst : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -129,7 +127,6 @@ TEST_F(ClientsAgainst, AnythingButAWholeDirectAnswerFails) {
               .body = good}},
             {"cut short", {.body = good + QByteArray(4096, ' '), .closeAfterBodyBytes = good.size()}},
             {"never answers", {.neverAnswer = true}},
-            {"50 MB announced", {.body = huge}},
             {"50 MB unannounced", {.body = huge, .announceLength = false}},
         };
         for (const auto& [name, response] : cases) {

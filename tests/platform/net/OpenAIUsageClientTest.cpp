@@ -28,7 +28,6 @@ constexpr auto adminKey = "sk-admin-7Kq2xWv9PzLm4RtY";
 // 2024-11-20T12:00:00-05:00, a few weeks after New York left summer time.
 constexpr double novemberNoon = 1732122000.0;
 
-// Two days of usage as the API answers them, with more pages on offer.
 QByteArray twoDays() {
     return QByteArray::fromStdString(test::dataText("openai/two-days-more-pages.json"));
 }
@@ -59,7 +58,6 @@ protected:
 };
 
 // A missing key never reaches the network: the task is finished before any event loop ran.
-// Refused addresses are the endpoints' test.
 TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
     EXPECT_EQ(OpenAIUsageClient::endpoint(),
               QUrl("https://api.openai.com/v1/organization/usage/completions"));
@@ -72,9 +70,8 @@ TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-// One GET of the first page of daily usage by model (has_more is true, yet no second page is
-// asked for) from the same wall-clock time `days` calendar days earlier, whole seconds. The key
-// it sends is the report command's test.
+// One GET of the first page only (has_more is true) of daily usage by model, from the same
+// wall-clock time `days` calendar days earlier; the key it sends is the report command's test.
 TEST_F(OpenAIUsageClientTest, AsksOnceForDailyUsageByModelFromTheSameTimeOfDayDaysAgo) {
     const QTimeZone newYork("America/New_York");
     ASSERT_TRUE(newYork.isValid());

@@ -61,9 +61,8 @@ private:
     const test::WithEnv configVariable_{"XDG_CONFIG_HOME", (home_ / "config").string()};
 };
 
-// Each load replaces the table in force, but a file the user is halfway through editing must
-// not take away the prices already in force. The example file is written when it is missing,
-// never over one the user may have edited.
+// A file the user is halfway through editing keeps the prices in force; the example file is
+// written when missing, never over one the user may have edited.
 TEST_F(PricingConfigTest, LoadUserOverridesReportsWhatItLoaded) {
     const std::string warning(warningPrefix);
     const RateTable stale{{"stale-model", markerRate}};
@@ -110,9 +109,8 @@ protected:
     std::unique_ptr<LocalHttpServer> server_;
 };
 
-// A sync replaces the remote table and its cache whole. A failed one leaves both as the last that
-// worked left them (which answers fail is the endpoints' test, here one that reaches the
-// catalogue's own reading), nor does a damaged cache replace the table when loaded.
+// A failed sync (which answers fail is the endpoints' test, here one the catalogue's reading
+// refuses) leaves the table and cache of the last that worked, as a damaged cache leaves the table.
 TEST_F(SyncRemote, ReplacesTheTableAndItsCacheWholeUnlessItFails) {
     ModelPricing::setRemoteRates({{"old-model", markerRate}});
     // How entries become rates is the catalogue parser's test.

@@ -99,8 +99,7 @@ TEST(PreferencesFile, MovesADamagedFileAsideBeforeTheFirstWrite) {
     EXPECT_EQ(AppSettings(reopened).monthlyBudgetUSD(), 90.0);
 }
 
-// Each change is written at once for the next instance, and whatever the umask the file and
-// every folder made on the way to it are their owner's alone.
+// Whatever the umask, the file and every folder made on the way to it are their owner's alone.
 TEST(PreferencesFile, PersistsEachChangeOwnerOnlyWhateverTheUmask) {
     for (const mode_t mask : {0000, 0277}) {
         SCOPED_TRACE(mask);
@@ -129,7 +128,6 @@ TEST(PreferencesFile, BudgetReadsWithoutQtAsTheSettingsReadIt) {
         R"({"fernhollow.monthlyBudgetUSD": "150", "fernhollow.warnThresholdPct": null})",
         R"({"fernhollow.monthlyBudgetUSD": 150,)",
         "[150]",
-        "",
     };
     for (const char* text : files) {
         const test::TempTree tree;

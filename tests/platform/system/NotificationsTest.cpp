@@ -14,8 +14,7 @@
 
 #include <tuple>
 
-// Runs on a private session bus without service activation (support/with-private-bus.sh):
-// either a FakeNotificationServer owns the notification name, or nobody does.
+// On a private bus without service activation, where only a FakeNotificationServer serves.
 namespace fernhollow {
 namespace {
 
@@ -87,8 +86,7 @@ TEST_F(NotificationsTest, ANewAlertWithTheSameTitleReplacesTheLastOneShown) {
     EXPECT_EQ(received[2].replacesId, 0U);
     EXPECT_EQ(received[3].replacesId, received[1].id);
 
-    // A server that never answers costs the call its timeout, not the bus's 25 s, and leaves
-    // nothing to replace.
+    // A server that never answers costs its timeout, not the bus's 25 s, and leaves no id.
     const QString hung = uniqueTitle("hung");
     server_.setAnswering(false);
     QElapsedTimer timer;
@@ -101,8 +99,7 @@ TEST_F(NotificationsTest, ANewAlertWithTheSameTitleReplacesTheLastOneShown) {
     EXPECT_EQ(received[5].replacesId, 0U);
 }
 
-// Meant for a real notification daemon (support/dunst-end-to-end.sh, which then checks what
-// the daemon shows); on a bus without one there is nothing to post to.
+// For a real daemon: support/dunst-end-to-end.sh then checks what dunst shows.
 TEST(NotificationsOnARealServer, PostsTheTestNotification) {
     if (!someoneServesNotifications()) {
         GTEST_SKIP() << "no notification daemon on this bus";
