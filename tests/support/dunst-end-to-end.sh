@@ -7,15 +7,11 @@ xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
     "$here/with-private-bus.sh" sh -c '
     . "$1/end-to-end.sh"
     shift
+    test_name="dunst end to end"
     dunst >"$HOME/dunst.log" 2>&1 &
     dunst=$!
-    fail() {
-        echo "$1" >&2
-        cat "$HOME/dunst.log" >&2
-        kill "$dunst" 2>/dev/null || true
-        wait "$dunst" 2>/dev/null || true
-        exit 1
-    }
+    # dunst ends with the run, and shows its log when the run failed.
+    trap '\''[ $? -eq 0 ] || cat "$HOME/dunst.log" >&2; kill "$dunst" 2>/dev/null; wait "$dunst" 2>/dev/null'\'' EXIT
     await bus_has org.freedesktop.Notifications || fail "dunst did not come up"
 
     "$@" || fail "the command that posts the notification failed"
@@ -30,7 +26,4 @@ xvfb-run --auto-servernum --server-args="-screen 0 800x600x24" \
     for text in Fernhollow "Fernhollow — Test" "Notifications are working."; do
         printf "%s" "$history" | grep -qF "\"$text\"" || fail "dunst did not show \"$text\""
     done
-
-    kill "$dunst"
-    wait "$dunst" || true
 ' sh "$here" "$@"

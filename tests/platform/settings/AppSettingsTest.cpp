@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fernhollow {
@@ -45,13 +46,11 @@ TEST(AppSettingsLoading, StartsFromTheDefaultsAndTakesOnlyValuesOfTheRightType) 
     store.values[AppSettings::claudeFoldersKey] = QJsonArray{QStringLiteral("~/.claude-work"), 3};
     store.values[AppSettings::pricingModeKey] = QJsonValue(QStringLiteral("ccusage"));
     const AppSettings read(store);
-    EXPECT_EQ(read.monthlyBudgetUSD(), 150.0);
-    EXPECT_EQ(read.warnThresholdPct(), 0.0);
-    EXPECT_EQ(read.criticalThresholdPct(), 1.5);
-    EXPECT_TRUE(read.syncRemotePricing());
-    EXPECT_EQ(read.lastCriticalFiredISO(), QStringLiteral("2026-03-01T17:04:05Z"));
-    EXPECT_EQ(read.claudeFolders(), QStringList{QStringLiteral("~/.claude-work")});
-    EXPECT_EQ(read.pricingMode(), PricingMode::ccusageCompatible);
+    EXPECT_EQ(std::tuple(read.monthlyBudgetUSD(), read.warnThresholdPct(), read.criticalThresholdPct(),
+                         read.syncRemotePricing(), read.lastCriticalFiredISO(), read.claudeFolders(),
+                         read.pricingMode()),
+              std::tuple(150.0, 0.0, 1.5, true, QStringLiteral("2026-03-01T17:04:05Z"),
+                         QStringList{QStringLiteral("~/.claude-work")}, PricingMode::ccusageCompatible));
 }
 
 TEST(AppSettingsMarkers, CountAsFiredOnlyWithinTodaysLocalDayAndAsAnInternetDateTime) {
