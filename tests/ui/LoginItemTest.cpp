@@ -43,7 +43,6 @@ protected:
 };
 
 TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
-    const QString missing = programs_ + QLatin1String("/missing");
     const QString plainFile = programs_ + QLatin1String("/plain");
     write(plainFile, "#!/bin/sh\n", false);
     // What follows the enabled entry; none: no entry at all.
@@ -55,7 +54,7 @@ TEST_F(LoginItemTest, StatusFollowsTheProgramAndTheEntry) {
         {"turned off in GNOME", "X-GNOME-Autostart-enabled=false\n", executable_, Status::notRegistered},
         {"explicitly shown", "Hidden=false\nX-GNOME-Autostart-enabled=true\n", executable_, Status::enabled},
         {"hidden in another group", "[Desktop Action quit]\nHidden=true\n", executable_, Status::enabled},
-        {"program missing", "", missing, Status::notFound},
+        {"program missing", "", programs_ + QLatin1String("/missing"), Status::notFound},
         {"program not executable", "", plainFile, Status::notFound},
         {"program a folder", nullptr, programs_, Status::notFound},
     };

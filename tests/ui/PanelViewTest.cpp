@@ -19,7 +19,6 @@ protected:
     test::ViewFixture fixture;
     std::unique_ptr<QQuickView> view = fixture.panelView();
 
-    QString cell(const char* name) { return text(*view, name); }
     int repeated(const char* repeater) { return item(*view, repeater)->property("count").toInt(); }
     void setBudget(double usd) {
         fixture.settings.setMonthlyBudgetUSD(usd);
@@ -53,7 +52,7 @@ TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
     // The age moves on with the clock while the panel shows, and the header names ccusage mode.
     fixture.clock.seconds += 60;
     fixture.panelModel->setShown(true);
-    EXPECT_EQ(cell("refreshedCellValue"), "1m ago");
+    EXPECT_EQ(text(*view, "refreshedCellValue"), "1m ago");
     fixture.panelModel->setShown(false);
     fixture.settings.setPricingMode(PricingMode::ccusageCompatible);
     EXPECT_EQ(text(*view, "modeText"), "(ccusage mode)");
@@ -62,7 +61,7 @@ TEST_F(PanelView, ShowsTheFixtureFiguresInEverySection) {
 
 TEST_F(PanelView, AnOverspentBudgetFillsTheBarAndShowsTheCard) {
     setBudget(5);
-    EXPECT_EQ(cell("budgetLine"), "$61.38 / $5  (100%)");
+    EXPECT_EQ(text(*view, "budgetLine"), "$61.38 / $5  (100%)");
     QObject* bar = item(*view, "budgetBar");
     EXPECT_EQ(item(*view, "budgetBarFill")->property("width").toDouble(), bar->property("width").toDouble());
     EXPECT_EQ(item(*view, "budgetBarFill")->property("color").value<QColor>(), QColor(0xff, 0x3b, 0x30));
@@ -90,8 +89,8 @@ TEST_F(PanelView, SharingCountsEveryMachineUntilTheSwitchSaysThisOne) {
     QCoro::waitFor(fixture.store->refresh());
 
     EXPECT_TRUE(shown(*view, "machineScope"));
-    EXPECT_EQ(cell("monthCellValue"), "$62.88");
-    EXPECT_EQ(cell("recordsCellValue"), "29");
+    EXPECT_EQ(text(*view, "monthCellValue"), "$62.88");
+    EXPECT_EQ(text(*view, "recordsCellValue"), "29");
     ASSERT_EQ(repeated("machineRows"), 2);
     EXPECT_EQ(fixture.panelModel->machineRows()[0].toMap().value("seen"), "this machine");
     EXPECT_EQ(fixture.panelModel->machineRows()[1].toMap(),
@@ -104,7 +103,7 @@ TEST_F(PanelView, SharingCountsEveryMachineUntilTheSwitchSaysThisOne) {
     QMetaObject::invokeMethod(item(*view, "thisMachineButton"), "clicked");
     EXPECT_FALSE(fixture.settings.showAllMachines());
     EXPECT_TRUE(item(*view, "thisMachineButton")->property("checked").toBool());
-    EXPECT_EQ(cell("monthCellValue"), "$61.38");
+    EXPECT_EQ(text(*view, "monthCellValue"), "$61.38");
     EXPECT_EQ(text(*view, "adviceTitle"), "Critical \u2014 98% of monthly budget");
 }
 

@@ -31,12 +31,10 @@ protected:
         return *server_;
     }
 
-    QUrl feedUrl() const { return QUrl(server_->baseUrl() + QLatin1String("/appcast.xml")); }
-
     // One check by a fresh updater, which announces through exactly one signal what it returns
     // and tells the panel's button that no other may start while it runs.
     UpdateCheckResult checkOnce(const QString& currentVersion) {
-        Updater updater(network_, feedUrl(), currentVersion);
+        Updater updater(network_, QUrl(server_->baseUrl() + QLatin1String("/appcast.xml")), currentVersion);
         QSignalSpy upToDate(&updater, &Updater::upToDate);
         QSignalSpy available(&updater, &Updater::updateAvailable);
         QSignalSpy failed(&updater, &Updater::checkFailed);
