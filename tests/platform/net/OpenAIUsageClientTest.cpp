@@ -57,17 +57,23 @@ protected:
     std::unique_ptr<LocalHttpServer> server_;
 };
 
-// A missing key never reaches the network: the task is finished before any event loop ran.
-TEST_F(OpenAIUsageClientTest, NothingIsSentWithoutAKey) {
+// A missing key never reaches the network: the task is finished before any event loop ran. How
+// each member of an answer is checked is the decoder's own test; here only that a failure arrives.
+TEST_F(OpenAIUsageClientTest, AMissingKeySendsNothingAndAnAnswerOfTheWrongShapeFailsToDecode) {
     EXPECT_EQ(OpenAIUsageClient::endpoint(),
               QUrl("https://api.openai.com/v1/organization/usage/completions"));
-    const LocalHttpServer& server = serve({.body = twoDays()});
+    serve({.body = R"({"data":{}})"});
     auto withoutKey = start(30, "");
     EXPECT_TRUE(withoutKey.isReady());
     const ClientError missing = std::get<ClientError>(QCoro::waitFor(withoutKey));
     EXPECT_EQ(missing.kind, ClientError::Kind::missingKey);
     EXPECT_EQ(missing.description(), "OpenAI key not set.");
-    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(server_->requests().empty());
+
+    const ClientError failed = std::get<ClientError>(fetch());
+    EXPECT_EQ(failed.kind, ClientError::Kind::decode);
+    EXPECT_TRUE(failed.description().starts_with("OpenAI response decode failed: ")) << failed.description();
+    EXPECT_NE(failed.text.find("data"), std::string::npos) << failed.text;
 }
 
 // One GET of the first page only (has_more is true) of daily usage by model, from the same
@@ -119,15 +125,6 @@ TEST_F(OpenAIUsageClientTest, StatusOtherThan200ReportsTheStatusAndTheStartOfThe
         EXPECT_EQ(failed.description(), "OpenAI HTTP " + std::to_string(status) + ": " + text) << body;
         EXPECT_EQ(server_->requests().size(), 1u);
     }
-}
-
-// How each member is checked is the decoder's own test; here only that a failure arrives.
-TEST_F(OpenAIUsageClientTest, UnexpectedJsonIsADecodeError) {
-    serve({.body = R"({"data":{}})"});
-    const ClientError failed = std::get<ClientError>(fetch());
-    EXPECT_EQ(failed.kind, ClientError::Kind::decode);
-    EXPECT_TRUE(failed.description().starts_with("OpenAI response decode failed: ")) << failed.description();
-    EXPECT_NE(failed.text.find("data"), std::string::npos) << failed.text;
 }
 
 } // namespace
