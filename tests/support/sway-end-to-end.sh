@@ -19,8 +19,7 @@ if [ "${FERNHOLLOW_SWAY_SESSION:-}" != 1 ]; then
     # A run that was killed may have left the user behind.
     id "$user" >/dev/null 2>&1 ||
         useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user"
-    # The build folder may sit where the user cannot read, so everything the session needs is
-    # copied into a folder of its own.
+    # Wherever the build folder is, the session's user can read what it needs in a copy.
     scratch=$(mktemp -d)
     cleanup() {
         mkdir -p "$shots"
@@ -79,7 +78,6 @@ panel_node() {
                                          and .window_rect.width == 380 and .visible)] | first'
 }
 closed() { ! panel_node; }
-# Screenshots the output and reads the panel's figures off it.
 read_panel() {
     geometry=$(panel_node | jq -r '.window_rect as $w |
         "\($w.width)x\($w.height)+\(.rect.x + $w.x)+\(.rect.y + $w.y)"')

@@ -15,7 +15,6 @@ printf '{"fernhollow.hasSeenWelcome": true}\n' >"$XDG_CONFIG_HOME/Fernhollow/pre
 panel_window() { xdotool search --onlyvisible --name '^Fernhollow$' | head -n 1 | grep .; }
 settings_window() { xdotool search --onlyvisible --name '^Fernhollow Settings$' | head -n 1 | grep .; }
 
-# Counts the pixels of the budget bar's green inside the panel.
 green_in_panel() {
     eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
     import -window root "$home/screen.png"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using namespace fernhollow;
@@ -20,13 +22,8 @@ TEST(SwayPanelPlacementTest, PutsThePanelInTheCornerBesideTheBar) {
                    output, x, y, width, height)
             .toUtf8();
     };
-    struct Case {
-        const char* what;
-        QByteArray workspaces;
-        int panelHeight;
-        const char* position; // empty: nothing to move
-    };
-    const Case cases[] = {
+    // What, the workspaces, the panel's height, and where it goes (empty: nothing to move).
+    const std::tuple<const char*, QByteArray, int, const char*> cases[] = {
         {"bar on top", workspaces("HEADLESS-1", 0, 30, 1280, 770), 500, "894 36"},
         {"bar at the bottom", workspaces("HEADLESS-1", 0, 0, 1280, 770), 500, "894 264"},
         {"no bar", workspaces("HEADLESS-1", 0, 0, 1280, 800), 500, "894 6"},

@@ -94,7 +94,6 @@ inline QString text(QQuickView& view, const char* name) {
     return item(view, name)->property("text").toString();
 }
 
-// The texts of the named items, in order, to compare as one.
 inline QStringList texts(QQuickView& view, std::initializer_list<const char*> names) {
     QStringList found;
     for (const char* name : names) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
 // On a private bus without service activation, where only a FakeNotificationServer serves.
 namespace fernhollow {
@@ -39,11 +40,7 @@ protected:
 // The words themselves are the alert texts' own test; here they must arrive whole, and only
 // critical and over-budget alerts ring.
 TEST_F(NotificationsTest, EachAlertArrivesAsWrittenAndOnlyTheUrgentOnesRing) {
-    struct Case {
-        QCoro::Task<> (*fire)();
-        AlertText text;
-    };
-    const Case cases[] = {
+    const std::pair<QCoro::Task<> (*)(), AlertText> cases[] = {
         {[] { return Notifications::fireWarn(147.3, 200, 147.3 / 200); },
          AlertTexts::warn(147.3, 200, 147.3 / 200)},
         {[] { return Notifications::fireCritical(180, 200, 0.9); }, AlertTexts::critical(180, 200, 0.9)},
