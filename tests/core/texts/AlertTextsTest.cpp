@@ -56,21 +56,6 @@ TEST(AlertTexts, PercentIsCutTowardZeroAndARatioAtAThresholdIsThatThreshold) {
     }
 }
 
-std::string criticalBody(double spent) {
-    return AlertTexts::critical(spent, 1000, spent / 1000).body;
-}
-
-TEST(AlertTexts, DollarsHaveTwoDecimalsRoundedAsPrintfDoes) {
-    const std::pair<double, const char*> cases[] = {
-        {147.3, "$147.30"}, {0, "$0.00"},     {0.005, "$0.01"},      {1.005, "$1.00"},
-        {2.675, "$2.67"},   {0.125, "$0.12"}, {999.999, "$1000.00"}, {1234567.891, "$1234567.89"},
-    };
-    for (const auto& [spent, dollars] : cases) {
-        EXPECT_EQ(criticalBody(spent),
-                  std::string(dollars) + " / $1000.00. Burn slowly for the rest of the month.");
-    }
-}
-
 TEST(AlertTexts, EmergencyOverspendIsSpentMinusBudget) {
     EXPECT_EQ(AlertTexts::emergency(200.004, 200).body,
               "$0.00 over budget ($200.00 / $200.00). Switch to Haiku, or lift the cap in Settings.");
