@@ -63,15 +63,6 @@ TEST(UsageBlocks, StartAtTheFloorOfTheHourAndBreakAfterFiveHours) {
     }
 }
 
-// The panel's estimate below shows an open block's rate and projection; here the edges.
-TEST(UsageBlocks, ProjectOnlyAnOpenBlock) {
-    const Block block{day, day + hour, 0, 1};
-    // The first seconds of a block do not read as a rate a second.
-    EXPECT_DOUBLE_EQ(UsageBlocks::progressOf(block, 1.0, day + 1.0)->burnRatePerHour, 60.0);
-    EXPECT_FALSE(UsageBlocks::progressOf(block, 10.0, day + 5 * hour));
-    EXPECT_FALSE(UsageBlocks::progressOf(block, 10.0, day - 1.0));
-}
-
 TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
     const std::vector<RateLimit> limits{
         {UsageSource::claudeCode, RateWindow::fiveHour, 42.0, day + 4 * hour, 300, day},
