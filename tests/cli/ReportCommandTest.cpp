@@ -85,9 +85,8 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
         runFernhollow(args({"report", "--json", "--no-openai", "--claude-dir", fixtureRoot}),
                       {QStringLiteral("TZ=Asia/Tokyo")});
     ASSERT_EQ(run.exitCode, 0);
-    // Streamed copies count once at their final output; the resumed session's repeat of a
-    // reply counts once; the half-written line, hidden files and the capitalised extension
-    // count nothing; an unknown model is priced as Sonnet; models are named without their dates.
+    // Streamed copies and a resumed session's repeat count once; a half-written line, hidden files
+    // and a capitalised extension nothing.
     EXPECT_EQ(run.out.substr(0, run.out.find(R"(,"todayUSD")")),
               test::readFile(std::string(FERNHOLLOW_TEST_DATA_DIR) + "/claude-projects-report-tokyo.json"));
 }
@@ -195,16 +194,11 @@ bool containsAny(std::string_view bytes, const std::vector<std::string>& forms) 
     });
 }
 
-// The organisation's usage is added to the report, a moment beyond any calendar without a
-// day. The key comes from the Secret Service,
-// never from the command line or the environment, and goes to the server alone: no process
-// shows it while the run lasts, and no file the run wrote and neither output holds it.
+// The organisation's usage is added, a moment beyond any calendar without a day. The key comes
+// from the Secret Service and goes to the server alone: no process shows it while the run
+// lasts, and no file the run wrote and neither output holds it.
 TEST_F(ReportWithOpenAIKey, AddsTheOrganisationsUsageWithTheKeySentToTheServerAlone) {
     const std::vector<std::string> forms = formsOf(key);
-    for (const QByteArray before : {"", "B", "Be"}) {
-        ASSERT_TRUE(
-            containsAny((before + key + "r").toBase64(QByteArray::Base64UrlEncoding).toStdString(), forms));
-    }
     const test::LocalHttpServer server(
         {.body = R"({"object":"page","data":[{"start_time":1730419200,"results":[)"
                  R"({"model":"gpt-4o","input_tokens":1000000,"output_tokens":0,"input_cached_tokens":0}]},)"
@@ -402,11 +396,6 @@ TEST(ReportCommand, TheStatusLineNeverFails) {
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.out, "today $0.00 \u00b7 \u25cf\n");
     }
-    const CommandRun install = runFernhollow(args({"statusline", "--install"}), {}, home);
-    EXPECT_EQ(install.exitCode, 0) << install.err;
-    EXPECT_NE(test::readFile(home / ".claude/settings.json")->find("statusline\""), std::string::npos);
-    EXPECT_EQ(runFernhollow(args({"statusline", "--uninstall"}), {}, home).exitCode, 0);
-    EXPECT_EQ(test::readFile(home / ".claude/settings.json"), "{}\n");
 }
 
 // Without --claude-dir the projects folder is found in the home folder.
