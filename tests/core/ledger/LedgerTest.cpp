@@ -128,27 +128,8 @@ TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
     EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
 }
 
-// A copy of a counted reply is counted, even with another time within the hour its copies
-// span; records hours apart are looked up in their own hours.
-TEST_F(LedgerTest, UncountedRecordsAreThoseNoCopyOfWhichIsCounted) {
-    const double t = 1772359200;
-    Ledger ledger(ledgerPath());
-    const std::vector<UsageRecord> counted = {record("early", t, 5), record("late", t + 86400, 5)};
-    ledger.apply({UsageSource::claudeCode, RecordRule::keepLarger, counted, {}, {}});
-    std::vector<std::string> left;
-    for (const UsageRecord& r : ledger.uncounted(
-             UsageSource::claudeCode, {record("late", t + 86400 - 1800, 5), record("new", t, 5),
-                                       record("early", t + 1800, 5), record("newer", t + 86400, 5)})) {
-        left.push_back(r.messageId);
-    }
-    EXPECT_EQ(left, (std::vector<std::string>{"new", "newer"}));
-    EXPECT_EQ(ledger.uncounted(UsageSource::openAI, {record("early", t, 5)}).size(), 1u);
-}
-
-// Writes large enough to build the indexes after their records leave them as small ones grow
-// them: a first pass, and a merge of other machines' records into a ledger of half as many once
-// its second batch makes them so; the next large pass, into a ledger that holds as many records,
-// keeps them.
+// Writes large enough to build the indexes after their records (a first pass; a merge that
+// comes to twice what the ledger held) leave them as small ones would.
 TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
     const auto batch = [](int first) {
         LedgerBatch large{UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}};
