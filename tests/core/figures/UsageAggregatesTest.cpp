@@ -18,29 +18,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <ostream>
 #include <random>
 #include <utility>
-
-namespace fernhollow::UsageAggregates {
-
-// Readable failure messages.
-void PrintTo(const DaySpend& entry, std::ostream* out) {
-    *out << "{" << std::fixed << entry.date << ", " << entry.usd << "}";
-}
-void PrintTo(const ModelSpend& row, std::ostream* out) {
-    *out << "{" << row.model << ", " << row.usd << "}";
-}
-void PrintTo(const ProjectSpend& row, std::ostream* out) {
-    *out << "{" << row.project << ", " << row.usd << "}";
-}
-void PrintTo(const LiveSession& session, std::ostream* out) {
-    *out << "{" << session.id << ", " << session.projectShortName << ", " << session.totalUSD << ", "
-         << session.totalTokens << ", " << std::fixed << session.lastActivity << ", " << session.model << ", "
-         << session.messageCount << "}";
-}
-
-} // namespace fernhollow::UsageAggregates
 
 namespace fernhollow {
 namespace {
@@ -120,10 +99,8 @@ TEST(QtLocalCalendarTest, WeeksStartOnTheLocalesFirstWeekday) {
     EXPECT_EQ(monday.startOfWeek(de(2025, 1, 1, 9)), de(2024, 12, 30));
 }
 
-// Days across a daylight-saving change are shorter or longer, by half an hour on Lord Howe
-// Island; a midnight the change skips (São Paulo on 4 November 2018, Santiago on 11 September
-// 2022) starts its day when the gap ends; a day the zone left out (Samoa's 30 December 2011)
-// cannot be formed.
+// Days across a daylight-saving change are shorter or longer (by half an hour on Lord Howe); a
+// skipped midnight starts its day when the gap ends; a day the zone left out cannot be formed.
 TEST(QtLocalCalendarTest, DaysAreAddedAlongTheLocalCalendar) {
     const auto ny = [](int m, int d) { return local("America/New_York", 2025, m, d); };
     const auto apia = [](int d) { return local("Pacific/Apia", 2011, 12, d); };
@@ -149,9 +126,8 @@ TEST(QtLocalCalendarTest, DaysAreAddedAlongTheLocalCalendar) {
     }
 }
 
-// The status line program's calendar, on the C library, starts days and months where the
-// panel's does, across the gaps and the skipped day of the table above; the panel's follows
-// the system zone as it changes.
+// The status line's calendar, on the C library, starts days and months where the panel's does;
+// the panel's follows the system zone as it changes.
 TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
     const QtLocalCalendar calendar;
     for (const auto& [zone, from] :
