@@ -29,9 +29,8 @@ struct CommandRun {
     std::string err;
 };
 
-// Runs the real binary as a user would, with its data, configuration and cache folders in
-// `home` (a fresh scratch folder unless given). The event loop keeps turning while it runs, so
-// servers and timers of this test process answer and watch it.
+// Runs the real binary with its folders in `home`; the event loop keeps turning meanwhile, so
+// this process's servers and timers answer and watch it.
 CommandRun runFernhollow(const QStringList& arguments,
                          const QStringList& environment = {QStringLiteral("TZ=UTC")},
                          const test::TempTree& home = test::TempTree(), const std::string& input = {}) {
@@ -91,8 +90,7 @@ TEST(ReportCommand, PrintsTheFixtureTreeAsJson) {
               test::readFile(std::string(FERNHOLLOW_TEST_DATA_DIR) + "/claude-projects-report-tokyo.json"));
 }
 
-// Each --claude-dir is read besides the others, and the report names every folder it read with
-// its own count; a folder that is missing is one of them, not a failure. One named again
+// Every --claude-dir is read and named with its count, a missing one too; one named again
 // through a link, a trailing slash or ".." is read and named once, as first spelt.
 TEST(ReportCommand, ReadsEveryClaudeFolderNamedOnce) {
     test::TempTree home;
@@ -174,9 +172,8 @@ TEST_F(ReportWithOpenAIKey, StillPrintsTheReportWhenTheFetchFailsAndSkipsItWhenA
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
-// The key in the clear and base64-encoded, standard and URL-safe, at each of the three offsets
-// a longer encoded text could hold it at: only the characters that depend on the key alone,
-// since the first group mixes in what precedes it and the last what follows.
+// The key in the clear and in base64, standard and URL-safe, at each offset a longer text could
+// hold it at: only the groups that depend on the key alone.
 std::vector<std::string> formsOf(const QByteArray& secret) {
     std::vector<std::string> forms{secret.toStdString()};
     for (const auto encoding : {QByteArray::Base64Encoding, QByteArray::Base64UrlEncoding}) {

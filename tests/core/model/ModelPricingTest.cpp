@@ -182,9 +182,8 @@ TEST_F(ModelPricingTest, EachPriceClassCostsItsOwnPrices) {
     }
 }
 
-// Real-shaped lines of each family and route, read by the line readers as a scan reads them:
-// every one is priced from the built-in table alone, and those whose route, tier or one-hour
-// cache writes the line decides cost their tokens at what the vendor publishes for them.
+// Real-shaped lines read as a scan reads them: each priced by the built-in table, and those whose
+// route, tier or one-hour writes the line decides at what the vendor publishes for them.
 TEST_F(ModelPricingTest, FixtureLinesCostTheirPublishedPrices) {
     const std::map<std::string, Rate> published = {
         {"msg_01Opus46Long", {10, 37.5, 12.5, 20, 1}},

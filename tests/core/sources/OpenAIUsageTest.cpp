@@ -67,10 +67,8 @@ Fields fields(const UsageRecord& r) {
             r.sessionId};
 }
 
-// The API counts cached tokens inside input_tokens; pricing takes them apart later, so the
-// decoder must not subtract them a second time. The same model a day later differs only in
-// the start time. The client asks for one page only: the paging members, and any member of
-// any type the decoder does not read, neither fail nor add records.
+// Cached tokens are inside input_tokens and pricing takes them apart, so the decoder must not.
+// Members the decoder does not read, paging ones included, neither fail nor add records.
 TEST(OpenAIUsageDecode, OneRecordPerResultInAnswerOrder) {
     const auto records = decoded(page(
         {bucket(1730419200,

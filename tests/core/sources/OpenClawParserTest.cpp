@@ -42,12 +42,9 @@ void addEvent(sqlite::Database& db, std::string_view session, int seq, std::stri
         .run();
 }
 
-// A tree of every kind of file and database OpenClaw writes: a session with its checkpoint,
-// backups and a broken copy; reset and deleted (compressed) sessions; a trajectory; one on the
-// user's own machine; an old and a newer database, the later keeping an event compressed only
-// and a deleted session both archived inside and exported beside it; an incognito database and
-// one of unknown tables, neither read. Each event counts a different power of two, so the
-// input total tells an event counted twice, or missed, from the right sum.
+// Every kind of file and database OpenClaw writes: backups, checkpoints, reset, deleted and broken
+// copies; old and new databases; incognito and unknown ones, not read. Each event counts a
+// different power of two, so the input total tells an event counted twice or missed.
 class OpenClawTree : public testing::Test {
 protected:
     void SetUp() override {
@@ -70,9 +67,8 @@ protected:
     const std::filesystem::path newLayout = tree / "agents/db/agent/openclaw-agent.sqlite";
 };
 
-// Every event counts once; an idle pass reads nothing. The gateway holds its database open and
-// may be midway through a write: what it committed (events, an archived session) is read without
-// waiting for it, from where the last pass ended; what it has not is read once it has.
+// An idle pass reads nothing. The gateway holds its database open, maybe mid-write: what it
+// committed is read without waiting, from where the last pass ended; the rest once committed.
 TEST_F(OpenClawTree, EveryEventCountsOnceAndADatabaseInUseIsReadFromWhereTheLastPassEnded) {
     const ScanResult first = pass();
     EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{11, 2047, 0, 0}));
