@@ -18,9 +18,10 @@ TEST(AlertTexts, EachAlertReadsAsWritten) {
         {AlertTexts::critical(180, 200, 0.9),
          {"\xF0\x9F\x9A\xA8 Fernhollow \xE2\x80\x94 90% of monthly budget",
           "$180.00 / $200.00. Burn slowly for the rest of the month.", true}},
-        {AlertTexts::emergency(250, 200),
+        // The overspend is spent minus budget, rounded: just over reads $0.00.
+        {AlertTexts::emergency(200.004, 200),
          {"\xF0\x9F\x94\xA5 Fernhollow \xE2\x80\x94 Monthly budget BLOWN",
-          "$50.00 over budget ($250.00 / $200.00). Switch to Haiku, or lift the cap in Settings.", true}},
+          "$0.00 over budget ($200.00 / $200.00). Switch to Haiku, or lift the cap in Settings.", true}},
         {AlertTexts::test(), {"Fernhollow \xE2\x80\x94 Test", "Notifications are working.", false}},
     };
     for (const auto& [actual, expected] : cases) {
@@ -54,13 +55,6 @@ TEST(AlertTexts, PercentIsCutTowardZeroAndARatioAtAThresholdIsThatThreshold) {
             EXPECT_EQ(warnPercent((percent - 0.01) / 100.0), std::to_string(percent - 1));
         }
     }
-}
-
-TEST(AlertTexts, EmergencyOverspendIsSpentMinusBudget) {
-    EXPECT_EQ(AlertTexts::emergency(200.004, 200).body,
-              "$0.00 over budget ($200.00 / $200.00). Switch to Haiku, or lift the cap in Settings.");
-    EXPECT_EQ(AlertTexts::emergency(1000.5, 99.25).body,
-              "$901.25 over budget ($1000.50 / $99.25). Switch to Haiku, or lift the cap in Settings.");
 }
 
 } // namespace
