@@ -75,10 +75,10 @@ TEST(AgentCliLogs, CodexTurnsKeepTheirModelAndProject) {
     const simdjson::padded_string padded(*text);
     const auto records = CodexParser::readRollout(padded, parser);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].model, CodexParser::assumedModel);
-    EXPECT_EQ(records[0].projectPath, "-home-dev-beta");
-    EXPECT_EQ(records[0].sessionId, "0197-eeee");
-    EXPECT_EQ(records[0].timestamp, 1748772005.0);
+    EXPECT_EQ(
+        std::tuple(records[0].model.str(), records[0].projectPath.str(), records[0].sessionId.str(),
+                   records[0].timestamp),
+        std::tuple(std::string(CodexParser::assumedModel), "-home-dev-beta", "0197-eeee", 1748772005.0));
 }
 
 } // namespace
