@@ -118,16 +118,6 @@ TEST_F(LedgerTest, ARecordOnceCountedStaysCountedAndTheLargerCopyWins) {
     }
 }
 
-TEST_F(LedgerTest, ARefetchedBucketReplacesTheSameBucket) {
-    Ledger ledger(ledgerPath());
-    for (const std::int64_t output : {100, 80}) {
-        ledger.apply(
-            {UsageSource::openAI, RecordRule::replace, {record("openai:1:gpt-5", 1, output)}, {}, {}});
-    }
-    EXPECT_EQ(totalsOf(ledgerPath()), (LedgerTotals{1, 1, 80}));
-    EXPECT_EQ(ledger.recordCounts()[UsageSource::openAI], 1);
-}
-
 // Writes large enough to build the indexes after their records (a first pass; a merge that
 // comes to twice what the ledger held) leave them as small ones would.
 TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
