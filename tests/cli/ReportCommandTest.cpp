@@ -292,7 +292,6 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
     const std::vector<QStringList> refused = {
         args({"report", "--bogus"}),
         args({"report", "--claude-dir"}),
-        args({"report", "--openclaw-dir="}),
         args({"report", "extra"}),
         args({"frobnicate"}),
         args({"daily", "--since", "2025-02-30"}),

@@ -21,7 +21,6 @@ TEST(StatusLine, ReadsWhatClaudeCodeSaysAndNothingElse) {
     const std::tuple<std::string, std::string, std::string, std::vector<double>> cases[] = {
         {"", "", "", {}},
         {"not json", "", "", {}},
-        {"[1,2]", "", "", {}},
         {R"({"session_id":"s"})", "", "s", {}},
         {R"({"session_id":"s",)" + opus + "}", "Opus 4.1", "s", {}},
         {R"({"model":{"id":"claude-opus-4-1"}})", "claude-opus-4-1", "", {}},

@@ -164,7 +164,6 @@ TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
 TEST_F(ModelPricingTest, EachPriceClassCostsItsOwnPrices) {
     const std::tuple<const char*, PriceClass, Rate> cases[] = {
         {"gpt-5", priceClass::priority, {2.5, 20, 2.5, 2.5, 0.25}},
-        {"gpt-4o-mini", priceClass::priority, {0.25, 1, 0.25, 0.25, 0.125}},
         {"gpt-5-nano", priceClass::priority, {0.05, 0.4, 0.05, 0.05, 0.005}},
         {"claude-sonnet-4-5", priceClass::fast, {3, 15, 3.75, 6, 0.3}},
         {"claude-opus-4-6", priceClass::fast | 3, {60, 225, 75, 120, 6}},

@@ -85,7 +85,6 @@ TEST(ClaudeLogLine, EachShapeCountsWhatItCarries) {
         {R"({"message":{"model":"inner","id":7,"usage":{"input_tokens":1}},"model":"top"})",
          Counts{"", "inner", 1, 0, 0, 0, 0}},
         {"[1,2]", std::nullopt},
-        {"42", std::nullopt},
         {"not json", std::nullopt},
         {R"({"message":{"usage":{"input_tokens":1}}} trailing)", std::nullopt},
     };
