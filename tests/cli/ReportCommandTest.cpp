@@ -29,8 +29,7 @@ struct CommandRun {
     std::string err;
 };
 
-// Runs the real binary with its folders in `home`; the event loop keeps turning meanwhile, so
-// this process's servers and timers answer and watch it.
+// Runs the real binary with its folders in `home`, turning the event loop for this process's servers.
 CommandRun runFernhollow(const QStringList& arguments,
                          const QStringList& environment = {QStringLiteral("TZ=UTC")},
                          const test::TempTree& home = test::TempTree(), const std::string& input = {}) {
@@ -260,8 +259,7 @@ TEST(ReportCommand, AddsEveryFigureThePanelShows) {
          R"("unpricedModels":[],"unpricedRecords":0,"unpricedUSDAtFallback":0,"openaiError":null,"sources":{"claude":1,"openclaw":0,"openai":0,"codex":0,"gemini":0},"sourceFolders":{"claude":[{"folder":)"});
 }
 
-// Whatever the umask, what the program leaves below its data folder is its user's alone:
-// folders 0700, the base folder it made on the way included, and files 0600.
+// Whatever the umask, all the program leaves below its data folder is owner-only, the base included.
 TEST(ReportCommand, LeavesItsDataOwnerOnly) {
     const test::LocalHttpServer catalogue(
         {.body = R"({"gpt-4o": {"input_cost_per_token": 2.5e-6, "output_cost_per_token": 1e-5}})"});

@@ -8,8 +8,7 @@
 namespace fernhollow {
 namespace {
 
-// Each row: the environment, the folders below a fresh home that exist, and where Claude
-// Code's projects and OpenClaw's state are then looked for, below that home.
+// Each row: the environment, the folders that exist, and where Claude's and OpenClaw's are looked for.
 TEST(AgentFolders, FollowTheEnvironmentAndWhatExists) {
     const struct {
         std::string claudeConfig, openClawState, clawdbotState;

@@ -82,7 +82,6 @@ protected:
 };
 
 // Weeks begin on the locale's first weekday: Monday in Germany, Sunday in the United States.
-// Where days and months start is the C library calendar's comparison below.
 TEST(QtLocalCalendarTest, WeeksStartOnTheLocalesFirstWeekday) {
     const auto de = [](int y, int m, int d, int h = 0) { return local("Europe/Berlin", y, m, d, h); };
     const auto monday = calendarIn("Europe/Berlin", germany);
@@ -121,8 +120,7 @@ TEST(QtLocalCalendarTest, DaysAreAddedAlongTheLocalCalendar) {
     }
 }
 
-// The status line's calendar, on the C library, starts days and months where the panel's does;
-// the panel's follows the system zone as it changes.
+// The status line's C library calendar starts days and months where the panel's does.
 TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
     const QtLocalCalendar calendar;
     for (const auto& [zone, from] :

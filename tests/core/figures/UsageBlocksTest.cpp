@@ -77,8 +77,7 @@ TEST(UsageBlocks, TakeAnAgentsReadingOnlyWhileItHolds) {
     }
 }
 
-// Codex tells of its plan windows in its token counts, in fields that came and changed over
-// versions; the ledger keeps the latest reading of each.
+// Codex's plan-window readings, in fields that changed over versions; the ledger keeps the latest.
 TEST(UsageBlocks, CodexRateLimitsReachTheLedgerLatestFirst) {
     simdjson::dom::parser parser;
     std::vector<RateLimit> limits;

@@ -131,8 +131,7 @@ TEST_F(ModelPricingTest, OverridesThenBuiltInThenCatalogue) {
     }
 }
 
-// Each row: a record's model and prompt (input, cache write, cache read, output tokens), what its
-// line asked for, and the class it is made with.
+// Each row: a model, its prompt (input, cache write, cache read, output), the class asked, the class.
 TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
     const PriceClass fast = priceClass::fast;
     const PriceClass priority = priceClass::priority;

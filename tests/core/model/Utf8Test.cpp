@@ -35,8 +35,7 @@ TEST(Utf8ToValid, KeepsValidTextIncludingEveryBoundaryCodePoint) {
     }
 }
 
-// Each case sits between multi-byte neighbours so a replacement that swallows one shows up,
-// and again at the end of the text.
+// Each case sits between multi-byte neighbours, so a replacement swallowing one shows, and at the end.
 TEST(Utf8ToValid, ReplacesEachByteOfAnIllFormedOrTruncatedSequence) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"\xFF", 1},             // stray byte

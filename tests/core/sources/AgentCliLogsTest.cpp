@@ -23,8 +23,7 @@ struct AgentCase {
     LedgerTotals expected;
 };
 
-// The fixtures hold every shape the agents write (see each expectation), so each turn or
-// message shows up exactly once in the totals or the case fails.
+// Each turn or message of every shape the agents write shows up exactly once in the totals.
 TEST(AgentCliLogs, EveryTurnCountsOnceAndAnIdlePassReadsNothing) {
     const AgentCase cases[] = {
         // A session with a null info, a re-emitted total, a counter reset and a context-size

@@ -8,8 +8,7 @@
 namespace fernhollow {
 namespace {
 
-// The exact bytes of each alert, sound flag included; the emoji's variation selector is
-// invisible in any editor.
+// The exact bytes of each alert, the sound flag and the emoji's invisible variation selector included.
 TEST(AlertTexts, EachAlertReadsAsWritten) {
     const std::pair<AlertText, AlertText> cases[] = {
         {AlertTexts::warn(147.3, 200, 147.3 / 200),
