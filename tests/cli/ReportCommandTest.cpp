@@ -293,7 +293,6 @@ TEST(ReportCommand, RefusesArgumentsItCannotUseWithExitCodeTwo) {
         args({"report", "extra"}),
         args({"frobnicate"}),
         args({"daily", "--since", "2025-02-30"}),
-        args({"weekly", "--until=yesterday"}),
         args({"monthly", "--timezone", "Nowhere/Special"}),
         args({"session", "--source", "cursor"}),
         args({"blocks", "--order"}),
