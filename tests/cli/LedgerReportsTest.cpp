@@ -35,8 +35,8 @@ TEST(LedgerReports, GroupByTheDaysAndMonthsOfTheZoneAskedFor) {
     // Monrovia kept 44 minutes 30 seconds behind UTC until 1972: its midnight cut a quarter-hour.
     addRecords(ledger, UsageSource::gemini,
                {{"1971-06-01T00:44:00Z", 10000}, {"1971-06-01T00:44:50Z", 100000}});
-    // Each row: the report, its zone, since and until (2025's month and day, 0 for none), the
-    // only source asked for, descending order, and the rows as "label=input" with their inputs.
+    // Each row: the report, zone, since and until (2025's MMDD, 0 for none), the only source,
+    // descending order, and the rows as "label=input".
     using enum ReportKind;
     const std::tuple<ReportKind, const char*, int, int, std::optional<UsageSource>, bool, std::string>
         cases[] = {

@@ -21,9 +21,8 @@ std::string reply(const std::string& id, double timestamp, std::size_t textLengt
            std::string(textLength, 'x') + R"("}],"usage":{"input_tokens":0,"output_tokens":1000000}}})";
 }
 
-// A transcript the ledger never read is summed from its lines, which the program reads a piece at
-// a time: a line across two pieces, one longer than a piece, a last line without its line break;
-// and a reply the ledger counted already is not counted again.
+// A transcript's lines the ledger has not counted are added, read a piece at a time: a line
+// across two pieces, one longer than a piece, a last one without its line break.
 TEST(StatusLineCommand, AddsTheTranscriptLinesTheLedgerHasNotCounted) {
     const test::TempTree home;
     const test::WithEnv data("XDG_DATA_HOME", (home / "data").string());

@@ -24,10 +24,8 @@ struct ReceivedNotification {
     uint id = 0;
 };
 
-// Stands in for the desktop's notification daemon: owns org.freedesktop.Notifications on the
-// session bus and records every Notify call, answering with ids 1, 2, 3, … It talks over a
-// bus connection of its own, so the calls of the code under test travel through the bus
-// daemon as they would to a real server rather than being short-cut inside the process.
+// Owns org.freedesktop.Notifications and records every Notify call, answering ids 1, 2, 3, …,
+// on a bus connection of its own, so calls travel through the bus daemon as to a real server.
 class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")

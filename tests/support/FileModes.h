@@ -21,8 +21,7 @@ private:
     mode_t saved_;
 };
 
-// "<path> <mode in octal>" for `root` and everything below it that is not owner-only:
-// 0700 for a folder, 0600 for anything else. Empty when all are.
+// "<path> <octal mode>" of `root` and below wherever not owner-only (0700 folders, 0600 files).
 inline std::vector<std::string> notOwnerOnly(const std::filesystem::path& root) {
     std::vector<std::string> found;
     const auto check = [&found](const std::filesystem::path& path) {

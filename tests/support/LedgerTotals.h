@@ -9,8 +9,7 @@
 
 namespace fernhollow::test {
 
-// What a ledger holds, summed over its models: enough to tell a record counted twice, or a
-// copy that replaced another.
+// A ledger's sums over its models: enough to tell a record counted twice or a copy replaced.
 struct LedgerTotals {
     std::int64_t records = 0;
     std::int64_t input = 0;

@@ -11,9 +11,8 @@
 
 namespace fernhollow::test {
 
-// An HTTP/1.1 server on 127.0.0.1 that answers every request with one canned response. It
-// lives on the thread that creates it and serves from that thread's event loop, so a test
-// that blocks in a nested loop (QCoro::waitFor) is served while it waits.
+// An HTTP/1.1 server on 127.0.0.1 answering every request with one canned response, from the
+// event loop of its thread, so a test blocked in QCoro::waitFor is served while it waits.
 class LocalHttpServer {
 public:
     struct Response {

@@ -22,8 +22,7 @@ inline UsageRecord otherMachinesReply(const std::string& id, double at, std::int
     return record;
 }
 
-// Another machine, with a ledger of its own that its logs filled with `records`, writes its file
-// into `folder` as its app's pass at `now` does.
+// Another machine whose ledger holds `records` writes its file into `folder` as its pass at `now` does.
 inline void shareAsAnotherMachine(const std::filesystem::path& folder, const DeviceIdentity& device,
                                   std::vector<UsageRecord> records, double now) {
     const TempTree home;

@@ -18,9 +18,8 @@ inline std::string_view name(SaveFault fault) {
     return fault == SaveFault::readOnlyFolder ? "read-only folder" : "full disk";
 }
 
-// No file of this process grows past `bytes` while it lives, which a full disk looks like to
-// a writer without needing a mount or any privilege. A write beyond fails with EFBIG instead
-// of raising SIGXFSZ, which is ignored meanwhile.
+// No file of this process grows past `bytes` while it lives: a full disk without a mount. A write
+// beyond fails with EFBIG, SIGXFSZ being ignored meanwhile.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) : previousHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
@@ -41,9 +40,8 @@ private:
     rlimit saved_{};
 };
 
-// Runs `body` while saving into `folder` fails in the way named; a file may still take
-// `roomBytes` on the full disk, so that a save there fails halfway. Threads started by `body`
-// keep the reduced rights of the read-only case, which only the owner's modes then govern.
+// Runs `body` while saving into `folder` fails as named; a file may still take `roomBytes` on the
+// full disk, so a save fails halfway. Threads `body` starts keep the read-only case's rights.
 inline void whileSavingFails(SaveFault fault, const std::filesystem::path& folder, rlim_t roomBytes,
                              const std::function<void()>& body) {
     if (fault == SaveFault::fullDisk) {

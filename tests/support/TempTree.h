@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -52,12 +51,6 @@ public:
         const auto path = root_ / relative;
         std::ofstream(path, std::ios::binary | std::ios::app) << content;
         return path;
-    }
-
-    // Moves the file's modification time by `delta` so a rescan sees it as changed or not,
-    // without waiting for the clock.
-    static void shiftMtime(const std::filesystem::path& path, std::chrono::seconds delta) {
-        std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + delta);
     }
 
 private:

@@ -9,14 +9,9 @@
 
 namespace fernhollow::test {
 
-// The path of a fixture below tests/data.
-inline std::string dataPath(std::string_view relative) {
-    return std::string(FERNHOLLOW_TEST_DATA_DIR) + "/" + std::string(relative);
-}
-
 // The bytes of a fixture below tests/data; a missing one fails the test.
 inline std::string dataText(std::string_view relative) {
-    const auto text = readFile(dataPath(relative));
+    const auto text = readFile(std::string(FERNHOLLOW_TEST_DATA_DIR) + "/" + std::string(relative));
     EXPECT_TRUE(text.has_value()) << relative;
     return text.value_or("");
 }

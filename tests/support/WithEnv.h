@@ -7,8 +7,7 @@
 
 namespace fernhollow::test {
 
-// Sets an environment variable while it lives, then puts back what was there before, an unset
-// variable included, so that no test leaves its folders or zone to the next.
+// Sets an environment variable while it lives, then restores it, or unsets it if it was unset.
 class WithEnv {
 public:
     WithEnv(const char* name, const std::string& value) : name_(name) {

@@ -6,9 +6,8 @@
 
 namespace fernhollow::test {
 
-// CI runs the tests as root, whom file modes do not stop. Without the capabilities that
-// override them, root meets them like anyone else; they are per thread (threads started meanwhile inherit the
-// reduced set) and come back at the end.
+// CI runs as root, whom file modes do not stop; without the capabilities that override them
+// (per thread, inherited by threads started meanwhile) root meets them like anyone else.
 class WithoutPermissionOverride {
 public:
     WithoutPermissionOverride() {

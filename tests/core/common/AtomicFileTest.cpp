@@ -8,9 +8,8 @@
 namespace fernhollow {
 namespace {
 
-// A save that meets a read-only folder or a full disk says so, and leaves the file as it was
-// and no temporary behind: the user's Claude settings, the device id and the shared file are
-// all saved this way.
+// A failed save says so and leaves the file as it was, no temporary behind: the user's Claude
+// settings, the device id and the shared file are saved this way.
 TEST(AtomicFile, AFailedSaveSaysSoAndLeavesTheFileAsItWas) {
     for (const auto fault : {test::SaveFault::readOnlyFolder, test::SaveFault::fullDisk}) {
         SCOPED_TRACE(test::name(fault));

@@ -8,8 +8,7 @@
 namespace fernhollow {
 namespace {
 
-// Each row: the environment, the folders below a fresh home that exist, and where Claude
-// Code's projects and OpenClaw's state are then looked for, below that home.
+// Each row: the environment, the folders that exist, and where Claude's and OpenClaw's are looked for.
 TEST(AgentFolders, FollowTheEnvironmentAndWhatExists) {
     const struct {
         std::string claudeConfig, openClawState, clawdbotState;
@@ -45,28 +44,6 @@ TEST(AgentFolders, FollowTheEnvironmentAndWhatExists) {
         EXPECT_EQ(Folders::claudeProjectsFolders(), expected) << row.claudeConfig;
         EXPECT_EQ(Folders::openClawStateFolder(), home / row.openClaw) << row.openClawState;
         EXPECT_EQ(Folders::openClawStateFolder("~/chosen"), home / "chosen");
-    }
-}
-
-// An XDG variable that is unset, empty or relative is passed over, as the base directory
-// specification asks; the folders made are the user's alone.
-TEST(OwnFolders, FollowXdgVariablesThatNameAbsolutePaths) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", ".local/share/Fernhollow"},
-        {"relative/data", ".local/share/Fernhollow"},
-        {"/xdg/data", "xdg/data/Fernhollow"},
-    };
-    for (const auto& [given, expectedBelowHome] : cases) {
-        const test::TempTree home;
-        const test::WithEnv homeVariable("HOME", home.root().string());
-        const std::string named = given.starts_with('/') ? (home / given.substr(1)).string() : given;
-        const test::WithEnv xdgData("XDG_DATA_HOME", named);
-        const test::WithEnv xdgConfig("XDG_CONFIG_HOME", named);
-        EXPECT_EQ(Folders::data(), home / expectedBelowHome) << given;
-        const auto mode = std::filesystem::status(Folders::data()).permissions();
-        EXPECT_EQ(mode & std::filesystem::perms::all, std::filesystem::perms::owner_all) << given;
-        EXPECT_EQ(Folders::config().parent_path().filename(), given.starts_with('/') ? "data" : ".config")
-            << given;
     }
 }
 

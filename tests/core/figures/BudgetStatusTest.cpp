@@ -2,30 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cmath>
+#include <tuple>
 
 namespace fernhollow {
 namespace {
 
-TEST(BudgetStatusRule, CountsEachThresholdAtItsOwnValue) {
-    EXPECT_EQ(budgetStatus(139.99, 200, 0.7, 0.9), BudgetStatus::ok);
-    EXPECT_EQ(budgetStatus(140, 200, 0.7, 0.9), BudgetStatus::warn);
-    EXPECT_EQ(budgetStatus(180, 200, 0.7, 0.9), BudgetStatus::critical);
-    EXPECT_EQ(budgetStatus(199.99, 200, 0.7, 0.9), BudgetStatus::critical);
-    EXPECT_EQ(budgetStatus(200, 200, 0.7, 0.9), BudgetStatus::over);
-    EXPECT_EQ(budgetStatus(1e9, 200, 0.7, 0.9), BudgetStatus::over);
-}
-
-TEST(BudgetStatusRule, WithoutABudgetAllIsOk) {
-    for (const double budget : {0.0, -50.0, std::numeric_limits<double>::quiet_NaN()}) {
-        EXPECT_EQ(budgetStatus(1000, budget, 0.7, 0.9), BudgetStatus::ok) << budget;
+// Each threshold counts at its own value; without a budget all is ok; a higher level wins over
+// a threshold set above it.
+TEST(BudgetStatusRule, EachLevelFromItsThreshold) {
+    using enum BudgetStatus;
+    const std::tuple<double, double, double, double, BudgetStatus> cases[] = {
+        {139.99, 200, 0.7, 0.9, ok},       {140, 200, 0.7, 0.9, warn}, {180, 200, 0.7, 0.9, critical},
+        {199.99, 200, 0.7, 0.9, critical}, {200, 200, 0.7, 0.9, over}, {1e9, 200, 0.7, 0.9, over},
+        {1000, 0, 0.7, 0.9, ok},           {1000, -50, 0.7, 0.9, ok},  {1000, std::nan(""), 0.7, 0.9, ok},
+        {192, 200, 0.95, 0.9, critical},   {194, 200, 0.5, 1.2, warn}, {200, 200, 0.5, 1.2, over},
+    };
+    for (const auto& [spent, budget, warnAt, criticalAt, expected] : cases) {
+        EXPECT_EQ(budgetStatus(spent, budget, warnAt, criticalAt), expected) << spent << " of " << budget;
     }
-}
-
-TEST(BudgetStatusRule, AHigherLevelWinsOverAThresholdSetAboveIt) {
-    EXPECT_EQ(budgetStatus(192, 200, 0.95, 0.9), BudgetStatus::critical);
-    EXPECT_EQ(budgetStatus(194, 200, 0.5, 1.2), BudgetStatus::warn);
-    EXPECT_EQ(budgetStatus(200, 200, 0.5, 1.2), BudgetStatus::over);
 }
 
 TEST(BudgetAlerts, OnlyARiseIntoALevelAlertsAndOnlyForTheLevelReached) {

@@ -1,12 +1,10 @@
 #include "core/figures/UsageAggregates.h"
-#include "core/figures/LedgerFigures.h"
 
 #include "core/figures/SystemCalendar.h"
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
 
 #include "support/ManualClock.h"
-#include "support/TempTree.h"
 #include "support/WithEnv.h"
 
 #include <QDateTime>
@@ -15,32 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <limits>
-#include <ostream>
-#include <random>
 #include <utility>
-
-namespace fernhollow::UsageAggregates {
-
-// Readable failure messages.
-void PrintTo(const DaySpend& entry, std::ostream* out) {
-    *out << "{" << std::fixed << entry.date << ", " << entry.usd << "}";
-}
-void PrintTo(const ModelSpend& row, std::ostream* out) {
-    *out << "{" << row.model << ", " << row.usd << "}";
-}
-void PrintTo(const ProjectSpend& row, std::ostream* out) {
-    *out << "{" << row.project << ", " << row.usd << "}";
-}
-void PrintTo(const LiveSession& session, std::ostream* out) {
-    *out << "{" << session.id << ", " << session.projectShortName << ", " << session.totalUSD << ", "
-         << session.totalTokens << ", " << std::fixed << session.lastActivity << ", " << session.model << ", "
-         << session.messageCount << "}";
-}
-
-} // namespace fernhollow::UsageAggregates
 
 namespace fernhollow {
 namespace {
@@ -107,31 +81,7 @@ protected:
     std::vector<UsageRecord> openAI;
 };
 
-// A UTC calendar with weeks from Monday that can be told to fail, as a calendar may for a
-// zone that does not resolve or a day that its zone skipped.
-class PartialCalendar final : public LocalCalendar {
-public:
-    bool formsWeekAndMonth = true;
-    std::optional<double> skippedDay;
-
-    std::optional<double> startOfDay(double t) const override { return std::floor(t / day) * day; }
-    std::optional<double> addDays(double dayStart, int days) const override {
-        const double start = std::floor(dayStart / day) * day + days * day;
-        return start == skippedDay ? std::nullopt : std::optional(start);
-    }
-    std::optional<double> startOfWeek(double t) const override {
-        const double start = std::floor(t / day) * day;
-        // 1970-01-01 was a Thursday.
-        const double daysSinceMonday = std::fmod(start / day + 3, 7);
-        return formsWeekAndMonth ? std::optional(start - daysSinceMonday * day) : std::nullopt;
-    }
-    std::optional<double> startOfMonth(double) const override {
-        return formsWeekAndMonth ? std::optional(utc(2025, 6, 1)) : std::nullopt;
-    }
-};
-
 // Weeks begin on the locale's first weekday: Monday in Germany, Sunday in the United States.
-// Where days and months start is the C library calendar's comparison below.
 TEST(QtLocalCalendarTest, WeeksStartOnTheLocalesFirstWeekday) {
     const auto de = [](int y, int m, int d, int h = 0) { return local("Europe/Berlin", y, m, d, h); };
     const auto monday = calendarIn("Europe/Berlin", germany);
@@ -143,10 +93,8 @@ TEST(QtLocalCalendarTest, WeeksStartOnTheLocalesFirstWeekday) {
     EXPECT_EQ(monday.startOfWeek(de(2025, 1, 1, 9)), de(2024, 12, 30));
 }
 
-// Days across a daylight-saving change are shorter or longer, by half an hour on Lord Howe
-// Island; a midnight the change skips (São Paulo on 4 November 2018, Santiago on 11 September
-// 2022) starts its day when the gap ends; a day the zone left out (Samoa's 30 December 2011)
-// cannot be formed.
+// Days across a daylight-saving change are shorter or longer (by half an hour on Lord Howe); a
+// skipped midnight starts its day when the gap ends; a day the zone left out cannot be formed.
 TEST(QtLocalCalendarTest, DaysAreAddedAlongTheLocalCalendar) {
     const auto ny = [](int m, int d) { return local("America/New_York", 2025, m, d); };
     const auto apia = [](int d) { return local("Pacific/Apia", 2011, 12, d); };
@@ -172,9 +120,7 @@ TEST(QtLocalCalendarTest, DaysAreAddedAlongTheLocalCalendar) {
     }
 }
 
-// The status line program's calendar, on the C library, starts days and months where the
-// panel's does, across the gaps and the skipped day of the table above; the panel's follows
-// the system zone as it changes.
+// The status line's C library calendar starts days and months where the panel's does.
 TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
     const QtLocalCalendar calendar;
     for (const auto& [zone, from] :
@@ -187,28 +133,6 @@ TEST(QtLocalCalendarTest, TheCLibraryCalendarAgrees) {
             ASSERT_EQ(SystemCalendar::startOfMonth(t), calendar.startOfMonth(t)) << zone << " " << t;
         }
     }
-}
-
-TEST_F(UsageAggregatesTest, ACalendarThatCannotFormAStartSelectsNothing) {
-    const double now = utc(2025, 6, 11, 12);
-    claudeCode = {spend(now - hour), spend(now - 3 * day, "claude-haiku-4-5")};
-    PartialCalendar calendar;
-    calendar.formsWeekAndMonth = false;
-    calendar.skippedDay = utc(2025, 6, 10);
-    const ManualClock clock(now);
-    const UsageSnapshot figures = snapshot(clock, calendar);
-    EXPECT_EQ(figures.todayUSD, 3.0);
-    EXPECT_EQ(figures.weekUSD, 0.0);
-    EXPECT_EQ(figures.monthUSD, 0.0);
-    EXPECT_EQ(figures.last30DaysUSD, 4.0);
-    EXPECT_TRUE(figures.monthByModel.empty());
-    EXPECT_TRUE(figures.monthByProject.empty());
-    // The skipped day is left out of the series; the day before it cannot end either.
-    ASSERT_EQ(figures.dailySeries.size(), 12u);
-    EXPECT_EQ(std::vector(figures.dailySeries.end() - 2, figures.dailySeries.end()),
-              (std::vector<DaySpend>{{utc(2025, 6, 8), 1.0}, {utc(2025, 6, 11), 3.0}}));
-    // Eight days minus the two left out, minus today: the $1 spread over five days.
-    EXPECT_EQ(figures.avg7dPriorDaily, 1.0 / 5);
 }
 
 TEST_F(UsageAggregatesTest, MonthByModelNamesTheModelButUnpricedKeepsTheSpellingSeen) {
@@ -227,7 +151,12 @@ TEST_F(UsageAggregatesTest, MonthByModelNamesTheModelButUnpricedKeepsTheSpelling
     EXPECT_EQ(figures.unpricedUSDAtFallback, 6.0);
 }
 
+// Token totals saturate instead of overflowing, in a record, a session and the unpriced order.
 TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
+    constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
+    auto huge = spend(1, "mystery-huge");
+    huge.inputTokens = most;
+    huge.outputTokens = 5;
     auto big = spend(1, "mystery-big");
     big.inputTokens = 10;
     big.outputTokens = 20;
@@ -241,33 +170,23 @@ TEST_F(UsageAggregatesTest, UnpricedModelsRunFromTheMostTokens) {
     none.inputTokens = 0;
     auto tie = spend(1, "mystery-tie-a");
     tie.inputTokens = 50;
-    claudeCode = {none, oneHour, spend(1, "claude-opus-4-5")};
+    claudeCode = {none, oneHour, spend(1, "claude-opus-4-5"), huge, huge};
     openClaw = {tie, big};
     openAI = {spend(1, "gpt-4o-2024-11-20")};
     EXPECT_EQ(unpricedModels(lists()),
-              (std::vector<std::string>{"mystery-big", "mystery-one-hour", "mystery-tie-a", "mystery-none"}));
-    EXPECT_EQ(tokenTotal(big), 100);
-    EXPECT_EQ(tokenTotal(oneHour), 50);
+              (std::vector<std::string>{"mystery-huge", "mystery-big", "mystery-one-hour", "mystery-tie-a",
+                                        "mystery-none"}));
+    EXPECT_EQ(std::vector({tokenTotal(big), tokenTotal(oneHour), tokenTotal(huge)}),
+              std::vector<std::int64_t>({100, 50, most}));
+    EXPECT_EQ(liveSessions(lists(), ManualClock(2), 5).at(0).totalTokens, most);
+    huge.inputTokens = std::numeric_limits<std::int64_t>::min();
+    huge.outputTokens = -5;
+    EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::min());
 
     ModelPricing::setUserOverrides({{"mystery-big", {1.0, 1.0, 1.0, 1.0, 1.0}}});
     ModelPricing::setRemoteRates({{"mystery-none", {1.0, 1.0, 1.0, 1.0, 1.0}}});
     EXPECT_EQ(snapshot(ManualClock(2), calendarIn("UTC")).unpricedModels,
-              (std::vector<std::string>{"mystery-one-hour", "mystery-tie-a"}));
-}
-
-TEST_F(UsageAggregatesTest, TokenTotalsSaturateInsteadOfOverflowing) {
-    auto huge = spend(1, "mystery-huge");
-    huge.inputTokens = std::numeric_limits<std::int64_t>::max();
-    huge.outputTokens = 5;
-    EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::max());
-    claudeCode = {huge, huge};
-    const auto live = liveSessions(lists(), ManualClock(2), 5);
-    ASSERT_EQ(live.size(), 1u);
-    EXPECT_EQ(live[0].totalTokens, std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(unpricedModels(lists()), std::vector<std::string>{"mystery-huge"});
-    huge.inputTokens = std::numeric_limits<std::int64_t>::min();
-    huge.outputTokens = -5;
-    EXPECT_EQ(tokenTotal(huge), std::numeric_limits<std::int64_t>::min());
+              (std::vector<std::string>{"mystery-huge", "mystery-one-hour", "mystery-tie-a"}));
 }
 
 TEST_F(UsageAggregatesTest, TheDailySeriesRunsFromTheOldestDayToTodayAcrossDaylightSaving) {
@@ -320,117 +239,6 @@ TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) 
     const auto wider = liveSessions(lists(), clock, 7);
     ASSERT_EQ(wider.size(), 4u);
     EXPECT_EQ(wider[3].model, "claude-haiku-4-5");
-}
-
-// Records around `now`: some at local midnights and at the window edges, in the future,
-// without a rate, with odd token counts; mostly in time order, sometimes not.
-std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalendar& calendar, double now,
-                                       std::size_t count, const std::vector<InternedString>& sessions) {
-    const InternedString models[] = {"claude-sonnet-4-5",         "claude-sonnet-4-5-20250929",
-                                     "claude-opus-4-6",           "us.anthropic.claude-opus-4-6-v1",
-                                     "claude-haiku-4-5-20251001", "gpt-4o",
-                                     "ollama/llama3:latest",      "mystery-model",
-                                     "mystery-model-20250101",    "other-unknown"};
-    const InternedString projects[] = {"-Users-dev-a", "-Users-dev-b-c", "-x-", "", "---", "-Users-dev-z"};
-    std::uniform_real_distribution<double> offset(-40 * day, 2 * hour);
-    std::vector<UsageRecord> records;
-    for (std::size_t i = 0; i < count; ++i) {
-        double t = now + offset(random);
-        switch (random() % 10) {
-        case 0:
-            t = calendar.startOfDay(t).value_or(t);
-            break;
-        case 1:
-            t = now - static_cast<double>(random() % 11) * minute;
-            break;
-        case 2:
-            t = now - 30 * day + static_cast<double>(random() % 3) - 1;
-            break;
-        default:
-            break;
-        }
-        UsageRecord record =
-            spend(t, models[random() % std::size(models)], sessions[random() % sessions.size()],
-                  projects[random() % std::size(projects)]);
-        record.inputTokens = static_cast<std::int64_t>(random() % 100'000);
-        record.outputTokens = static_cast<std::int64_t>(random() % 20'000);
-        record.cacheCreationInputTokens = static_cast<std::int64_t>(random() % 50'000);
-        record.cacheCreation1hTokens = static_cast<std::int64_t>(random() % 60'000);
-        record.cacheReadInputTokens = static_cast<std::int64_t>(random() % 400'000);
-        if (random() % 100 == 0) {
-            record.outputTokens = -static_cast<std::int64_t>(random() % 1'000);
-        }
-        // Long prompts and fast replies, of models that price them and of some that do not.
-        if (random() % 4 == 0) {
-            record.cacheReadInputTokens += 200'000;
-        }
-        record.priceClass = ModelPricing::priceClassOf(record, random() % 5 == 0 ? priceClass::fast : 0);
-        records.push_back(record);
-    }
-    std::sort(records.begin(), records.end(),
-              [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
-    if (random() % 2 == 0) {
-        for (int swaps = 0; swaps < 5; ++swaps) {
-            std::swap(records[random() % records.size()], records[random() % records.size()]);
-        }
-    }
-    return records;
-}
-
-// Sums taken in another order may differ in their last bits: a sum of the ledger's that is
-// that near the records' one counts as equal, and everything else must be equal outright.
-void expectSameFigures(UsageSnapshot ledger, const UsageSnapshot& lists) {
-    const auto align = [](double& a, double b) {
-        a = std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b)) ? b : a;
-    };
-    for (auto [a, b] : {std::pair{&ledger.todayUSD, lists.todayUSD},
-                        {&ledger.weekUSD, lists.weekUSD},
-                        {&ledger.monthUSD, lists.monthUSD},
-                        {&ledger.last30DaysUSD, lists.last30DaysUSD},
-                        {&ledger.avg7dPriorDaily, lists.avg7dPriorDaily},
-                        {&ledger.unpricedUSDAtFallback, lists.unpricedUSDAtFallback}}) {
-        align(*a, b);
-    }
-    const auto alignEach = [&](auto& mine, const auto& theirs, auto usd) {
-        for (std::size_t i = 0; i < std::min(mine.size(), theirs.size()); ++i) {
-            align(mine[i].*usd, theirs[i].*usd);
-        }
-    };
-    alignEach(ledger.monthByModel, lists.monthByModel, &ModelSpend::usd);
-    alignEach(ledger.monthByProject, lists.monthByProject, &ProjectSpend::usd);
-    alignEach(ledger.dailySeries, lists.dailySeries, &DaySpend::usd);
-    alignEach(ledger.liveSessions, lists.liveSessions, &LiveSession::totalUSD);
-    EXPECT_EQ(ledger.dailySeries, lists.dailySeries);
-    EXPECT_EQ(ledger.liveSessions, lists.liveSessions);
-    EXPECT_EQ(ledger, lists);
-}
-
-TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {
-    std::mt19937_64 random(20261206);
-    const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6"};
-    // Each zone on or just after a daylight-saving change; New York inside its repeated hour.
-    const std::tuple<const char*, QLocale, double> places[] = {
-        {"America/New_York", unitedStates, local("America/New_York", 2025, 11, 2, 1, 30, 17)},
-        {"Europe/Berlin", germany, local("Europe/Berlin", 2025, 3, 31, 9)},
-        {"Australia/Lord_Howe", unitedStates, local("Australia/Lord_Howe", 2025, 10, 6, 1)}};
-    for (const auto& [zone, locale, now] : places) {
-        const QtLocalCalendar calendar = calendarIn(zone, locale);
-        const ManualClock clock(now);
-        const test::TempTree tree;
-        Ledger ledger(tree / "ledger.sqlite3");
-        std::vector<UsageRecord>* lists[] = {&claudeCode, &openClaw, &openAI};
-        for (std::size_t i = 0; i < std::size(lists); ++i) {
-            *lists[i] = randomRecords(random, calendar, clock.now(), 1'500, sessions);
-            for (UsageRecord& record : *lists[i]) {
-                // The ledger keeps milliseconds; one project a session, so no tie of times
-                // decides a live session's project.
-                record.timestamp = std::round(record.timestamp * 1000.0) / 1000.0;
-                record.projectPath = "-home-" + record.sessionId.str();
-            }
-            ledger.apply({allUsageSources[i], RecordRule::keepLarger, *lists[i], {}, {}});
-        }
-        expectSameFigures(LedgerFigures::snapshot(ledger, clock, calendar), snapshot(clock, calendar));
-    }
 }
 
 } // namespace

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 namespace fernhollow {
 namespace {
 
@@ -29,27 +27,6 @@ PersistedState snapshot(int records, std::int64_t marker) {
 
 std::string readFile(const std::filesystem::path& path) {
     return test::readFile(path).value_or("");
-}
-
-// Whatever text and counts records hold come back; a log path that is not text is left out:
-// JSON cannot hold it, and the next run only reads that log again.
-TEST(StateFileFormat, RoundTripsWithTimesCutToTheWholeSecondAndTextPathsOnly) {
-    PersistedState state = snapshot(3, 1);
-    state.records[0].timestamp = 1762351407.75;
-    UsageRecord& awkward = state.records[1];
-    awkward.messageId = "";
-    awkward.model = "vendor/model \"quoted\" \\ back\tslash";
-    awkward.projectPath = std::string("/tmp/a\0b/\x01\x1f\x7f/Caf\xC3\xA9/\xF0\x9F\x98\x80/\r\n", 26);
-    awkward.sessionId = "a/b \\/ already escaped? \\u0041";
-    awkward.inputTokens = std::numeric_limits<std::int64_t>::max();
-    awkward.outputTokens = std::numeric_limits<std::int64_t>::min();
-    awkward.cacheCreationInputTokens = -1;
-    const std::string oddPath = "/home/dev/.claude/projects/p\xFF/s.jsonl";
-    state.fileMtimes[oddPath] = 1762351407.0;
-    const auto decoded = decodeState(encodeState(state));
-    state.records[0].timestamp = 1762351407.0;
-    state.fileMtimes.erase(oddPath);
-    EXPECT_EQ(decoded, state);
 }
 
 // Files of earlier versions may escape slashes or not, order the members as they please, and
@@ -86,7 +63,6 @@ TEST(StateFileFormat, RefusesTheWholeDocumentForAnyFault) {
         {"\"records\":", "\"recs\":"},
         {"\"fileMtimes\":", "\"mtimes\":"},
         {"\"schemaVersion\":3", "\"schemaVersion\":\"3\""},
-        {"\"schemaVersion\":3", "\"schemaVersion\":3.0"},
         {"14:03:28Z", "14:03:28.250Z"},
         {"\"cacheCreation1hTokens\":100,", ""},
         {"\"inputTokens\":10,", "\"inputTokens\":1.0,"},

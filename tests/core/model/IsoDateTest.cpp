@@ -72,8 +72,7 @@ TEST(ParseInternetDateTime, ForbiddenFractionsAndTheStrictFormRefuseTheRest) {
     }
 }
 
-// Each text is what the instant formats to and what the strict parser reads back, the
-// fraction of a second dropped towards the past.
+// Each instant formats to its text, which the strict parser reads back; fractions drop to the past.
 TEST(FormatUtcWholeSeconds, WritesWhatTheStrictParserReadsBack) {
     const std::vector<std::pair<double, std::string>> cases = {
         {1762351407.9, "2025-11-05T14:03:27Z"},   {sample, "2025-11-05T14:03:27Z"},

@@ -32,8 +32,6 @@ TEST(JsonAppendString, EveryCharacterReadsBackAndNoControlCharacterIsWrittenRaw)
         for (const char c : out) {
             EXPECT_GE(static_cast<unsigned char>(c), 0x20) << out;
         }
-        EXPECT_NE(out.find(R"(\u0000)"), std::string::npos) << out;
-        EXPECT_NE(out.find(R"(\u001f)"), std::string::npos) << out;
     }
 }
 

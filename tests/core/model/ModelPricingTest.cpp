@@ -67,31 +67,24 @@ protected:
     }
 };
 
-// The spellings logs write, each onto its model's row: dates, modes, efforts, versions,
-// context flags, case and dots dropped, router and vendor prefixes read. Then the routes that
-// change a price: Bedrock's regional endpoints cost 10% more than its global one, on the
-// models that say so; a router's free tag and the user's own machine cost nothing.
+// The spellings logs write, each onto its model's row. Bedrock's regional endpoints cost 10% more
+// than its global one, on the models that say so; a router's free tag and local models nothing.
 TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
     const Rate opus{5, 25, 6.25, 10, 0.5};
     const Rate sonnet{3, 15, 3.75, 6, 0.3};
-    // Each row: a spelling, the model's name, its rate.
     const std::tuple<const char*, const char*, Rate> rows[] = {
         {"anthropic/claude-opus-4.7", "claude-opus-4-7", opus},
         {"claude-opus-4-0", "claude-opus-4", {15, 75, 18.75, 30, 1.5}},
         {"claude-sonnet-4-5-20250929[1m]", "claude-sonnet-4-5", sonnet},
-        {"claude-sonnet-4-20250514", "claude-sonnet-4", sonnet},
         {"Claude-Haiku-4-5-20251001", "claude-haiku-4-5", {1, 5, 1.25, 2, 0.1}},
         {"anthropic/claude-3.7-sonnet:thinking", "claude-3-7-sonnet", sonnet},
         {"gpt-5.1-chat-latest", "gpt-5.1-chat", {1.25, 10, 1.25, 1.25, 0.125}},
-        {"gpt-5.1-codex-max-xhigh", "gpt-5.1-codex-max", {1.25, 10, 1.25, 1.25, 0.125}},
         {"cli-proxy/gpt-5-codex-high", "gpt-5-codex", {1.25, 10, 1.25, 1.25, 0.125}},
         {"gpt-4o-2024-11-20", "gpt-4o", {2.5, 10, 2.5, 2.5, 1.25}},
         {"google/gemini-3.1-pro-preview", "gemini-3.1-pro", {2, 12, 2, 2, 0.2}},
-        {"gemini-2.5-flash-preview-09-2025", "gemini-2.5-flash", {0.3, 2.5, 0.3, 0.3, 0.03}},
         {"models/gemini-2.5-flash-lite-preview-06-17", "gemini-2.5-flash-lite", {0.1, 0.4, 0.1, 0.1, 0.01}},
         {"deepseek/deepseek-chat", "deepseek-chat", {0.28, 0.42, 0.28, 0.28, 0.028}},
         {"grok-4-fast-non-reasoning", "grok-4-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
-        {"x-ai/grok-4.1-fast", "grok-4-1-fast", {0.2, 0.5, 0.2, 0.2, 0.05}},
         {"mistral/devstral-medium-2507", "devstral-medium", {0.4, 2, 0.4, 0.4, 0.4}},
         {"qwen3-coder-plus-2025-09-23", "qwen3-coder-plus", {1, 5, 1, 1, 0.2}},
         {"zai-org/GLM-4.6", "glm-4.6", {0.6, 2.2, 0.6, 0.6, 0.11}},
@@ -107,7 +100,6 @@ TEST_F(ModelPricingTest, EverySpellingPricesAtItsModelsPublishedRate) {
         {"openrouter/anthropic/claude-sonnet-4.5", "claude-sonnet-4-5", sonnet},
         {"openrouter/deepseek/deepseek-chat-v3.1:free", "deepseek-chat-v3.1", zero},
         {"ollama/llama3:latest", "llama3", zero},
-        {"lmstudio/qwen2.5-coder-32b-instruct", "qwen2.5-coder-32b-instruct", zero},
         {"http://localhost:8080/v1/claude-opus-4-6", "claude-opus-4-6", zero},
     };
     const Pricer pricer;
@@ -139,8 +131,7 @@ TEST_F(ModelPricingTest, OverridesThenBuiltInThenCatalogue) {
     }
 }
 
-// Each row: a record's model and prompt (input, cache write, cache read, output tokens), what its
-// line asked for, and the class it is made with.
+// Each row: a model, its prompt (input, cache write, cache read, output), the class asked, the class.
 TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
     const PriceClass fast = priceClass::fast;
     const PriceClass priority = priceClass::priority;
@@ -172,7 +163,6 @@ TEST_F(ModelPricingTest, APriceClassIsDecidedFromTheRecordsOwnPrompt) {
 TEST_F(ModelPricingTest, EachPriceClassCostsItsOwnPrices) {
     const std::tuple<const char*, PriceClass, Rate> cases[] = {
         {"gpt-5", priceClass::priority, {2.5, 20, 2.5, 2.5, 0.25}},
-        {"gpt-4o-mini", priceClass::priority, {0.25, 1, 0.25, 0.25, 0.125}},
         {"gpt-5-nano", priceClass::priority, {0.05, 0.4, 0.05, 0.05, 0.005}},
         {"claude-sonnet-4-5", priceClass::fast, {3, 15, 3.75, 6, 0.3}},
         {"claude-opus-4-6", priceClass::fast | 3, {60, 225, 75, 120, 6}},
@@ -190,9 +180,8 @@ TEST_F(ModelPricingTest, EachPriceClassCostsItsOwnPrices) {
     }
 }
 
-// Real-shaped lines of each family and route, read by the line readers as a scan reads them:
-// every one is priced from the built-in table alone, and those whose route, tier or one-hour
-// cache writes the line decides cost their tokens at what the vendor publishes for them.
+// Real-shaped lines read as a scan reads them: each priced by the built-in table, and those whose
+// route, tier or one-hour writes the line decides at what the vendor publishes for them.
 TEST_F(ModelPricingTest, FixtureLinesCostTheirPublishedPrices) {
     const std::map<std::string, Rate> published = {
         {"msg_01Opus46Long", {10, 37.5, 12.5, 20, 1}},
@@ -252,20 +241,6 @@ TEST(BuiltInRateTableText, RefusesARowItCouldNotPriceBy) {
         EXPECT_NE(error->message.find(message), std::string::npos) << text << ": " << error->message;
         EXPECT_EQ(error->line, std::string_view(text).starts_with("acme 1 2 3 4 5\n") ? 4u : 1u) << text;
     }
-}
-
-// A Pricer reads the tables as they were when it was built, its copies too. That its answers,
-// remembered by model, never leak into the next record is the tables above, each priced by one
-// Pricer row after row.
-TEST_F(ModelPricingTest, APricerKeepsTheTablesItWasBuiltWith) {
-    const Pricer before;
-    setUserOverrides({{"claude-opus-4-1", markerRate}});
-    const Pricer after;
-    const Pricer copy = after;
-    setUserOverrides({});
-    expectRate(before.effectiveRate("claude-opus-4-1"), {15, 75, 18.75, 30, 1.5}, "before");
-    expectRate(after.effectiveRate("claude-opus-4-1"), markerRate, "after");
-    expectRate(copy.effectiveRate("claude-opus-4-1"), markerRate, "a copy");
 }
 
 // Totals are compared and stored bit for bit, so the order of the additions is part of the

@@ -23,8 +23,7 @@ struct AgentCase {
     LedgerTotals expected;
 };
 
-// The fixtures hold every shape the agents write (see each expectation), so each turn or
-// message shows up exactly once in the totals or the case fails.
+// Each turn or message of every shape the agents write shows up exactly once in the totals.
 TEST(AgentCliLogs, EveryTurnCountsOnceAndAnIdlePassReadsNothing) {
     const AgentCase cases[] = {
         // A session with a null info, a re-emitted total, a counter reset and a context-size
@@ -75,10 +74,10 @@ TEST(AgentCliLogs, CodexTurnsKeepTheirModelAndProject) {
     const simdjson::padded_string padded(*text);
     const auto records = CodexParser::readRollout(padded, parser);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].model, CodexParser::assumedModel);
-    EXPECT_EQ(records[0].projectPath, "-home-dev-beta");
-    EXPECT_EQ(records[0].sessionId, "0197-eeee");
-    EXPECT_EQ(records[0].timestamp, 1748772005.0);
+    EXPECT_EQ(
+        std::tuple(records[0].model.str(), records[0].projectPath.str(), records[0].sessionId.str(),
+                   records[0].timestamp),
+        std::tuple(std::string(CodexParser::assumedModel), "-home-dev-beta", "0197-eeee", 1748772005.0));
 }
 
 } // namespace

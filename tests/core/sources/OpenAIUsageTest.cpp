@@ -67,10 +67,8 @@ Fields fields(const UsageRecord& r) {
             r.sessionId};
 }
 
-// The API counts cached tokens inside input_tokens; pricing takes them apart later, so the
-// decoder must not subtract them a second time. The same model a day later differs only in
-// the start time. The client asks for one page only: the paging members, and any member of
-// any type the decoder does not read, neither fail nor add records.
+// Cached tokens are inside input_tokens and pricing takes them apart, so the decoder must not.
+// Members the decoder does not read, paging ones included, neither fail nor add records.
 TEST(OpenAIUsageDecode, OneRecordPerResultInAnswerOrder) {
     const auto records = decoded(page(
         {bucket(1730419200,
@@ -99,20 +97,17 @@ TEST(OpenAIUsageDecode, OneRecordPerResultInAnswerOrder) {
 TEST(OpenAIUsageDecode, AnswerOfTheWrongShapeFailsNamingTheMember) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "JSON"},
-        {"<html>Bad Gateway</html>", "JSON"},
         {R"({"data":[)", "JSON"},
         {"{\"data\":[]} trailing", "JSON"},
         {"[]", "object"},
         {R"({"object":"page","has_more":false})", "data"},
         {R"({"data":{}})", "data"},
-        {R"({"data":null})", "data"},
         {R"({"data":[{"end_time":1730505600,"results":[]}]})", "start_time"},
         {R"({"data":[{"start_time":"1730419200","results":[]}]})", "start_time"},
         {R"({"data":[{"start_time":1730419200.5,"results":[]}]})", "start_time"},
         {R"({"data":[{"start_time":1730419200}]})", "results"},
         {R"({"data":[{"start_time":1730419200,"results":{}}]})", "results"},
         {page({bucket(1730419200, {R"({"input_tokens":5})"})}), "model"},
-        {page({bucket(1730419200, {R"({"model":null})"})}), "model"},
         {page({bucket(1730419200, {R"({"model":4})"})}), "model"},
         {page({bucket(1730419200, {result("m", R"("input_tokens":"5")")})}), "input_tokens"},
         {page({bucket(1730419200, {result("m", R"("input_tokens":1.5)")})}), "input_tokens"},

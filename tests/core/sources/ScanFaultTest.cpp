@@ -80,8 +80,7 @@ protected:
         return std::string(project) + "/" + std::string(source().sessions) + std::string(session) + ".jsonl";
     }
 
-    // Writes a log of `lines` replies, each with a message id of its own, and adds to `expected`
-    // what a scan gives for it.
+    // Writes a log of `lines` replies with ids of their own, adding to `expected` what a scan gives.
     fs::path writeLog(std::string_view project, std::string_view session, std::vector<std::string>& expected,
                       int lines = 1) {
         std::string content;
@@ -258,8 +257,6 @@ TEST_P(ScanFault, OddNamesAndLinksGiveEveryFileOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, ScanFault, testing::Values(claude, openClaw),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The remaining cases lie in the reading and the scan engine the sources share.
 
 // Resident memory at its highest while `work` runs, above what was resident before.
 template <typename Work> long peakResidentGrowthKb(const Work& work) {

@@ -26,10 +26,5 @@ TEST(SettingsTexts, ThresholdsAsWholePercents) {
     EXPECT_EQ(thresholdPercent(0.999), "99%");
 }
 
-TEST(SettingsTexts, CacheSizeInMebibytes) {
-    EXPECT_EQ(cacheSize(3'145'728), "Cache size on disk: 3.0 MB");
-    EXPECT_EQ(cacheSize(0), "Cache size on disk: 0.0 MB");
-}
-
 } // namespace
 } // namespace fernhollow
