@@ -1,10 +1,12 @@
 #include "core/figures/UsageAggregates.h"
+#include "core/figures/LedgerFigures.h"
 
 #include "core/figures/SystemCalendar.h"
 #include "core/model/ModelPricing.h"
 #include "platform/system/QtLocalCalendar.h"
 
 #include "support/ManualClock.h"
+#include "support/TempTree.h"
 #include "support/WithEnv.h"
 
 #include <QDateTime>
@@ -13,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
+#include <random>
 #include <utility>
 
 namespace fernhollow {
@@ -239,6 +244,113 @@ TEST_F(UsageAggregatesTest, LiveSessionsAreClaudeCodeSessionsActiveInTheWindow) 
     const auto wider = liveSessions(lists(), clock, 7);
     ASSERT_EQ(wider.size(), 4u);
     EXPECT_EQ(wider[3].model, "claude-haiku-4-5");
+}
+
+// Records around `now`: some at local midnights and at the window edges, in the future,
+// without a rate, with odd token counts; mostly in time order, sometimes not.
+std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalendar& calendar, double now,
+                                       std::size_t count, const std::vector<InternedString>& sessions) {
+    const InternedString models[] = {"claude-sonnet-4-5",         "claude-sonnet-4-5-20250929",
+                                     "claude-opus-4-6",           "us.anthropic.claude-opus-4-6-v1",
+                                     "claude-haiku-4-5-20251001", "gpt-4o",
+                                     "ollama/llama3:latest",      "mystery-model",
+                                     "mystery-model-20250101",    "other-unknown"};
+    std::uniform_real_distribution<double> offset(-40 * day, 2 * hour);
+    std::vector<UsageRecord> records;
+    for (std::size_t i = 0; i < count; ++i) {
+        double t = now + offset(random);
+        switch (random() % 10) {
+        case 0:
+            t = calendar.startOfDay(t).value_or(t);
+            break;
+        case 1:
+            t = now - static_cast<double>(random() % 11) * minute;
+            break;
+        case 2:
+            t = now - 30 * day + static_cast<double>(random() % 3) - 1;
+            break;
+        default:
+            break;
+        }
+        UsageRecord record =
+            spend(t, models[random() % std::size(models)], sessions[random() % sessions.size()]);
+        record.inputTokens = static_cast<std::int64_t>(random() % 100'000);
+        record.outputTokens = static_cast<std::int64_t>(random() % 20'000);
+        record.cacheCreationInputTokens = static_cast<std::int64_t>(random() % 50'000);
+        record.cacheCreation1hTokens = static_cast<std::int64_t>(random() % 60'000);
+        record.cacheReadInputTokens = static_cast<std::int64_t>(random() % 400'000);
+        if (random() % 100 == 0) {
+            record.outputTokens = -static_cast<std::int64_t>(random() % 1'000);
+        }
+        // Long prompts and fast replies, of models that price them and of some that do not.
+        if (random() % 4 == 0) {
+            record.cacheReadInputTokens += 200'000;
+        }
+        record.priceClass = ModelPricing::priceClassOf(record, random() % 5 == 0 ? priceClass::fast : 0);
+        records.push_back(record);
+    }
+    std::sort(records.begin(), records.end(),
+              [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    if (random() % 2 == 0) {
+        for (int swaps = 0; swaps < 5; ++swaps) {
+            std::swap(records[random() % records.size()], records[random() % records.size()]);
+        }
+    }
+    return records;
+}
+
+// Sums taken in another order may differ in their last bits: a sum of the ledger's that is
+// that near the records' one counts as equal, and everything else must be equal outright.
+void expectSameFigures(UsageSnapshot ledger, const UsageSnapshot& lists) {
+    const auto align = [](double& a, double b) {
+        a = std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b)) ? b : a;
+    };
+    for (auto [a, b] : {std::pair{&ledger.todayUSD, lists.todayUSD},
+                        {&ledger.weekUSD, lists.weekUSD},
+                        {&ledger.monthUSD, lists.monthUSD},
+                        {&ledger.last30DaysUSD, lists.last30DaysUSD},
+                        {&ledger.avg7dPriorDaily, lists.avg7dPriorDaily},
+                        {&ledger.unpricedUSDAtFallback, lists.unpricedUSDAtFallback}}) {
+        align(*a, b);
+    }
+    const auto alignEach = [&](auto& mine, const auto& theirs, auto usd) {
+        for (std::size_t i = 0; i < std::min(mine.size(), theirs.size()); ++i) {
+            align(mine[i].*usd, theirs[i].*usd);
+        }
+    };
+    alignEach(ledger.monthByModel, lists.monthByModel, &ModelSpend::usd);
+    alignEach(ledger.monthByProject, lists.monthByProject, &ProjectSpend::usd);
+    alignEach(ledger.dailySeries, lists.dailySeries, &DaySpend::usd);
+    alignEach(ledger.liveSessions, lists.liveSessions, &LiveSession::totalUSD);
+    EXPECT_EQ(ledger, lists);
+}
+
+TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {
+    std::mt19937_64 random(20261206);
+    const std::vector<InternedString> sessions = {"s1", "s2", "s3", "s4", "s5", "s6"};
+    // Each zone on or just after a daylight-saving change; New York inside its repeated hour.
+    const std::tuple<const char*, QLocale, double> places[] = {
+        {"America/New_York", unitedStates, local("America/New_York", 2025, 11, 2, 1, 30, 17)},
+        {"Europe/Berlin", germany, local("Europe/Berlin", 2025, 3, 31, 9)},
+        {"Australia/Lord_Howe", unitedStates, local("Australia/Lord_Howe", 2025, 10, 6, 1)}};
+    for (const auto& [zone, locale, now] : places) {
+        const QtLocalCalendar calendar = calendarIn(zone, locale);
+        const ManualClock clock(now);
+        const test::TempTree tree;
+        Ledger ledger(tree / "ledger.sqlite3");
+        std::vector<UsageRecord>* lists[] = {&claudeCode, &openClaw, &openAI};
+        for (std::size_t i = 0; i < std::size(lists); ++i) {
+            *lists[i] = randomRecords(random, calendar, clock.now(), 1'500, sessions);
+            for (UsageRecord& record : *lists[i]) {
+                // The ledger keeps milliseconds; one project a session, so no tie of times
+                // decides a live session's project.
+                record.timestamp = std::round(record.timestamp * 1000.0) / 1000.0;
+                record.projectPath = "-home-" + record.sessionId.str();
+            }
+            ledger.apply({allUsageSources[i], RecordRule::keepLarger, *lists[i], {}, {}});
+        }
+        expectSameFigures(LedgerFigures::snapshot(ledger, clock, calendar), snapshot(clock, calendar));
+    }
 }
 
 } // namespace
