@@ -2,6 +2,7 @@
 #include "core/statusline/StatusLineInput.h"
 #include "core/statusline/StatusLineText.h"
 #include "support/TempTree.h"
+#include "support/WithoutPermissionOverride.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,20 @@ TEST(StatusLine, InstallKeepsABackupAndUninstallRemovesOnlyItsOwn) {
     EXPECT_EQ(test::readFile(file), R"({"statusLine": {"type": "command", "command": "mine"}})");
     ASSERT_TRUE(ClaudeSettings::uninstall(file).ok); // not ours: left alone
     EXPECT_EQ(test::readFile(file), R"({"statusLine": {"type": "command", "command": "mine"}})");
+
+    // A folder that takes no new file: the backup, then the settings themselves cannot be written.
+    for (const bool installed : {false, true}) {
+        if (installed) {
+            ASSERT_TRUE(ClaudeSettings::install(file, ours).ok);
+        }
+        const auto before = test::readFile(file);
+        const test::WithoutPermissionOverride unprivileged;
+        std::filesystem::permissions(file.parent_path(),
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        EXPECT_FALSE(installed ? ClaudeSettings::uninstall(file).ok : ClaudeSettings::install(file, ours).ok);
+        std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all);
+        EXPECT_EQ(test::readFile(file), before);
+    }
 
     home.write(".claude/settings.json", "{\"a\": 1,}");
     EXPECT_FALSE(ClaudeSettings::install(file, ours).ok);
