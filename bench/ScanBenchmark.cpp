@@ -1,6 +1,7 @@
 // Scanning a 2 GB Claude Code tree into the usage ledger: the first scan into a new ledger (its
 // time, and its peak memory in a process of its own), a pass with nothing changed, a pass after
-// the agent appended one line to one log; and pricing 1,000,000 records.
+// the agent appended one line to one log; pricing 1,000,000 records; and a log whose last line
+// is 100 MB.
 #include "BenchSupport.h"
 #include "ClaudeTreeGenerator.h"
 #include "Measure.h"
@@ -440,6 +441,44 @@ void BM_Cost(benchmark::State& state) {
     state.counters["model_changes"] = static_cast<double>(modelChanges);
 }
 BENCHMARK(BM_Cost)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A log whose last line is 100 MB (a pasted file, a huge tool result), whole or still being
+// written: read in memory of a few times the line, and counted only once complete.
+void BM_HundredMegabyteLine(benchmark::State& state) {
+    constexpr std::size_t megabyte = 1 << 20;
+    constexpr std::size_t lineSize = 100 * megabyte;
+    const bool complete = state.range(0) == 1;
+    const fs::path root = fs::temp_directory_path() / ("fernhollow-bench-line-" + std::to_string(::getpid()));
+    fs::create_directories(root / "p");
+    {
+        std::ofstream log(root / "p/s.jsonl");
+        log << R"({"type":"assistant","message":{"id":"small","usage":{"input_tokens":1}}})" << '\n'
+            << R"({"type":"assistant","message":{"id":"big","usage":{"input_tokens":1},"content":")";
+        const std::string megabyteOfText(megabyte, 'x');
+        for (std::size_t size = 0; size < lineSize; size += megabyte) {
+            log << megabyteOfText;
+        }
+        log << (complete ? "\"}}" : "");
+    }
+    double growthMB = 0.0;
+    for (auto _ : state) {
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak restarts from the resident size now
+        const long before = statusKilobytes("VmRSS");
+        const ScanResult scan = fernhollow::CCUsageParser::parseChanged(root, {}, false);
+        growthMB = static_cast<double>(statusKilobytes("VmHWM") - before) / 1024.0;
+        if (scan.records.size() != (complete ? 2u : 1u)) {
+            state.SkipWithError("the long line was counted before it was complete, or not once it was");
+        }
+    }
+    fs::remove_all(root);
+    state.counters["peak_growth_MB"] = growthMB;
+    // The file's bytes and the parser's copy of the one string in them, and little more.
+    fernhollow::bench::noteGoal(complete ? "6" : "7",
+                                complete ? "a complete 100 MB line, peak memory growth"
+                                         : "a 100 MB line still being written, peak memory growth",
+                                growthMB, 0, "MB", 3.0 * lineSize / megabyte);
+}
+BENCHMARK(BM_HundredMegabyteLine)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -11,10 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <set>
 #include <sstream>
-#include <tuple>
 
 namespace fernhollow {
 namespace {
@@ -261,49 +259,6 @@ TEST_P(ScanFault, OddNamesAndLinksGiveEveryFileOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, ScanFault, testing::Values(claude, openClaw),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Resident memory at its highest while `work` runs, above what was resident before.
-template <typename Work> long peakResidentGrowthKb(const Work& work) {
-    const auto statusKb = [](std::string_view field) {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with(field)) {
-                return std::stol(line.substr(field.size()));
-            }
-        }
-        return -1L;
-    };
-    std::ofstream("/proc/self/clear_refs") << "5"; // the peak restarts from the resident size now
-    const long before = statusKb("VmRSS:");
-    work();
-    return statusKb("VmHWM:") - before;
-}
-
-TEST(ClaudeScanFault, AHundredMegabyteLineIsReadInBoundedMemoryAndCountedWhenComplete) {
-    constexpr std::size_t megabyte = 1 << 20;
-    constexpr std::size_t lineSize = 100 * megabyte;
-    const std::string head =
-        R"({"type":"assistant","message":{"id":"big","usage":{"input_tokens":1},"content":")";
-    for (const auto& [name, ending, complete] :
-         {std::tuple{"without a line break", "\"}}", true}, std::tuple{"cut short", "", false}}) {
-        const TempTree tree;
-        {
-            std::ofstream file(tree.write("p/s.jsonl", claudeLine("small") + head), std::ios::app);
-            const std::string megabyteOfText(megabyte, 'x');
-            for (std::size_t size = 0; size < lineSize; size += megabyte) {
-                file << megabyteOfText;
-            }
-            file << ending;
-        }
-        ScanResult result;
-        const long growthKb =
-            peakResidentGrowthKb([&] { result = CCUsageParser::parseChanged(tree.root(), {}, false); });
-        EXPECT_EQ(counted(result).front(), complete ? "p/s#big" : "p/s#small") << name;
-        EXPECT_EQ(result.records.size(), complete ? 2u : 1u) << name;
-        // The file's bytes and the parser's copy of the one string in them, and little more.
-        EXPECT_LT(growthKb * 1024, static_cast<long>(3 * lineSize)) << name;
-    }
-}
 
 } // namespace
 } // namespace fernhollow
