@@ -272,8 +272,11 @@ std::vector<UsageRecord> randomRecords(std::mt19937_64& random, const LocalCalen
         default:
             break;
         }
-        UsageRecord record =
-            spend(t, models[random() % std::size(models)], sessions[random() % sessions.size()]);
+        // The ledger keeps milliseconds; one project a session, so no tie of times decides a live
+        // session's project.
+        const InternedString session = sessions[random() % sessions.size()];
+        UsageRecord record = spend(std::round(t * 1000.0) / 1000.0, models[random() % std::size(models)],
+                                   session, "-home-" + session.str());
         record.inputTokens = static_cast<std::int64_t>(random() % 100'000);
         record.outputTokens = static_cast<std::int64_t>(random() % 20'000);
         record.cacheCreationInputTokens = static_cast<std::int64_t>(random() % 50'000);
@@ -341,12 +344,6 @@ TEST_F(UsageAggregatesTest, TheFiguresFromTheLedgerEqualThoseFromTheRecords) {
         std::vector<UsageRecord>* lists[] = {&claudeCode, &openClaw, &openAI};
         for (std::size_t i = 0; i < std::size(lists); ++i) {
             *lists[i] = randomRecords(random, calendar, clock.now(), 1'500, sessions);
-            for (UsageRecord& record : *lists[i]) {
-                // The ledger keeps milliseconds; one project a session, so no tie of times
-                // decides a live session's project.
-                record.timestamp = std::round(record.timestamp * 1000.0) / 1000.0;
-                record.projectPath = "-home-" + record.sessionId.str();
-            }
             ledger.apply({allUsageSources[i], RecordRule::keepLarger, *lists[i], {}, {}});
         }
         expectSameFigures(LedgerFigures::snapshot(ledger, clock, calendar), snapshot(clock, calendar));
