@@ -74,6 +74,7 @@ TEST_F(OpenClawTree, EveryEventCountsOnceAndADatabaseInUseIsReadFromWhereTheLast
 
     sqlite::Database gateway(newLayout, sqlite::Database::Mode::readWriteCreate);
     addEvent(gateway, "n1", 2, assistant("n3", R"({"input":2048})"));
+    addEvent(gateway, "n4", 0, assistant("n4", R"({"input":4096})"));
     gateway
         .prepare("INSERT INTO session_transcript_archives(session_id, generation, archive_blob) "
                  "VALUES('a2', 1, CAST(?1 AS BLOB))")
@@ -81,10 +82,10 @@ TEST_F(OpenClawTree, EveryEventCountsOnceAndADatabaseInUseIsReadFromWhereTheLast
         .run();
     gateway.execute("BEGIN IMMEDIATE");
     addEvent(gateway, "n1", 3, assistant("n5", R"({"input":8192})"));
-    EXPECT_EQ(pass().records.size(), 2u);
+    EXPECT_EQ(pass().records.size(), 3u);
     gateway.execute("COMMIT");
     EXPECT_EQ(pass().records.size(), 1u);
-    EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{14, 28671, 0, 0}));
+    EXPECT_EQ(test::totalsOf(ledger, UsageSource::openClaw), (test::LedgerTotals{15, 32767, 0, 0}));
 }
 
 } // namespace
