@@ -217,36 +217,6 @@ LogFileStates statesOf(sqlite::Statement& select) {
     return states;
 }
 
-// How the ledger keeps these settings between writes. With NORMAL sync a crash loses at most the
-// last commit, never consistency; the cache holds a pass's pages.
-constexpr char usualSync[] = "PRAGMA synchronous = NORMAL";
-constexpr char usualCache[] = "PRAGMA cache_size = -65536";
-
-// A setting changed for one write and set back as the ledger keeps it when the write ends,
-// committed or not.
-class TemporarySetting {
-public:
-    TemporarySetting(sqlite::Database& db, const char* usual) : db_(db), usual_(usual) {}
-    ~TemporarySetting() {
-        if (changed_) {
-            sqlite3_exec(db_.handle(), usual_, nullptr, nullptr, nullptr);
-        }
-    }
-    TemporarySetting(const TemporarySetting&) = delete;
-    TemporarySetting& operator=(const TemporarySetting&) = delete;
-
-    void change(const char* pragma) {
-        db_.execute(pragma);
-        changed_ = true;
-    }
-    bool changed() const { return changed_; }
-
-private:
-    sqlite::Database& db_;
-    const char* usual_;
-    bool changed_ = false;
-};
-
 // A log holds every copy of a reply and a resumed session repeats its parent's: a batch is
 // settled among itself first, by the rule, so each record is looked up and written once. In
 // identity order, the records' table grows at its end or near its other rows, page by page
@@ -270,14 +240,15 @@ void settleByIdentity(std::vector<StoredRecord>& stored, RecordRule rule) {
 
 Ledger::Ledger(const std::filesystem::path& path)
     : db_((createOwnerOnly(path), path), sqlite::Database::Mode::readWriteCreate) {
-    // WAL lets the panel read while a pass writes, and the report run beside the app.
+    // WAL lets the panel read while a pass writes, and the report run beside the app. With
+    // NORMAL sync a crash loses at most the last commit, never consistency.
     switchToWal(db_);
-    db_.execute(usualSync);
+    db_.execute("PRAGMA synchronous = NORMAL");
     // A statement that replaces rows keeps a statement journal; on disk, a first pass over a large
     // tree wrote gigabytes to it. In memory, with a cache that holds a pass's pages, the same pass
     // writes what the ledger keeps.
     db_.execute("PRAGMA temp_store = MEMORY");
-    db_.execute(usualCache);
+    db_.execute("PRAGMA cache_size = -65536");
     db_.execute("PRAGMA journal_size_limit = 4194304");
     if (userVersion() < schemaVersion) {
         sqlite::Transaction transaction(db_);
@@ -450,11 +421,6 @@ std::size_t Ledger::put(std::span<const StoredRecord> records, RecordRule rule, 
     return added.size();
 }
 
-bool Ledger::isEmpty() {
-    auto any = db_.prepare("SELECT 1 FROM records LIMIT 1");
-    return !any.step();
-}
-
 bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready) {
     if (incoming < 50'000) {
         return false;
@@ -472,14 +438,6 @@ bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlr
 void Ledger::apply(LedgerBatch batch) {
     if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
         return;
-    }
-    // A first pass into an empty ledger takes records that the logs still hold. Should the machine
-    // lose power before they reach the disk, the damaged ledger is set aside and they are read
-    // again; so that pass does not wait for tens of megabytes of journal and ledger to be synced.
-    const bool firstFill = batch.source != UsageSource::openAI && batch.records.size() >= 50'000 && isEmpty();
-    TemporarySetting sync(db_, usualSync);
-    if (firstFill) {
-        sync.change("PRAGMA synchronous = OFF");
     }
     sqlite::Transaction transaction(db_);
     const std::vector<StoredRecord> stored = storedRecords(batch);
@@ -869,13 +827,22 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     // random in the tables and their indexes. With a cache the size of those, the pages stay in
     // memory instead of spilling to the journal and being read back from it; taken only as used,
     // and given back when the merge ends.
-    TemporarySetting cache(db_, usualCache);
+    struct CacheRestore {
+        sqlite::Database& db;
+        bool large = false;
+        ~CacheRestore() {
+            if (large) {
+                sqlite3_exec(db.handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+            }
+        }
+    } cache{db_};
     bool indexesAside = false;
     std::size_t incoming = 0;
     std::size_t added = 0;
     while (std::optional<SharedBatch> batch = next()) {
-        if (!cache.changed() && batch->records.size() > 65'536) {
-            cache.change("PRAGMA cache_size = -1048576");
+        if (!cache.large && batch->records.size() > 65'536) {
+            db_.execute("PRAGMA cache_size = -1048576");
+            cache.large = true;
         }
         // Judged on the merge so far, so that a machine joining with a history of its own sets them
         // aside once the others' records are twice as many; built again when the whole merge is in.
@@ -889,7 +856,7 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     transaction.commit();
     // The journal holds every page the merge wrote, hundreds of megabytes: emptied now, as part of
     // the merge, rather than by the next small pass, which would pay tens of milliseconds for it.
-    if (cache.changed()) {
+    if (cache.large) {
         db_.execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }
 }

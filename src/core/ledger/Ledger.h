@@ -211,7 +211,6 @@ private:
     // after them, they cost less than grown a record at a time at random. Gives whether they were
     // dropped, to be built again by the caller.
     bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready);
-    bool isEmpty();
     // Gives how many rows it added.
     std::size_t mergeBatch(SharedBatch batch);
     // " AND device = …" for the scope, or nothing.
