@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <set>
 #include <unordered_map>
 
@@ -253,6 +254,9 @@ SharedFolderPass passSharedFolder(Ledger& ledger, const std::filesystem::path& f
             changed.push_back({entry.path(), stat->mtime, was != known.end() ? &was->second : nullptr});
         }
     }
+    // In name order, the same on every machine: a record that two machines' files hold goes to the
+    // same one of them everywhere, and not by how this file system happens to list the folder.
+    std::ranges::sort(changed, {}, &ChangedFile::path);
     // Read one at a time as the merge takes them: a folder of years of records is never held whole.
     if (!changed.empty()) {
         std::size_t nextFile = 0;

@@ -158,6 +158,15 @@ const FolderFault folderFaults[] = {
                     const std::string whole = t.bytesOf(desktop);
                     t.overwrite(desktop, whole.substr(0, whole.size() - 7));
                 }),
+    // The conflict copy's name sorts after the main file's: a skipped file holds up no other.
+    FolderFault("HalfCopiedFileBeforeAWholeConflictCopy", {3, 70}, 1, true,
+                [](SharedFolderTest& t) {
+                    SharedFolderTest::add(t.theirs, {reply("c", 40)});
+                    t.passTheirs(now + 60.0);
+                    copyAs(t, desktop, "desk_top.x.sync-conflict-20261206-101010-ABCDEFG.fernhollow-usage");
+                    const std::string whole = t.bytesOf(desktop);
+                    t.overwrite(desktop, whole.substr(0, whole.size() - 7));
+                }),
     FolderFault("ConflictCopyWithARecordTheMainFileLacks", {3, 70}, 0, true,
                 [](SharedFolderTest& t) {
                     const std::string older = t.bytesOf(desktop);
