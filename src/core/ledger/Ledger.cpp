@@ -340,7 +340,7 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
     return stored;
 }
 
-std::size_t Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
+void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
     constexpr std::string_view values =
         " INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
     // Most records of a pass are new: each is tried as new first, one search of the table, and
@@ -418,21 +418,22 @@ std::size_t Ledger::put(std::span<const StoredRecord> records, RecordRule rule, 
         totals.add(record);
     }
     totals.writeTo(db_);
-    return added.size();
 }
 
-bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready) {
-    if (incoming < 50'000) {
+std::size_t Ledger::recordsHeld() {
+    auto held = db_.prepare("SELECT coalesce(sum(records), 0) FROM model_totals");
+    held.step();
+    const auto count = static_cast<std::size_t>(held.integer(0));
+    held.run();
+    return count;
+}
+
+bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t held) {
+    if (incoming < 50'000 || held * 2 > incoming) {
         return false;
     }
-    auto held = db_.prepare("SELECT count(*) FROM records");
-    held.step();
-    const bool fewHeld = (static_cast<std::size_t>(held.integer(0)) - addedAlready) * 2 <= incoming;
-    held.run();
-    if (fewHeld) {
-        db_.execute("DROP INDEX records_by_time; DROP INDEX records_by_session;");
-    }
-    return fewHeld;
+    db_.execute("DROP INDEX records_by_time; DROP INDEX records_by_session;");
+    return true;
 }
 
 void Ledger::apply(LedgerBatch batch) {
@@ -442,7 +443,7 @@ void Ledger::apply(LedgerBatch batch) {
     sqlite::Transaction transaction(db_);
     const std::vector<StoredRecord> stored = storedRecords(batch);
     batch.records = {};
-    const bool indexesAside = setRecordIndexesAsideFor(stored.size(), 0);
+    const bool indexesAside = setRecordIndexesAsideFor(stored.size(), recordsHeld());
     put(stored, batch.rule, true);
     if (indexesAside) {
         db_.execute(recordIndexes);
@@ -838,7 +839,7 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     } cache{db_};
     bool indexesAside = false;
     std::size_t incoming = 0;
-    std::size_t added = 0;
+    const std::size_t heldBefore = recordsHeld();
     while (std::optional<SharedBatch> batch = next()) {
         if (!cache.large && batch->records.size() > 65'536) {
             db_.execute("PRAGMA cache_size = -1048576");
@@ -847,8 +848,8 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
         // Judged on the merge so far, so that a machine joining with a history of its own sets them
         // aside once the others' records are twice as many; built again when the whole merge is in.
         incoming += batch->records.size();
-        indexesAside = indexesAside || setRecordIndexesAsideFor(incoming, added);
-        added += mergeBatch(std::move(*batch));
+        indexesAside = indexesAside || setRecordIndexesAsideFor(incoming, heldBefore);
+        mergeBatch(std::move(*batch));
     }
     if (indexesAside) {
         db_.execute(recordIndexes);
@@ -861,7 +862,7 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     }
 }
 
-std::size_t Ledger::mergeBatch(SharedBatch batch) {
+void Ledger::mergeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
@@ -875,7 +876,7 @@ std::size_t Ledger::mergeBatch(SharedBatch batch) {
         record.device = batch.device;
     }
     settleByIdentity(records, RecordRule::keepLarger);
-    const std::size_t added = put(records, RecordRule::keepLarger, false);
+    put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
         .bind(2, batch.device)
@@ -890,7 +891,6 @@ std::size_t Ledger::mergeBatch(SharedBatch batch) {
             .bind(2, batch.lastSeen)
             .run();
     }
-    return added;
 }
 
 void Ledger::dropSharedFiles(std::span<const std::string> paths) {

@@ -204,15 +204,16 @@ private:
     std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
     // Writes the records by `rule` within the caller's transaction, keeping the totals in step.
     // Records `sighted` in this machine's logs wait to be shared; those merged from shared files
-    // are there already. Gives how many rows it added.
-    std::size_t put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
-    // Drops the records' indexes when `incoming` records are written into a ledger that held at
-    // most half as many before the `addedAlready` rows its transaction added: built again at once
-    // after them, they cost less than grown a record at a time at random. Gives whether they were
-    // dropped, to be built again by the caller.
-    bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t addedAlready);
-    // Gives how many rows it added.
-    std::size_t mergeBatch(SharedBatch batch);
+    // are there already.
+    void put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
+    // How many records the ledger holds, from the totals kept beside them rather than a walk of them.
+    std::size_t recordsHeld();
+    // Drops the records' indexes when `incoming` records (50,000 or more) are written into a ledger
+    // that held at most half as many before its transaction began: built again at once after them,
+    // they cost less than grown a record at a time at random. Gives whether they were dropped, to be
+    // built again by the caller.
+    bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t held);
+    void mergeBatch(SharedBatch batch);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 
