@@ -14,6 +14,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -140,6 +141,28 @@ CREATE TABLE shared_files(
 CREATE TABLE own_share(path TEXT NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL, blocks INTEGER NOT NULL);
 CREATE TABLE unshared(identity INTEGER PRIMARY KEY);
 )sql",
+        // 5: other machines' records apart, in time order: a merge of years of them appends, where
+        // among this machine's they landed at random and two indexes were built again after them.
+        // Their sessions' spans bound a search by session, which no index serves.
+        R"sql(
+CREATE TABLE shared_records(
+    at INTEGER NOT NULL, identity INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL,
+    project INTEGER NOT NULL, session INTEGER NOT NULL, input INTEGER NOT NULL, output INTEGER NOT NULL,
+    cache_write INTEGER NOT NULL, cache_write_1h INTEGER NOT NULL, cache_read INTEGER NOT NULL,
+    price_class INTEGER NOT NULL, device INTEGER NOT NULL,
+    PRIMARY KEY(at, identity)) WITHOUT ROWID;
+INSERT INTO shared_records SELECT at, identity, source, model, project, session, input, output, cache_write,
+    cache_write_1h, cache_read, price_class, device FROM records WHERE device != 0 ORDER BY at, identity;
+DELETE FROM records WHERE device != 0;
+CREATE TABLE shared_sessions(session INTEGER PRIMARY KEY, first INTEGER NOT NULL, last INTEGER NOT NULL);
+INSERT INTO shared_sessions SELECT session, min(at), max(at) FROM shared_records GROUP BY session;
+CREATE VIEW every_record AS
+    SELECT identity, source, at, model, project, session, input, output, cache_write, cache_write_1h,
+        cache_read, price_class, device FROM records
+    UNION ALL
+    SELECT identity, source, at, model, project, session, input, output, cache_write, cache_write_1h,
+        cache_read, price_class, device FROM shared_records;
+)sql",
     };
     return steps;
 }
@@ -217,6 +240,16 @@ LogFileStates statesOf(sqlite::Statement& select) {
     return states;
 }
 
+// Takes a later `copy` of the record `kept` by the rule. Among machines, the one that brought the
+// record first keeps it, whoever's copy is larger.
+void settleCopy(StoredRecord& kept, const StoredRecord& copy, RecordRule rule) {
+    if (rule == RecordRule::replace || supersedes(copy, kept)) {
+        const std::int64_t device = kept.device;
+        kept = copy;
+        kept.device = device;
+    }
+}
+
 // A log holds every copy of a reply and a resumed session repeats its parent's: a batch is
 // settled among itself first, by the rule, so each record is looked up and written once. In
 // identity order, the records' table grows at its end or near its other rows, page by page
@@ -229,11 +262,91 @@ void settleByIdentity(std::vector<StoredRecord>& stored, RecordRule rule) {
     for (std::size_t i = 0; i < stored.size(); ++i) {
         if (kept == 0 || stored[kept - 1].identity != stored[i].identity) {
             stored[kept++] = stored[i];
-        } else if (rule == RecordRule::replace || supersedes(stored[i], stored[kept - 1])) {
-            stored[kept - 1] = stored[i];
+        } else {
+            settleCopy(stored[kept - 1], stored[i], rule);
         }
     }
     stored.resize(kept);
+}
+
+// Every copy of a record lies within an hour of the others: a reply streams for minutes, and a
+// resumed session or a copied log tree repeats lines with their times. So the copies kept of
+// records are found among the rows of the hours around them, read in time order, a run of
+// overlapping hours at a time: a lookup each would touch a page of the ledger each.
+constexpr std::int64_t copiesSpanMs = 3'600'000;
+
+using TimeRanges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+TimeRanges hoursAround(std::span<const std::int64_t> sortedTimes) {
+    TimeRanges ranges;
+    for (std::size_t first = 0; first < sortedTimes.size();) {
+        std::size_t last = first;
+        while (last + 1 < sortedTimes.size() &&
+               sortedTimes[last + 1] - sortedTimes[last] <= 2 * copiesSpanMs) {
+            ++last;
+        }
+        ranges.emplace_back(sortedTimes[first] - copiesSpanMs, sortedTimes[last] + copiesSpanMs);
+        first = last + 1;
+    }
+    return ranges;
+}
+
+// Steps `select`, whose ?1 and ?2 bound the time, over each range; `row` takes its rows.
+void visitRows(const TimeRanges& ranges, sqlite::Statement& select,
+               const std::function<void(const sqlite::Statement&)>& row) {
+    for (const auto& [from, to] : ranges) {
+        select.bind(1, from).bind(2, to);
+        while (select.step()) {
+            row(select);
+        }
+    }
+}
+
+// Calls `found` for each row of `select` over the ranges whose identity, its first column, is
+// one of `identities` (in order), with its index there.
+void matchRows(const TimeRanges& ranges, sqlite::Statement& select, std::span<const std::int64_t> identities,
+               const std::function<void(std::size_t, const sqlite::Statement&)>& found) {
+    visitRows(ranges, select, [&](const sqlite::Statement& row) {
+        const auto it = std::ranges::lower_bound(identities, row.integer(0));
+        if (it != identities.end() && *it == row.integer(0)) {
+            found(static_cast<std::size_t>(it - identities.begin()), row);
+        }
+    });
+}
+
+// The columns of a whole stored record, in the order `storedFromRow` reads them.
+constexpr std::string_view storedColumns = "identity, source, at, model, project, session, input, output, "
+                                           "cache_write, cache_write_1h, cache_read, price_class, device";
+
+// The columns and values of a row that `writeStored` writes.
+std::string storedValues() {
+    return "(" + std::string(storedColumns) +
+           ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+}
+
+void writeStored(sqlite::Statement& statement, const StoredRecord& record) {
+    statement.bind(1, record.identity)
+        .bind(2, record.source)
+        .bind(3, record.at)
+        .bind(4, record.model)
+        .bind(5, record.project)
+        .bind(6, record.session);
+    for (std::size_t i = 0; i < record.counts.size(); ++i) {
+        statement.bind(7 + static_cast<int>(i), record.counts[i]);
+    }
+    statement.bind(12, record.priceClass).bind(13, record.device).run();
+}
+
+StoredRecord storedFromRow(const sqlite::Statement& row) {
+    return {row.integer(0),
+            row.integer(1),
+            row.integer(2),
+            row.integer(3),
+            row.integer(4),
+            row.integer(5),
+            {row.integer(6), row.integer(7), row.integer(8), row.integer(9), row.integer(10)},
+            row.integer(11),
+            row.integer(12)};
 }
 
 } // namespace
@@ -341,27 +454,12 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
 }
 
 void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
-    constexpr std::string_view values =
-        " INTO records VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+    const std::string values = " INTO records" + storedValues();
     // Most records of a pass are new: each is tried as new first, one search of the table, and
     // looked up only when it is there already.
-    auto add = db_.prepare("INSERT" + std::string(values) + " ON CONFLICT(identity) DO NOTHING");
-    auto replace = db_.prepare("INSERT OR REPLACE" + std::string(values));
-    auto find =
-        db_.prepare("SELECT source, at, model, project, session, input, output, cache_write, "
-                    "cache_write_1h, cache_read, price_class, device FROM records WHERE identity = ?1");
-    const auto writeRow = [](sqlite::Statement& statement, const StoredRecord& record) {
-        statement.bind(1, record.identity)
-            .bind(2, record.source)
-            .bind(3, record.at)
-            .bind(4, record.model)
-            .bind(5, record.project)
-            .bind(6, record.session);
-        for (std::size_t i = 0; i < record.counts.size(); ++i) {
-            statement.bind(7 + static_cast<int>(i), record.counts[i]);
-        }
-        statement.bind(12, record.priceClass).bind(13, record.device).run();
-    };
+    auto add = db_.prepare("INSERT" + values + " ON CONFLICT(identity) DO NOTHING");
+    auto replace = db_.prepare("INSERT OR REPLACE" + values);
+    auto find = db_.prepare("SELECT " + std::string(storedColumns) + " FROM records WHERE identity = ?1");
     std::optional<sqlite::Statement> queue;
     if (sighted && ownShare()) {
         queue.emplace(db_.prepare("INSERT OR IGNORE INTO unshared VALUES(?1)"));
@@ -370,23 +468,14 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
     std::vector<std::pair<StoredRecord, StoredRecord>> replaced; // what was kept, what replaced it
     for (std::size_t i = 0; i < records.size(); ++i) {
         const StoredRecord& incoming = records[i];
-        writeRow(add, incoming);
+        writeStored(add, incoming);
         std::int64_t device = incoming.device;
         if (db_.changes() != 0) {
             added.push_back(i);
         } else {
             find.bind(1, incoming.identity);
             find.step();
-            const StoredRecord kept{
-                incoming.identity,
-                find.integer(0),
-                find.integer(1),
-                find.integer(2),
-                find.integer(3),
-                find.integer(4),
-                {find.integer(5), find.integer(6), find.integer(7), find.integer(8), find.integer(9)},
-                find.integer(10),
-                find.integer(11)};
+            const StoredRecord kept = storedFromRow(find);
             while (find.step()) {
             }
             const bool takes = rule == RecordRule::replace ? incoming != kept : supersedes(incoming, kept);
@@ -398,7 +487,7 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
             if (record == kept) {
                 continue;
             }
-            writeRow(replace, record);
+            writeStored(replace, record);
             replaced.emplace_back(kept, record);
             device = record.device;
         }
@@ -420,8 +509,43 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
     totals.writeTo(db_);
 }
 
+void Ledger::claimFromOtherMachines(std::span<const StoredRecord> records, bool sighted) {
+    auto any = db_.prepare("SELECT EXISTS(SELECT 1 FROM shared_records)");
+    any.step();
+    const bool othersKept = any.integer(0) != 0;
+    any.run();
+    if (!othersKept) {
+        return;
+    }
+    auto select = db_.prepare("SELECT " + std::string(storedColumns) +
+                              " FROM shared_records WHERE at BETWEEN ?1 AND ?2");
+    std::vector<std::int64_t> identities;
+    std::vector<std::int64_t> times;
+    for (const StoredRecord& record : records) {
+        identities.push_back(record.identity);
+        times.push_back(record.at);
+    }
+    std::ranges::sort(times);
+    std::vector<StoredRecord> claimed;
+    matchRows(hoursAround(times), select, identities,
+              [&](std::size_t, const sqlite::Statement& row) { claimed.push_back(storedFromRow(row)); });
+    if (claimed.empty()) {
+        return;
+    }
+    auto drop = db_.prepare("DELETE FROM shared_records WHERE at = ?1 AND identity = ?2");
+    TotalsDelta totals;
+    for (StoredRecord& record : claimed) {
+        drop.bind(1, record.at).bind(2, record.identity).run();
+        totals.remove(record);
+        record.device = 0;
+    }
+    totals.writeTo(db_);
+    std::ranges::sort(claimed, {}, &StoredRecord::identity);
+    put(claimed, RecordRule::keepLarger, sighted);
+}
+
 std::size_t Ledger::recordsHeld() {
-    auto held = db_.prepare("SELECT coalesce(sum(records), 0) FROM model_totals");
+    auto held = db_.prepare("SELECT coalesce(sum(records), 0) FROM model_totals WHERE device = 0");
     held.step();
     const auto count = static_cast<std::size_t>(held.integer(0));
     held.run();
@@ -444,6 +568,7 @@ void Ledger::apply(LedgerBatch batch) {
     const std::vector<StoredRecord> stored = storedRecords(batch);
     batch.records = {};
     const bool indexesAside = setRecordIndexesAsideFor(stored.size(), recordsHeld());
+    claimFromOtherMachines(stored, true);
     put(stored, batch.rule, true);
     if (indexesAside) {
         db_.execute(recordIndexes);
@@ -476,7 +601,8 @@ void Ledger::forget() {
         db_.execute(
             "DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
             "DELETE FROM names; DELETE FROM rate_limits; DELETE FROM devices; DELETE FROM shared_files; "
-            "DELETE FROM unshared; DELETE FROM own_share;");
+            "DELETE FROM unshared; DELETE FROM own_share; DELETE FROM shared_records; DELETE FROM "
+            "shared_sessions;");
         transaction.commit();
     }
     idsByName_.clear();
@@ -524,8 +650,9 @@ void Ledger::visitHistorySince(double from, std::span<const double> cuts,
         record.projectPath = nameOf(quarters.integer(2));
         visit(record);
     }
-    auto records = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                               " FROM records WHERE at >= ?1 AND at < ?2" + sourceSql(sources) + deviceSql());
+    auto records =
+        db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
+                    " FROM every_record WHERE at >= ?1 AND at < ?2" + sourceSql(sources) + deviceSql());
     for (const std::int64_t quarter : split) {
         records.bind(1, std::max(fromMs, quarter * quarterMs)).bind(2, (quarter + 1) * quarterMs);
         while (records.step()) {
@@ -539,10 +666,15 @@ void Ledger::visitHistorySince(double from, std::span<const double> cuts,
 }
 
 std::vector<UsageRecord> Ledger::sessionsActiveSince(UsageSource source, double since) {
-    auto select = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                              " FROM records WHERE source = ?1" + deviceSql() +
-                              " AND session IN (SELECT session FROM records WHERE at >= ?2 AND source = ?1" +
-                              deviceSql() + ") ORDER BY at");
+    const std::string columns = "SELECT at, model, project, session, " + std::string(countColumns);
+    const std::string where = " WHERE source = ?1" + deviceSql() + " AND session IN live";
+    // Other machines' records are found by time alone: their sessions' spans say from when.
+    auto select = db_.prepare("WITH live(session) AS (SELECT session FROM every_record WHERE at >= ?2 AND "
+                              "source = ?1" +
+                              deviceSql() + ") " + columns + " FROM records" + where + " UNION ALL " +
+                              columns + " FROM shared_records" + where +
+                              " AND at >= (SELECT min(first) FROM shared_sessions WHERE session IN live)"
+                              " ORDER BY at");
     select.bind(1, static_cast<std::int64_t>(source)).bind(2, millisecondsOf(since));
     return recordsOf(select);
 }
@@ -605,7 +737,7 @@ std::vector<UsageRecord> Ledger::records(const RecordFilter& filter) {
         return {};
     }
     auto select = db_.prepare("SELECT at, model, project, session, " + std::string(countColumns) +
-                              " FROM records" + *where + " ORDER BY at");
+                              " FROM every_record" + *where + " ORDER BY at");
     return recordsOf(select);
 }
 
@@ -617,7 +749,7 @@ std::vector<SessionTotal> Ledger::sessionTotals(const RecordFilter& filter) {
     }
     auto select = db_.prepare(
         "SELECT source, session, project, model, min(at), max(at), count(*), sum(input), sum(output), "
-        "sum(cache_write), sum(cache_write_1h), sum(cache_read), price_class FROM records" +
+        "sum(cache_write), sum(cache_write_1h), sum(cache_read), price_class FROM every_record" +
         *where + " GROUP BY source, session, project, model, price_class ORDER BY min(at)");
     while (select.step()) {
         SessionTotal& total = totals.emplace_back();
@@ -654,9 +786,9 @@ std::vector<ModelTotal> Ledger::modelTotalsSince(double from) {
         db_.prepare("SELECT source, model, sum(records), " + sums +
                     ", price_class, device FROM quarters WHERE quarter >= ?1" + deviceSql() + groups);
     quarters.bind(1, firstWhole);
-    auto split =
-        db_.prepare("SELECT source, model, count(*), " + sums +
-                    ", price_class, device FROM records WHERE at >= ?1 AND at < ?2" + deviceSql() + groups);
+    auto split = db_.prepare("SELECT source, model, count(*), " + sums +
+                             ", price_class, device FROM every_record WHERE at >= ?1 AND at < ?2" +
+                             deviceSql() + groups);
     split.bind(1, fromMs).bind(2, firstWhole * quarterMs);
     std::vector<ModelTotal> totals;
     for (sqlite::Statement* select : {&quarters, &split}) {
@@ -671,27 +803,16 @@ std::vector<ModelTotal> Ledger::modelTotalsSince(double from) {
 }
 
 std::vector<UsageRecord> Ledger::uncounted(UsageSource source, std::vector<UsageRecord> records) {
-    constexpr std::int64_t copiesSpanMs = 3'600'000;
     std::vector<std::int64_t> times;
     times.reserve(records.size());
     for (const UsageRecord& record : records) {
         times.push_back(millisecondsOf(record.timestamp));
     }
-    std::sort(times.begin(), times.end());
-    auto select = db_.prepare("SELECT identity FROM records WHERE at BETWEEN ?1 AND ?2");
+    std::ranges::sort(times);
+    auto select = db_.prepare("SELECT identity FROM every_record WHERE at BETWEEN ?1 AND ?2");
     std::unordered_set<std::int64_t> counted;
-    for (std::size_t first = 0; first < times.size();) {
-        // The hours around a run of records whose hours overlap, read once.
-        std::size_t last = first;
-        while (last + 1 < times.size() && times[last + 1] - times[last] <= 2 * copiesSpanMs) {
-            ++last;
-        }
-        select.bind(1, times[first] - copiesSpanMs).bind(2, times[last] + copiesSpanMs);
-        while (select.step()) {
-            counted.insert(select.integer(0));
-        }
-        first = last + 1;
-    }
+    visitRows(hoursAround(times), select,
+              [&](const sqlite::Statement& row) { counted.insert(row.integer(0)); });
     std::erase_if(
         records, [&](const UsageRecord& record) { return counted.contains(recordIdentity(source, record)); });
     return records;
@@ -809,11 +930,12 @@ void Ledger::forgetDevice(std::int64_t device) {
     }
     sqlite::Transaction transaction(db_);
     auto run = [&](std::string_view sql) { db_.prepare(sql).bind(1, device).run(); };
-    run("DELETE FROM records WHERE device = ?1");
+    run("DELETE FROM shared_records WHERE device = ?1");
     run("DELETE FROM quarters WHERE device = ?1");
     run("DELETE FROM model_totals WHERE device = ?1");
     run("DELETE FROM devices WHERE id = ?1");
-    db_.execute("DELETE FROM shared_files");
+    db_.execute("DELETE FROM shared_files; DELETE FROM shared_sessions; INSERT INTO shared_sessions SELECT "
+                "session, min(at), max(at) FROM shared_records GROUP BY session;");
     transaction.commit();
 }
 
@@ -837,23 +959,35 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
             }
         }
     } cache{db_};
-    bool indexesAside = false;
-    std::size_t incoming = 0;
-    const std::size_t heldBefore = recordsHeld();
+    // Other machines' records wait to be merged together, settled among themselves first: years of
+    // them then land in time order, appended, rather than file after file at random among those
+    // merged before. Merged in parts past this many, so a folder larger still is never held whole.
+    constexpr std::size_t mostWaiting = std::size_t{1} << 21;
+    std::vector<std::vector<StoredRecord>> waiting;
+    std::size_t waitingRecords = 0;
     while (std::optional<SharedBatch> batch = next()) {
         if (!cache.large && batch->records.size() > 65'536) {
             db_.execute("PRAGMA cache_size = -1048576");
             cache.large = true;
         }
-        // Judged on the merge so far, so that a machine joining with a history of its own sets them
-        // aside once the others' records are twice as many; built again when the whole merge is in.
-        incoming += batch->records.size();
-        indexesAside = indexesAside || setRecordIndexesAsideFor(incoming, heldBefore);
-        mergeBatch(std::move(*batch));
+        const std::int64_t device = batch->device;
+        std::vector<StoredRecord> records = takeBatch(std::move(*batch));
+        if (device == 0) {
+            // A copy of this machine's own file: its records are this machine's.
+            settleByIdentity(records, RecordRule::keepLarger);
+            claimFromOtherMachines(records, false);
+            put(records, RecordRule::keepLarger, false);
+            continue;
+        }
+        waitingRecords += records.size();
+        waiting.push_back(std::move(records));
+        if (waitingRecords >= mostWaiting) {
+            mergeOtherMachines(std::move(waiting));
+            waiting = {};
+            waitingRecords = 0;
+        }
     }
-    if (indexesAside) {
-        db_.execute(recordIndexes);
-    }
+    mergeOtherMachines(std::move(waiting));
     transaction.commit();
     // The journal holds every page the merge wrote, hundreds of megabytes: emptied now, as part of
     // the merge, rather than by the next small pass, which would pay tens of milliseconds for it.
@@ -862,21 +996,18 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     }
 }
 
-void Ledger::mergeBatch(SharedBatch batch) {
+std::vector<StoredRecord> Ledger::takeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
         ids.push_back(nameId(InternedString(name)));
     }
-    std::vector<StoredRecord>& records = batch.records;
-    for (StoredRecord& record : records) {
+    for (StoredRecord& record : batch.records) {
         record.model = ids.at(static_cast<std::size_t>(record.model));
         record.project = ids.at(static_cast<std::size_t>(record.project));
         record.session = ids.at(static_cast<std::size_t>(record.session));
         record.device = batch.device;
     }
-    settleByIdentity(records, RecordRule::keepLarger);
-    put(records, RecordRule::keepLarger, false);
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
         .bind(2, batch.device)
@@ -890,6 +1021,106 @@ void Ledger::mergeBatch(SharedBatch batch) {
             .bind(1, batch.device)
             .bind(2, batch.lastSeen)
             .run();
+    }
+    return std::move(batch.records);
+}
+
+void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
+    // The records stay where their files put them, and are sorted and settled by reference: 16
+    // bytes a record moved, rather than the record, and no new memory the size of them all.
+    struct Ref {
+        std::int64_t key; // the identity, then the time
+        std::uint32_t part;
+        std::uint32_t index;
+    };
+    const auto recordOf = [&](const Ref& ref) -> StoredRecord& { return parts[ref.part][ref.index]; };
+    const auto byKey = [](const Ref& a, const Ref& b) {
+        return std::tie(a.key, a.part, a.index) < std::tie(b.key, b.part, b.index);
+    };
+    std::vector<Ref> refs;
+    for (std::uint32_t part = 0; part < parts.size(); ++part) {
+        for (std::uint32_t index = 0; index < parts[part].size(); ++index) {
+            refs.push_back({parts[part][index].identity, part, index});
+        }
+    }
+    if (refs.empty()) {
+        return;
+    }
+    std::ranges::sort(refs, byKey);
+    std::size_t settled = 0;
+    for (const Ref& ref : refs) {
+        if (settled > 0 && refs[settled - 1].key == ref.key) {
+            settleCopy(recordOf(refs[settled - 1]), recordOf(ref), RecordRule::keepLarger);
+        } else {
+            refs[settled++] = ref;
+        }
+    }
+    refs.resize(settled);
+    std::vector<std::int64_t> identities;
+    std::vector<std::int64_t> times;
+    identities.reserve(refs.size());
+    times.reserve(refs.size());
+    for (const Ref& ref : refs) {
+        identities.push_back(ref.key);
+        times.push_back(recordOf(ref).at);
+    }
+    std::ranges::sort(times);
+    const TimeRanges around = hoursAround(times);
+    times = {};
+
+    // A record this machine's logs hold too stays this machine's, the larger copy's counts.
+    std::vector<bool> own(refs.size());
+    std::vector<StoredRecord> ownCopies;
+    auto ownSelect = db_.prepare("SELECT identity FROM records WHERE at BETWEEN ?1 AND ?2");
+    matchRows(around, ownSelect, identities, [&](std::size_t i, const sqlite::Statement&) {
+        if (!own[i]) {
+            own[i] = true;
+            ownCopies.push_back(recordOf(refs[i]));
+        }
+    });
+    put(ownCopies, RecordRule::keepLarger, false);
+    // So does one that another machine brought first.
+    std::unordered_map<std::int64_t, StoredRecord> othersCopies;
+    auto sharedSelect = db_.prepare("SELECT " + std::string(storedColumns) +
+                                    " FROM shared_records WHERE at BETWEEN ?1 AND ?2");
+    matchRows(around, sharedSelect, identities, [&](std::size_t, const sqlite::Statement& row) {
+        othersCopies.emplace(row.integer(0), storedFromRow(row));
+    });
+    identities = {};
+
+    // Written in time order: appended to the table, each file's records read in their order.
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        if (!own[i]) {
+            refs[left++] = {recordOf(refs[i]).at, refs[i].part, refs[i].index};
+        }
+    }
+    refs.resize(left);
+    std::ranges::sort(refs, byKey);
+    auto insert = db_.prepare("INSERT INTO shared_records" + storedValues());
+    auto drop = db_.prepare("DELETE FROM shared_records WHERE at = ?1 AND identity = ?2");
+    TotalsDelta totals;
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> sessionSpans;
+    for (const Ref& ref : refs) {
+        StoredRecord& record = recordOf(ref);
+        if (const auto copy = othersCopies.find(record.identity); copy != othersCopies.end()) {
+            if (!supersedes(record, copy->second)) {
+                continue;
+            }
+            record.device = copy->second.device;
+            drop.bind(1, copy->second.at).bind(2, copy->second.identity).run();
+            totals.remove(copy->second);
+        }
+        writeStored(insert, record);
+        totals.add(record);
+        // In time order: the first record of a session begins its span, the last ends it.
+        sessionSpans.try_emplace(record.session, record.at, record.at).first->second.second = record.at;
+    }
+    totals.writeTo(db_);
+    auto widen = db_.prepare("INSERT INTO shared_sessions VALUES(?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
+                             "first = min(first, excluded.first), last = max(last, excluded.last)");
+    for (const auto& [session, span] : sessionSpans) {
+        widen.bind(1, session).bind(2, span.first).bind(3, span.second).run();
     }
 }
 

@@ -106,7 +106,7 @@ struct SessionTotal {
 // their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 4; // the number of migration steps
+    static constexpr std::int64_t schemaVersion = 5; // the number of migration steps
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
@@ -135,7 +135,7 @@ public:
     std::vector<UsageRecord> sessionsActiveSince(UsageSource source, double since);
     std::vector<ModelTotal> modelTotals();
     std::map<UsageSource, std::int64_t> recordCounts();
-    // How many records belong to these sessions, of whichever source.
+    // How many of this machine's records belong to these sessions, of whichever source.
     std::int64_t recordCountOfSessions(const std::set<std::string>& sessions);
 
     // The records the filter takes, oldest first.
@@ -147,10 +147,8 @@ public:
     // The sums of the records at or after `from` by source, model, price class and machine, from
     // the quarter-hour totals and the records of the quarter that `from` splits.
     std::vector<ModelTotal> modelTotalsSince(double from);
-    // Those of `records`, sighted in `source`, that are not counted yet. All copies of a record
-    // lie within an hour of one another (a reply streams for minutes; a resumed session copies
-    // lines with their times), so only the ledger's records of the hours around them are read:
-    // in time order, not a lookup each, which would touch a page of the ledger each.
+    // Those of `records`, sighted in `source`, that are not counted yet: no copy of them lies in
+    // the hour around them.
     std::vector<UsageRecord> uncounted(UsageSource source, std::vector<UsageRecord> records);
 
     // Keeps each limit unless a later sighting of the same agent's window is kept already.
@@ -202,18 +200,28 @@ private:
     std::optional<std::string> filterSql(const RecordFilter& filter);
     // The records of rows of at, model, project, session and the counts.
     std::vector<UsageRecord> recordsOf(sqlite::Statement& select);
-    // Writes the records by `rule` within the caller's transaction, keeping the totals in step.
-    // Records `sighted` in this machine's logs wait to be shared; those merged from shared files
-    // are there already.
+    // Writes the records by `rule` into this machine's, within the caller's transaction, keeping the
+    // totals in step. Records `sighted` in this machine's logs wait to be shared; those merged from
+    // shared files are there already.
     void put(std::span<const StoredRecord> records, RecordRule rule, bool sighted);
-    // How many records the ledger holds, from the totals kept beside them rather than a walk of them.
+    // This machine's logs make a record this machine's: the copies other machines brought of
+    // `records` (this machine's, in identity order) join this machine's records, for `put` to
+    // weigh against the copies sighted.
+    void claimFromOtherMachines(std::span<const StoredRecord> records, bool sighted);
+    // How many records of this machine the ledger holds, from the totals kept beside them rather
+    // than a walk of them.
     std::size_t recordsHeld();
     // Drops the records' indexes when `incoming` records (50,000 or more) are written into a ledger
     // that held at most half as many before its transaction began: built again at once after them,
     // they cost less than grown a record at a time at random. Gives whether they were dropped, to be
     // built again by the caller.
     bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t held);
-    void mergeBatch(SharedBatch batch);
+    // The batch's records with the ledger's name ids and its machine; notes how far its file was read.
+    std::vector<StoredRecord> takeBatch(SharedBatch batch);
+    // Other machines' records, of one or more files in the order they came: a record this machine
+    // holds stays this machine's, one another machine brought first stays that machine's, and
+    // the larger copy's counts stand.
+    void mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 

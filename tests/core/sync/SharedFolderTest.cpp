@@ -277,5 +277,24 @@ TEST(LedgerOfTheVersionBeforeMachines, KeepsEveryRecordAsThisMachinesAndSharesTh
     EXPECT_EQ(counted(other, 0), std::make_pair(0L, 0L));
 }
 
+// Other machines' records, kept among this machine's before, move apart and are found as before.
+TEST(LedgerOfTheVersionBeforeOtherMachinesRecordsApart, FindsEveryRecordAndTakesOneItsLogsHoldToo) {
+    TempTree tree;
+    fs::copy_file(FERNHOLLOW_TEST_DATA_DIR "/ledger-v4.sqlite3", tree / "ledger.sqlite3");
+    Ledger ledger(tree / "ledger.sqlite3");
+    EXPECT_EQ(counted(ledger, 0), std::make_pair(2L, 35L));
+    EXPECT_EQ(counted(ledger, std::nullopt), std::make_pair(4L, 175L));
+    EXPECT_EQ(ledger.records({}).size(), 4U);
+    // This machine's session of "a" and "b", and the desktop's of "c", not the desktop's older one.
+    EXPECT_EQ(ledger.sessionsActiveSince(UsageSource::claudeCode, now - 3300.0).size(), 3U);
+    UsageRecord c = reply("c", 40, now - 600.0);
+    c.inputTokens = 3;
+    c.projectPath = InternedString("-home-dev-app");
+    c.sessionId = InternedString("s2");
+    SharedFolderTest::add(ledger, {c});
+    EXPECT_EQ(counted(ledger, 0), std::make_pair(3L, 75L));
+    EXPECT_EQ(counted(ledger, std::nullopt), std::make_pair(4L, 175L));
+}
+
 } // namespace
 } // namespace fernhollow
