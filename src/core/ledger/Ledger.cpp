@@ -946,41 +946,33 @@ LogFileStates Ledger::sharedFileStates() {
 
 void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next) {
     sqlite::Transaction transaction(db_);
-    // A machine joining a folder merges years of other machines' records at once, each landing at
-    // random in the tables and their indexes. With a cache the size of those, the pages stay in
-    // memory instead of spilling to the journal and being read back from it; taken only as used,
-    // and given back when the merge ends.
-    struct CacheRestore {
-        sqlite::Database& db;
-        bool large = false;
-        ~CacheRestore() {
-            if (large) {
-                sqlite3_exec(db.handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
-            }
-        }
-    } cache{db_};
     // Other machines' records wait to be merged together, settled among themselves first: years of
     // them then land in time order, appended, rather than file after file at random among those
     // merged before. Merged in parts past this many, so a folder larger still is never held whole.
     constexpr std::size_t mostWaiting = std::size_t{1} << 21;
     std::vector<std::vector<StoredRecord>> waiting;
     std::size_t waitingRecords = 0;
+    std::size_t merged = 0;
     while (std::optional<SharedBatch> batch = next()) {
-        if (!cache.large && batch->records.size() > 65'536) {
-            db_.execute("PRAGMA cache_size = -1048576");
-            cache.large = true;
-        }
         const std::int64_t device = batch->device;
-        std::vector<StoredRecord> records = takeBatch(std::move(*batch));
+        std::vector<std::vector<StoredRecord>> blocks = takeBatch(std::move(*batch));
         if (device == 0) {
             // A copy of this machine's own file: its records are this machine's.
+            std::vector<StoredRecord> records;
+            for (const std::vector<StoredRecord>& block : blocks) {
+                records.insert(records.end(), block.begin(), block.end());
+            }
+            merged += records.size();
             settleByIdentity(records, RecordRule::keepLarger);
             claimFromOtherMachines(records, false);
             put(records, RecordRule::keepLarger, false);
             continue;
         }
-        waitingRecords += records.size();
-        waiting.push_back(std::move(records));
+        for (std::vector<StoredRecord>& block : blocks) {
+            merged += block.size();
+            waitingRecords += block.size();
+            waiting.push_back(std::move(block));
+        }
         if (waitingRecords >= mostWaiting) {
             mergeOtherMachines(std::move(waiting));
             waiting = {};
@@ -989,24 +981,26 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     }
     mergeOtherMachines(std::move(waiting));
     transaction.commit();
-    // The journal holds every page the merge wrote, hundreds of megabytes: emptied now, as part of
-    // the merge, rather than by the next small pass, which would pay tens of milliseconds for it.
-    if (cache.large) {
+    // The journal of a large merge holds every page it wrote, tens of megabytes: emptied now, as
+    // part of the merge, rather than by the next small pass, which would pay tens of milliseconds for it.
+    if (merged > 65'536) {
         db_.execute("PRAGMA wal_checkpoint(TRUNCATE)");
     }
 }
 
-std::vector<StoredRecord> Ledger::takeBatch(SharedBatch batch) {
+std::vector<std::vector<StoredRecord>> Ledger::takeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
         ids.push_back(nameId(InternedString(name)));
     }
-    for (StoredRecord& record : batch.records) {
-        record.model = ids.at(static_cast<std::size_t>(record.model));
-        record.project = ids.at(static_cast<std::size_t>(record.project));
-        record.session = ids.at(static_cast<std::size_t>(record.session));
-        record.device = batch.device;
+    for (std::vector<StoredRecord>& block : batch.blocks) {
+        for (StoredRecord& record : block) {
+            record.model = ids.at(static_cast<std::size_t>(record.model));
+            record.project = ids.at(static_cast<std::size_t>(record.project));
+            record.session = ids.at(static_cast<std::size_t>(record.session));
+            record.device = batch.device;
+        }
     }
     db_.prepare("INSERT OR REPLACE INTO shared_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .bind(1, std::string_view(batch.path))
@@ -1022,7 +1016,7 @@ std::vector<StoredRecord> Ledger::takeBatch(SharedBatch batch) {
             .bind(2, batch.lastSeen)
             .run();
     }
-    return std::move(batch.records);
+    return std::move(batch.blocks);
 }
 
 void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {

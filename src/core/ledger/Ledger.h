@@ -52,7 +52,9 @@ struct ModelTotal {
 struct SharedBatch {
     std::int64_t device = 0; // a row of `devices()`, or 0 for this machine
     std::vector<std::string> names;
-    std::vector<StoredRecord> records; // model, project and session as indexes into `names`
+    // The records block by block as the file holds them; model, project and session as indexes into
+    // `names`.
+    std::vector<std::vector<StoredRecord>> blocks;
     std::string path;
     LogFileState file;
     double lastSeen = 0.0; // when the machine wrote what was read, by its own clock
@@ -216,9 +218,9 @@ private:
     // they cost less than grown a record at a time at random. Gives whether they were dropped, to be
     // built again by the caller.
     bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t held);
-    // The batch's records with the ledger's name ids and its machine; notes how far its file was read.
-    std::vector<StoredRecord> takeBatch(SharedBatch batch);
-    // Other machines' records, of one or more files in the order they came: a record this machine
+    // The batch's blocks with the ledger's name ids and its machine; notes how far its file was read.
+    std::vector<std::vector<StoredRecord>> takeBatch(SharedBatch batch);
+    // Other machines' records, of one or more files' blocks in the order they came: a record this machine
     // holds stays this machine's, one another machine brought first stays that machine's, and
     // the larger copy's counts stand.
     void mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts);

@@ -1,6 +1,8 @@
 #include "core/ledger/TotalsDelta.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace fernhollow {
 namespace {
@@ -19,7 +21,16 @@ void upsert(sqlite::Database& db, std::string_view table, const Totals& totals) 
         sql += "?" + std::to_string(column) + (column == static_cast<int>(keyLength) + 6 ? ") " : ", ");
     }
     auto statement = db.prepare(sql + std::string(addSums));
-    for (const auto& [key, sums] : totals) {
+    // In the table's order: a merge of years of history touches tens of thousands of its rows,
+    // which would otherwise be sought at random.
+    std::vector<const typename Totals::value_type*> entries;
+    entries.reserve(totals.size());
+    for (const auto& entry : totals) {
+        entries.push_back(&entry);
+    }
+    std::ranges::sort(entries, {}, [](const auto* entry) { return entry->first; });
+    for (const auto* entry : entries) {
+        const auto& [key, sums] = *entry;
         if (sums.records == 0 && sums.counts == decltype(sums.counts){}) {
             continue; // a copy that replaced another as large, in the same quarter
         }

@@ -197,11 +197,6 @@ SharedBatch batchOf(Ledger& ledger, FileRead& changes, const std::string& path, 
     batch.device = device.id == self.id ? 0 : ledger.deviceRow(device.id, device.host);
     batch.path = path;
     batch.file = changes.state;
-    std::size_t records = 0;
-    for (const SharedBlock& block : changes.blocks) {
-        records += block.records.size();
-    }
-    batch.records.reserve(records);
     for (SharedBlock& block : changes.blocks) {
         const auto offset = static_cast<std::int64_t>(batch.names.size());
         std::move(block.names.begin(), block.names.end(), std::back_inserter(batch.names));
@@ -209,9 +204,8 @@ SharedBatch batchOf(Ledger& ledger, FileRead& changes, const std::string& path, 
             record.model += offset;
             record.project += offset;
             record.session += offset;
-            batch.records.push_back(record);
         }
-        block.records = {};
+        batch.blocks.push_back(std::move(block.records));
         batch.lastSeen = std::max(batch.lastSeen, block.writtenAt);
     }
     return batch;

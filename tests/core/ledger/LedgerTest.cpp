@@ -118,8 +118,8 @@ TEST_F(LedgerTest, ARecordOnceCountedStaysCountedAndTheLargerCopyWins) {
     }
 }
 
-// A first pass, and a merge that comes to twice what the ledger held, are large enough to build
-// the indexes after their records; they must leave the indexes, totals and journal as small ones would.
+// A first pass is large enough to build the indexes after its records, and a merge of other
+// machines' records to append them; they must leave the indexes, totals and journal as small ones would.
 TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
     LedgerBatch large{UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}};
     for (int i = 0; i < 50'000; ++i) {
@@ -130,9 +130,10 @@ TEST_F(LedgerTest, LargeWritesLeaveTheIndexesTheyBuiltAfterTheirRecords) {
         record.outputTokens = 1;
     }
     const auto shared = [](int first, int count) {
-        SharedBatch made{1, {"model", "project", "session"}, {}, "machine-" + std::to_string(first), {}, 0.0};
+        SharedBatch made{1,  {"model", "project", "session"}, {{}}, "machine-" + std::to_string(first), {},
+                         0.0};
         for (int i = first; i < first + count; ++i) {
-            made.records.push_back({i, 0, 1772359200000LL + i, 0, 1, 2, {0, 1, 0, 0, 0}, 0, 0});
+            made.blocks[0].push_back({i, 0, 1772359200000LL + i, 0, 1, 2, {0, 1, 0, 0, 0}, 0, 0});
         }
         return made;
     };
