@@ -263,10 +263,15 @@ TEST_F(SharedFolderTest, OwnFileReplacedByAnOlderCopyIsWrittenWholeAgain) {
     EXPECT_EQ(counted(theirs, std::nullopt), std::make_pair(2L, 30L));
 }
 
+// A copy of a ledger an earlier version left, in the tree.
+fs::path earlierLedger(const TempTree& tree, std::string_view name) {
+    fs::copy_file(FERNHOLLOW_TEST_DATA_DIR "/" + std::string(name), tree / "ledger.sqlite3");
+    return tree / "ledger.sqlite3";
+}
+
 TEST(LedgerOfTheVersionBeforeMachines, KeepsEveryRecordAsThisMachinesAndSharesThem) {
     TempTree tree;
-    fs::copy_file(FERNHOLLOW_TEST_DATA_DIR "/ledger-v3.sqlite3", tree / "ledger.sqlite3");
-    Ledger ledger(tree / "ledger.sqlite3");
+    Ledger ledger(earlierLedger(tree, "ledger-v3.sqlite3"));
     EXPECT_EQ(counted(ledger, 0), std::make_pair(5L, 2460L));
     EXPECT_EQ(counted(ledger, std::nullopt), std::make_pair(5L, 2460L));
     fs::create_directories(tree / "Sync");
@@ -280,8 +285,7 @@ TEST(LedgerOfTheVersionBeforeMachines, KeepsEveryRecordAsThisMachinesAndSharesTh
 // Other machines' records, kept among this machine's before, move apart and are found as before.
 TEST(LedgerOfTheVersionBeforeOtherMachinesRecordsApart, FindsEveryRecordAndTakesOneItsLogsHoldToo) {
     TempTree tree;
-    fs::copy_file(FERNHOLLOW_TEST_DATA_DIR "/ledger-v4.sqlite3", tree / "ledger.sqlite3");
-    Ledger ledger(tree / "ledger.sqlite3");
+    Ledger ledger(earlierLedger(tree, "ledger-v4.sqlite3"));
     EXPECT_EQ(counted(ledger, 0), std::make_pair(2L, 35L));
     EXPECT_EQ(counted(ledger, std::nullopt), std::make_pair(4L, 175L));
     EXPECT_EQ(ledger.records({}).size(), 4U);
