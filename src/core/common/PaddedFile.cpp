@@ -4,55 +4,102 @@
 
 #include <simdjson.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace fernhollow {
+namespace {
+
+constexpr std::size_t hugePage = std::size_t{2} << 20;
+
+// Memory for `size` bytes. Past a huge page, whole huge pages where the kernel grants them: a
+// log of tens of megabytes then costs tens of page faults, not thousands.
+char* allocate(std::size_t size) {
+    if (size < hugePage) {
+        return static_cast<char*>(std::malloc(size));
+    }
+    const std::size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
+    void* memory = std::aligned_alloc(hugePage, rounded);
+    if (memory != nullptr) {
+        // Only advice: without it, or where huge pages are off, the memory is the same.
+        ::madvise(memory, rounded, MADV_HUGEPAGE);
+    }
+    return static_cast<char*>(memory);
+}
+
+} // namespace
+
+void PaddedFile::reserve(std::size_t capacity) {
+    if (capacity <= capacity_ && data_) {
+        return;
+    }
+    std::unique_ptr<char, Free> larger(allocate(capacity + simdjson::SIMDJSON_PADDING));
+    if (!larger) {
+        throw std::bad_alloc();
+    }
+    if (size_ > 0) {
+        std::memcpy(larger.get(), data_.get(), size_);
+    }
+    data_ = std::move(larger);
+    capacity_ = capacity;
+}
+
+void PaddedFile::pad() {
+    std::memset(data_.get() + size_, 0, simdjson::SIMDJSON_PADDING);
+}
 
 std::optional<PaddedFile> PaddedFile::read(const std::filesystem::path& path, std::uint64_t offset,
                                            std::uint64_t limit) {
+    PaddedFile file;
+    if (!file.readAgain(path, offset, limit)) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+bool PaddedFile::readAgain(const std::filesystem::path& path, std::uint64_t offset, std::uint64_t limit) {
+    size_ = 0;
     const auto opened = RegularFile::open(path);
     if (!opened) {
-        return std::nullopt;
+        return false;
     }
     const int fd = opened->descriptor;
     if (offset > 0 && ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         ::close(fd);
-        return std::nullopt;
+        return false;
     }
-    std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(
-                               opened->size > offset ? opened->size - offset : 0, limit)) +
-                           4096;
-    PaddedFile file;
-    file.data_ = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
-    while (file.size_ < limit) {
-        if (file.size_ == capacity) {
-            capacity *= 2;
-            auto larger = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
-            std::memcpy(larger.get(), file.data_.get(), file.size_);
-            file.data_ = std::move(larger);
+    // Room for a few appended lines besides what the file held when opened.
+    reserve(static_cast<std::size_t>(
+                std::min<std::uint64_t>(opened->size > offset ? opened->size - offset : 0, limit)) +
+            4096);
+    while (size_ < limit) {
+        if (size_ == capacity_) {
+            reserve(capacity_ * 2);
         }
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(capacity - file.size_, limit - file.size_));
-        const ssize_t got = ::read(fd, file.data_.get() + file.size_, wanted);
+            static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - size_, limit - size_));
+        const ssize_t got = ::read(fd, data_.get() + size_, wanted);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
             ::close(fd);
-            return std::nullopt;
+            size_ = 0;
+            return false;
         }
         if (got == 0) {
             break;
         }
-        file.size_ += static_cast<std::size_t>(got);
+        size_ += static_cast<std::size_t>(got);
     }
     ::close(fd);
-    std::memset(file.data_.get() + file.size_, 0, simdjson::SIMDJSON_PADDING);
-    return file;
+    pad();
+    return true;
 }
 
 } // namespace fernhollow

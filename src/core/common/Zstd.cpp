@@ -1,9 +1,7 @@
 #include "core/common/Zstd.h"
 
-#include <simdjson.h>
 #include <zstd.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -29,14 +27,12 @@ std::optional<PaddedFile> decompressZstd(std::string_view compressed, std::size_
     // Logs compress about tenfold; starting near that size spares most regrowth.
     std::size_t capacity = std::min(limit, compressed.size() * 8 + 4096);
     PaddedFile text;
-    text.data_ = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
+    text.reserve(capacity);
     ZSTD_inBuffer in{compressed.data(), compressed.size(), 0};
     for (;;) {
         if (text.size_ == capacity && capacity < limit) {
             capacity = capacity > limit / 2 ? limit : capacity * 2;
-            auto larger = std::make_unique_for_overwrite<char[]>(capacity + simdjson::SIMDJSON_PADDING);
-            std::memcpy(larger.get(), text.data_.get(), text.size_);
-            text.data_ = std::move(larger);
+            text.reserve(capacity);
         }
         ZSTD_outBuffer out{text.data_.get(), capacity, text.size_};
         const std::size_t inBefore = in.pos;
@@ -54,7 +50,7 @@ std::optional<PaddedFile> decompressZstd(std::string_view compressed, std::size_
             return std::nullopt;
         }
     }
-    std::memset(text.data_.get() + text.size_, 0, simdjson::SIMDJSON_PADDING);
+    text.pad();
     return text;
 }
 
