@@ -80,7 +80,7 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 }
 
 ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
-                         bool wholeFiles, ScanProgress* progress) {
+                         bool wholeFiles, ScanProgress* progress, const RecordSink& sink) {
     std::vector<LogFile> files;
     std::vector<std::string> unlisted;
     for (const std::filesystem::path& root : distinctFolders(projectsRoots)) {
@@ -100,12 +100,12 @@ ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, c
             listedStates.emplace(path, state);
         }
     }
-    return scanIncrementally(files, listedStates, lineReader, wholeFiles, progress);
+    return scanIncrementally(files, listedStates, lineReader, wholeFiles, progress, sink);
 }
 
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
-                         bool wholeFiles, ScanProgress* progress) {
-    return parseChanged(std::span(&projectsRoot, 1), known, wholeFiles, progress);
+                         bool wholeFiles, ScanProgress* progress, const RecordSink& sink) {
+    return parseChanged(std::span(&projectsRoot, 1), known, wholeFiles, progress, sink);
 }
 
 } // namespace fernhollow::CCUsageParser

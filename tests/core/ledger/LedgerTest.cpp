@@ -66,8 +66,9 @@ public:
 
     std::optional<sqlite::Error> tryPass(bool wholeFiles = false) const {
         return passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
-                              [this](const LogFileStates& known, bool whole) {
-                                  return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                              [this](const LogFileStates& known, bool whole, const RecordSink& sink) {
+                                  return CCUsageParser::parseChanged(tree / "projects", known, whole, nullptr,
+                                                                     sink);
                               });
     }
 
@@ -190,14 +191,26 @@ TEST_F(LedgerTest, AProcessKilledDuringPassesLeavesEachPassWholeOrNotAtAll) {
     std::mt19937 random(20261206);
     int nextLine = 0;
     for (int kill = 0; kill < 100; ++kill) {
+        // Now and then a pass large enough to write its records while it still reads.
+        const bool large = kill % 10 == 0;
+        if (large) {
+            for (int log = 0; log < logs; ++log) {
+                std::string lines;
+                for (int n = 0; n < 1'200; ++n) {
+                    lines += reply(std::to_string(nextLine++), 1);
+                }
+                append("log" + std::to_string(log) + ".jsonl", lines);
+            }
+        }
         const pid_t child = ::fork();
         if (child == 0) {
+            pass();
             for (int n = nextLine;; ++n) {
                 append("log" + std::to_string(n % logs) + ".jsonl", reply(std::to_string(n), 1));
                 pass();
             }
         }
-        ::usleep(2'000 + random() % 20'000);
+        ::usleep(2'000 + random() % (large ? 100'000 : 20'000));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         nextLine += 1'000; // ids of a killed child's lines are never reused
