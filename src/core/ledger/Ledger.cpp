@@ -477,7 +477,7 @@ void Ledger::applyAsRead(LedgerBatch batch,
     // written after the reading, take a moment. Each part is judged by apply's own rule, so a
     // part this small keeps the records' indexes: grown while the logs are read, they cost about
     // as much as built after the records, which would leave the other cores idle meanwhile.
-    constexpr std::size_t recordsPerWrite = 8192;
+    constexpr std::size_t recordsPerWrite = 4096;
     std::optional<sqlite::Transaction> transaction;
     std::vector<UsageRecord> pending;
     read(
