@@ -102,8 +102,8 @@ Pass passIntoLedger(const fs::path& root, const fs::path& ledgerPath) {
                                pass.records += records.size();
                                sink(std::move(records));
                            };
-                           ScanResult scan =
-                               fernhollow::CCUsageParser::parseChanged(root, known, false, nullptr, counted);
+                           ScanResult scan = fernhollow::CCUsageParser::parseChanged(
+                               std::span(&root, 1), known, false, nullptr, counted);
                            scanned = Stopwatch::now();
                            pass.logsRead = scan.files.size();
                            pass.bytesRead = scan.bytesRead;

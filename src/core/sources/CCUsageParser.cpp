@@ -104,8 +104,8 @@ ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, c
 }
 
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
-                         bool wholeFiles, ScanProgress* progress, const RecordSink& sink) {
-    return parseChanged(std::span(&projectsRoot, 1), known, wholeFiles, progress, sink);
+                         bool wholeFiles, ScanProgress* progress) {
+    return parseChanged(std::span(&projectsRoot, 1), known, wholeFiles, progress);
 }
 
 } // namespace fernhollow::CCUsageParser

@@ -29,6 +29,6 @@ extern const LineRecordReader lineReader;
 
 // The same over one projects folder.
 ParseResult parseChanged(const std::filesystem::path& projectsRoot, const LogFileStates& known,
-                         bool wholeFiles, ScanProgress* progress = nullptr, const RecordSink& sink = {});
+                         bool wholeFiles, ScanProgress* progress = nullptr);
 
 } // namespace fernhollow::CCUsageParser

@@ -67,8 +67,9 @@ public:
     std::optional<sqlite::Error> tryPass(bool wholeFiles = false) const {
         return passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
                               [this](const LogFileStates& known, bool whole, const RecordSink& sink) {
-                                  return CCUsageParser::parseChanged(tree / "projects", known, whole, nullptr,
-                                                                     sink);
+                                  const fs::path root = tree / "projects";
+                                  return CCUsageParser::parseChanged(std::span(&root, 1), known, whole,
+                                                                     nullptr, sink);
                               });
     }
 

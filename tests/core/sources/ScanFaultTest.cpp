@@ -43,12 +43,7 @@ struct Source {
     std::string_view sessions;      // the folder between a project (agent) folder and its logs
 };
 
-const Source claude{
-    "Claude",
-    [](const fs::path& root, const LogFileStates& known, bool wholeFiles, ScanProgress* progress) {
-        return CCUsageParser::parseChanged(root, known, wholeFiles, progress);
-    },
-    claudeLine, "", ""};
+const Source claude{"Claude", CCUsageParser::parseChanged, claudeLine, "", ""};
 const Source openClaw{"OpenClaw", OpenClawParser::parseChanged, openClawLine, "openclaw/", "sessions/"};
 
 void PrintTo(const Source& source, std::ostream* out) {
