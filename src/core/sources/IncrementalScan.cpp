@@ -79,8 +79,7 @@ LogFileState stateAfter(const LogFile& file, std::string_view text, std::uint64_
     return state;
 }
 
-std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser& parser,
-                                     const Reader& reader) {
+std::optional<FileOutcome> readWhole(const LogFile& file, LineParsers& parsers, const Reader& reader) {
     auto bytes = PaddedFile::read(file.path);
     if (!bytes) {
         return std::nullopt;
@@ -92,8 +91,9 @@ std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser&
         bytes = decompressZstd(bytes->bytes()).value_or(PaddedFile());
     }
     const std::string_view text = bytes->bytes();
-    JsonlRead read = reader.lines != nullptr ? readJsonlText(text, file, parser, *reader.lines)
-                                             : JsonlRead{(*reader.whole)(text, file, parser), text.size()};
+    JsonlRead read = reader.lines != nullptr
+                         ? readJsonlText(text, file, parsers, *reader.lines)
+                         : JsonlRead{(*reader.whole)(text, file, parsers.parsed), text.size()};
     LogFile seen = file;
     seen.size = sizeRead;
     return FileOutcome{std::move(read.records),
@@ -103,8 +103,8 @@ std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser&
 
 // Reads from the window before the old end; when the windows' bytes changed the log was
 // rewritten, and it is read whole.
-std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before,
-                                    simdjson::dom::parser& parser, const Reader& reader) {
+std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before, LineParsers& parsers,
+                                    const Reader& reader) {
     const std::uint64_t from = windowStart(before.readEnd);
     const auto bytes = PaddedFile::read(file.path, from);
     // A log read from its start holds its own first window.
@@ -119,11 +119,11 @@ std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& bef
     if (text.size() < windowLength ||
         windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), before.readEnd)),
                     text.substr(0, windowLength)) != before.windowHash) {
-        return readWhole(file, parser, reader);
+        return readWhole(file, parsers, reader);
     }
     // The rest starts where a line started, and is padded like the whole buffer.
     const std::string_view rest = text.substr(windowLength);
-    JsonlRead read = readJsonlText(rest, file, parser, *reader.lines);
+    JsonlRead read = readJsonlText(rest, file, parsers, *reader.lines);
     LogFile seen = file;
     seen.size = from + text.size();
     const std::uint64_t lastLine = read.endOfLastLine > 0 ? windowLength + read.endOfLastLine : 0;
@@ -166,13 +166,13 @@ ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, c
         std::move(records.begin(), records.end(), std::back_inserter(result.records));
     };
     const RecordSink& take = sink ? sink : collect;
-    parallelForInOrder<simdjson::dom::parser>(
+    parallelForInOrder<LineParsers>(
         plan.size(), threadsFor(plan.size(), 1),
-        [&](simdjson::dom::parser& parser, std::size_t k) {
+        [&](LineParsers& parsers, std::size_t k) {
             const PlannedRead& read = plan[k];
             std::optional<FileOutcome> outcome = read.reading == Reading::whole
-                                                     ? readWhole(*read.file, parser, reader)
-                                                     : readTail(*read.file, read.before, parser, reader);
+                                                     ? readWhole(*read.file, parsers, reader)
+                                                     : readTail(*read.file, read.before, parsers, reader);
             if (progress != nullptr) {
                 ++progress->filesRead;
             }
