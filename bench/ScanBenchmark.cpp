@@ -80,28 +80,37 @@ void removeLedger(const fs::path& path) {
 }
 
 // One pass of the Claude Code source as the store makes it: a connection of its own, the log
-// states the last pass left, the logs read from them, what was read written in one transaction.
+// states the last pass left, the logs read from them and written as they are read, in one transaction.
 struct Pass {
     std::size_t records = 0;
     std::size_t logsRead = 0; // read, or found retimed
     std::size_t bytesRead = 0;
     bool changedNothing = false;
-    double scanSeconds = 0.0;
-    double applySeconds = 0.0;
+    double scanSeconds = 0.0;  // to the last log read, the writing of the others' records within it
+    double applySeconds = 0.0; // the writing after it
 };
 
 Pass passIntoLedger(const fs::path& root, const fs::path& ledgerPath) {
     Ledger ledger(ledgerPath);
     const auto started = Stopwatch::now();
-    ScanResult scan =
-        fernhollow::CCUsageParser::parseChanged(root, ledger.fileStates(UsageSource::claudeCode), false);
-    const auto scanned = Stopwatch::now();
-    Pass pass{scan.records.size(), scan.files.size(), scan.bytesRead, scan.changesNothing()};
-    // Moved, as the store does, so that the peak memory is the store's.
-    if (!pass.changedNothing) {
-        ledger.apply({UsageSource::claudeCode, RecordRule::keepLarger, std::move(scan.records),
-                      std::move(scan.files), std::move(scan.goneFiles)});
-    }
+    const fernhollow::LogFileStates known = ledger.fileStates(UsageSource::claudeCode);
+    Pass pass;
+    auto scanned = started;
+    ledger.applyAsRead({UsageSource::claudeCode, RecordRule::keepLarger, {}, {}, {}},
+                       [&](const fernhollow::RecordSink& sink, fernhollow::LedgerBatch& batch) {
+                           const fernhollow::RecordSink counted = [&](std::vector<UsageRecord> records) {
+                               pass.records += records.size();
+                               sink(std::move(records));
+                           };
+                           ScanResult scan = fernhollow::CCUsageParser::parseChanged(
+                               std::span(&root, 1), known, false, nullptr, counted);
+                           scanned = Stopwatch::now();
+                           pass.logsRead = scan.files.size();
+                           pass.bytesRead = scan.bytesRead;
+                           pass.changedNothing = scan.changesNothing();
+                           batch.files = std::move(scan.files);
+                           batch.goneFiles = std::move(scan.goneFiles);
+                       });
     pass.scanSeconds = std::chrono::duration<double>(scanned - started).count();
     pass.applySeconds = std::chrono::duration<double>(Stopwatch::now() - scanned).count();
     return pass;

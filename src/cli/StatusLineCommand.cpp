@@ -69,7 +69,7 @@ std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t of
     if (!opened) {
         return {};
     }
-    simdjson::dom::parser parser;
+    LineParsers parsers;
     std::vector<UsageRecord> records;
     // Lines of a transcript run to some kilobytes; a longer one makes the buffer grow. Left
     // uninitialized: only the pages a read fills are touched.
@@ -93,7 +93,7 @@ std::vector<UsageRecord> transcriptRecords(const LogFile& file, std::uint64_t of
             skipping = false;
         }
         std::fill_n(buffer.get() + held, simdjson::SIMDJSON_PADDING, '\0');
-        auto read = readJsonlText(text.substr(start, end - start), file, parser, CCUsageParser::lineReader);
+        auto read = readJsonlText(text.substr(start, end - start), file, parsers, CCUsageParser::lineReader);
         std::move(read.records.begin(), read.records.end(), std::back_inserter(records));
         std::memmove(buffer.get(), buffer.get() + end, held - end);
         held -= end;

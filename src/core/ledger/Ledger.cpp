@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <iterator>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -593,6 +594,35 @@ void Ledger::apply(LedgerBatch batch) {
 
 void Ledger::forgetFileStates() {
     db_.execute("DELETE FROM log_files");
+}
+
+void Ledger::applyAsRead(LedgerBatch batch,
+                         const std::function<void(const RecordSink&, LedgerBatch& batch)>& read) {
+    // Enough to write rows near one another in identity order, few enough that the last of them,
+    // written after the reading, take a moment. Each part is judged by apply's own rule, so a
+    // part this small keeps the records' indexes: grown while the logs are read, they cost about
+    // as much as built after the records, which would leave the other cores idle meanwhile.
+    constexpr std::size_t recordsPerWrite = 4096;
+    std::optional<sqlite::Transaction> transaction;
+    std::vector<UsageRecord> pending;
+    read(
+        [&](std::vector<UsageRecord> records) {
+            std::move(records.begin(), records.end(), std::back_inserter(pending));
+            if (pending.size() >= recordsPerWrite) {
+                if (!transaction) {
+                    transaction.emplace(db_);
+                }
+                apply({batch.source, batch.rule, std::exchange(pending, {}), {}, {}});
+            }
+        },
+        batch);
+    // The records returned come after those handed over, in log order.
+    std::move(batch.records.begin(), batch.records.end(), std::back_inserter(pending));
+    batch.records = std::move(pending);
+    apply(std::move(batch));
+    if (transaction) {
+        transaction->commit();
+    }
 }
 
 void Ledger::forget() {

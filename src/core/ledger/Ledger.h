@@ -119,6 +119,12 @@ public:
     // Takes the batch whole: its records are let go once converted, before the writing, whose
     // cache is a first pass's largest use of memory.
     void apply(LedgerBatch batch);
+    // As `apply`, for a pass whose records come while its logs are read: `read` runs on this
+    // thread, hands each log's records to the sink it is given in log order, written a few
+    // thousand at a time as they come, and leaves in `batch` the rest of the pass, written last.
+    // The pass is one transaction, begun at its first write.
+    void applyAsRead(LedgerBatch batch,
+                     const std::function<void(const RecordSink&, LedgerBatch& batch)>& read);
     // Every log is read whole at the next pass; the records stay.
     void forgetFileStates();
     // Empties the ledger: records, totals, log states.

@@ -6,12 +6,17 @@ std::optional<sqlite::Error> passIntoLedger(const std::filesystem::path& ledgerP
                                             bool wholeFiles, const SourceScan& scan) {
     try {
         Ledger ledger(ledgerPath);
-        ScanResult result = scan(ledger.fileStates(source), wholeFiles);
-        if (!result.changesNothing()) {
-            ledger.apply({source, wholeFiles ? RecordRule::replace : RecordRule::keepLarger,
-                          std::move(result.records), std::move(result.files), std::move(result.goneFiles)});
-        }
-        ledger.recordRateLimits(result.rateLimits);
+        const LogFileStates known = ledger.fileStates(source);
+        std::vector<RateLimit> rateLimits;
+        ledger.applyAsRead({source, wholeFiles ? RecordRule::replace : RecordRule::keepLarger, {}, {}, {}},
+                           [&](const RecordSink& sink, LedgerBatch& batch) {
+                               ScanResult result = scan(known, wholeFiles, sink);
+                               batch.records = std::move(result.records);
+                               batch.files = std::move(result.files);
+                               batch.goneFiles = std::move(result.goneFiles);
+                               rateLimits = std::move(result.rateLimits);
+                           });
+        ledger.recordRateLimits(rateLimits);
         return std::nullopt;
     } catch (const sqlite::Error& error) {
         return error;

@@ -8,8 +8,10 @@
 
 namespace fernhollow {
 
-// A source's scan from the states the last pass left: `wholeFiles` reads every log whole.
-using SourceScan = std::function<ScanResult(const LogFileStates& known, bool wholeFiles)>;
+// A source's scan from the states the last pass left: `wholeFiles` reads every log whole. A
+// source may hand its records to `sink` as its logs are read; those it returns are written after.
+using SourceScan =
+    std::function<ScanResult(const LogFileStates& known, bool wholeFiles, const RecordSink& sink)>;
 
 // One source's pass on a connection of its own: the log states the last pass left, the logs
 // read from them, and what was read written in one transaction. A pass that read nothing

@@ -137,20 +137,21 @@ bool Statement::isNull(int column) const {
     return sqlite3_column_type(statement_, column) == SQLITE_NULL;
 }
 
-Transaction::Transaction(Database& db) : db_(db) {
+Transaction::Transaction(Database& db) : db_(db), nested_(sqlite3_get_autocommit(db.handle()) == 0) {
     // Immediate: the write lock is taken (or waited for) up front, so a transaction never
     // fails halfway because another process began writing after it had read.
-    db_.execute("BEGIN IMMEDIATE");
+    db_.execute(nested_ ? "SAVEPOINT part" : "BEGIN IMMEDIATE");
 }
 
 Transaction::~Transaction() {
     if (open_) {
-        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(db_.handle(), nested_ ? "ROLLBACK TO part; RELEASE part" : "ROLLBACK", nullptr, nullptr,
+                     nullptr);
     }
 }
 
 void Transaction::commit() {
-    db_.execute("COMMIT");
+    db_.execute(nested_ ? "RELEASE part" : "COMMIT");
     open_ = false;
 }
 

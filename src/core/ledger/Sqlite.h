@@ -74,7 +74,8 @@ private:
     sqlite3_stmt* statement_ = nullptr;
 };
 
-// Commits at `commit`, rolls back if left before it (an exception on the way).
+// Commits at `commit`, rolls back if left before it (an exception on the way). Begun inside
+// another, it is a part of that one: undone alone, kept only if the outer one commits.
 class Transaction {
 public:
     explicit Transaction(Database& db);
@@ -85,6 +86,7 @@ public:
 
 private:
     Database& db_;
+    bool nested_;
     bool open_ = true;
 };
 

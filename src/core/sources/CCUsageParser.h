@@ -20,9 +20,10 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file,
 
 // Scans the projects folders incrementally from the states the last pass left. A folder
 // reached twice (a link, a trailing slash) is read once; one that cannot be listed changes
-// nothing of its logs. A message found in two folders is one record in the ledger.
+// nothing of its logs. A message found in two folders is one record in the ledger. The records
+// go to `sink` as each log is read, or come back in the result when it is empty.
 ParseResult parseChanged(std::span<const std::filesystem::path> projectsRoots, const LogFileStates& known,
-                         bool wholeFiles, ScanProgress* progress = nullptr);
+                         bool wholeFiles, ScanProgress* progress = nullptr, const RecordSink& sink = {});
 // The usage a log line carries, if any: for a reader of a log's newest lines.
 extern const LineRecordReader lineReader;
 

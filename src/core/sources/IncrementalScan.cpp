@@ -79,8 +79,7 @@ LogFileState stateAfter(const LogFile& file, std::string_view text, std::uint64_
     return state;
 }
 
-std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser& parser,
-                                     const Reader& reader) {
+std::optional<FileOutcome> readWhole(const LogFile& file, LineParsers& parsers, const Reader& reader) {
     auto bytes = PaddedFile::read(file.path);
     if (!bytes) {
         return std::nullopt;
@@ -92,8 +91,9 @@ std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser&
         bytes = decompressZstd(bytes->bytes()).value_or(PaddedFile());
     }
     const std::string_view text = bytes->bytes();
-    JsonlRead read = reader.lines != nullptr ? readJsonlText(text, file, parser, *reader.lines)
-                                             : JsonlRead{(*reader.whole)(text, file, parser), text.size()};
+    JsonlRead read = reader.lines != nullptr
+                         ? readJsonlText(text, file, parsers, *reader.lines)
+                         : JsonlRead{(*reader.whole)(text, file, parsers.parsed), text.size()};
     LogFile seen = file;
     seen.size = sizeRead;
     return FileOutcome{std::move(read.records),
@@ -103,8 +103,8 @@ std::optional<FileOutcome> readWhole(const LogFile& file, simdjson::dom::parser&
 
 // Reads from the window before the old end; when the windows' bytes changed the log was
 // rewritten, and it is read whole.
-std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before,
-                                    simdjson::dom::parser& parser, const Reader& reader) {
+std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before, LineParsers& parsers,
+                                    const Reader& reader) {
     const std::uint64_t from = windowStart(before.readEnd);
     const auto bytes = PaddedFile::read(file.path, from);
     // A log read from its start holds its own first window.
@@ -119,11 +119,11 @@ std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& bef
     if (text.size() < windowLength ||
         windowsHash(headWindow.substr(0, std::min<std::uint64_t>(headWindow.size(), before.readEnd)),
                     text.substr(0, windowLength)) != before.windowHash) {
-        return readWhole(file, parser, reader);
+        return readWhole(file, parsers, reader);
     }
     // The rest starts where a line started, and is padded like the whole buffer.
     const std::string_view rest = text.substr(windowLength);
-    JsonlRead read = readJsonlText(rest, file, parser, *reader.lines);
+    JsonlRead read = readJsonlText(rest, file, parsers, *reader.lines);
     LogFile seen = file;
     seen.size = from + text.size();
     const std::uint64_t lastLine = read.endOfLastLine > 0 ? windowLength + read.endOfLastLine : 0;
@@ -132,7 +132,7 @@ std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& bef
 }
 
 ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, const Reader& reader,
-                bool wholeFiles, ScanProgress* progress) {
+                bool wholeFiles, ScanProgress* progress, const RecordSink& sink) {
     ScanResult result;
     std::vector<PlannedRead> plan;
     std::unordered_set<std::string_view> found;
@@ -162,37 +162,31 @@ ScanResult scan(const std::vector<LogFile>& files, const LogFileStates& known, c
     if (progress != nullptr) {
         progress->filesToRead += plan.size();
     }
-    std::vector<std::optional<FileOutcome>> outcomes(plan.size());
-    parallelFor<simdjson::dom::parser>(
-        plan.size(), threadsFor(plan.size(), 1), [&](simdjson::dom::parser& parser, std::size_t k) {
+    const RecordSink collect = [&](std::vector<UsageRecord> records) {
+        std::move(records.begin(), records.end(), std::back_inserter(result.records));
+    };
+    const RecordSink& take = sink ? sink : collect;
+    parallelForInOrder<LineParsers>(
+        plan.size(), threadsFor(plan.size(), 1),
+        [&](LineParsers& parsers, std::size_t k) {
             const PlannedRead& read = plan[k];
-            outcomes[k] = read.reading == Reading::whole ? readWhole(*read.file, parser, reader)
-                                                         : readTail(*read.file, read.before, parser, reader);
-            // Every log's records are held until the last log is read: without the room that
-            // growth and the collapsed streamed copies left, a first pass over a large tree holds far less.
-            if (outcomes[k]) {
-                outcomes[k]->records.shrink_to_fit();
-            }
+            std::optional<FileOutcome> outcome = read.reading == Reading::whole
+                                                     ? readWhole(*read.file, parsers, reader)
+                                                     : readTail(*read.file, read.before, parsers, reader);
             if (progress != nullptr) {
                 ++progress->filesRead;
             }
+            return outcome;
+        },
+        [&](std::size_t k, std::optional<FileOutcome> outcome) {
+            // A log that could not be opened keeps its old state and is tried again next pass.
+            if (!outcome) {
+                return;
+            }
+            take(std::move(outcome->records));
+            result.files.emplace_back(plan[k].file->path, outcome->state);
+            result.bytesRead += outcome->bytesRead;
         });
-
-    std::size_t total = 0;
-    for (const auto& outcome : outcomes) {
-        total += outcome ? outcome->records.size() : 0;
-    }
-    result.records.reserve(total);
-    for (std::size_t k = 0; k < plan.size(); ++k) {
-        // A log that could not be opened keeps its old state and is tried again next pass.
-        if (!outcomes[k]) {
-            continue;
-        }
-        FileOutcome& outcome = *outcomes[k];
-        std::move(outcome.records.begin(), outcome.records.end(), std::back_inserter(result.records));
-        result.files.emplace_back(plan[k].file->path, outcome.state);
-        result.bytesRead += outcome.bytesRead;
-    }
     return result;
 }
 
@@ -207,13 +201,14 @@ std::uint64_t windowsHash(std::string_view head, std::string_view tail) {
 }
 
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
-                             const LineRecordReader& readLine, bool wholeFiles, ScanProgress* progress) {
-    return scan(files, known, Reader{&readLine, nullptr}, wholeFiles, progress);
+                             const LineRecordReader& readLine, bool wholeFiles, ScanProgress* progress,
+                             const RecordSink& sink) {
+    return scan(files, known, Reader{&readLine, nullptr}, wholeFiles, progress, sink);
 }
 
 ScanResult scanWholeLogs(const std::vector<LogFile>& files, const LogFileStates& known,
                          const WholeLogReader& read, bool wholeFiles, ScanProgress* progress) {
-    return scan(files, known, Reader{nullptr, &read}, wholeFiles, progress);
+    return scan(files, known, Reader{nullptr, &read}, wholeFiles, progress, {});
 }
 
 } // namespace fernhollow

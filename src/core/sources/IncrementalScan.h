@@ -13,6 +13,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace fernhollow {
@@ -68,12 +69,31 @@ struct LineUsage {
     std::string_view timestamp;
 };
 
+// Takes the records of each log read, in the order of the logs, on the thread that called the
+// scan and while the other logs are still read: a pass writes them meanwhile, rather than after
+// holding them all.
+using RecordSink = std::function<void(std::vector<UsageRecord> records)>;
+
 // A source's line reader, and text that every line it takes a record from holds as written:
 // a line without it is not parsed, only checked to be UTF-8. Most of a log's bytes are prompts
 // and tool output that carry no usage, and no agent's JSON writer escapes the letters of a key.
+//
+// A reader takes the line parsed whole (DOM), every value of it checked; or walks the line itself
+// (On-Demand), for the lines most common by far, checking only the values it reads. A walker goes
+// through every field of the line when it takes a record, so that a line that is not one complete
+// JSON object (cut short, unbalanced, with more after it) still gives nothing.
 struct LineRecordReader {
-    std::function<std::optional<LineUsage>(simdjson::dom::object line)> read;
+    using Parsed = std::function<std::optional<LineUsage>(simdjson::dom::object line)>;
+    using Walked = std::function<std::optional<LineUsage>(simdjson::ondemand::document& line)>;
+    std::variant<Parsed, Walked> read;
     std::string_view mark; // empty: every line is parsed
+};
+
+// The parsers one thread reads log lines with, each reader taking its own kind; they keep their
+// buffers from line to line.
+struct LineParsers {
+    simdjson::dom::parser parsed;
+    simdjson::ondemand::parser walked;
 };
 
 // How much of a log before the end of the last read is compared to tell growth from rewriting.
@@ -92,10 +112,10 @@ std::uint64_t windowsHash(std::string_view head, std::string_view tail);
 // that grew, and whose bytes before the old read end are unchanged, is read from that end.
 // Any other change (shorter, or rewritten before the old end), and every log when `wholeFiles`,
 // is read whole: its records come back all again and the ledger keeps each once. Logs are
-// read in parallel.
+// read in parallel. Their records go to `sink`, or come back in the result when it is empty.
 ScanResult scanIncrementally(const std::vector<LogFile>& files, const LogFileStates& known,
                              const LineRecordReader& readLine, bool wholeFiles,
-                             ScanProgress* progress = nullptr);
+                             ScanProgress* progress = nullptr, const RecordSink& sink = {});
 
 // Turns a whole log (its text, followed by simdjson's padding) into records: for logs that are
 // one JSON document, or whose lines mean something only after the lines before them.

@@ -20,44 +20,84 @@ double timestampOrNow(std::string_view text) {
     return Clock::system().now();
 }
 
-// Appends the record of one line, if it has one; false when the line is not a JSON object, or,
-// when it lacks the reader's mark, not UTF-8.
-// A line not followed by simdjson's padding is copied before it is parsed.
-bool readLineInto(std::vector<UsageRecord>& records, std::string_view text, bool copy, const LogFile& file,
-                  simdjson::dom::parser& parser, const LineRecordReader& readLine) {
-    if (!readLine.mark.empty() && !holdsText(text, readLine.mark)) {
-        return simdjson::validate_utf8(text.data(), text.size());
-    }
+// The record the reader takes from a line parsed whole; false when the line is not a JSON object.
+bool readParsed(std::string_view text, bool copy, simdjson::dom::parser& parser,
+                const LineRecordReader::Parsed& read, std::optional<LineUsage>& usage) {
     simdjson::dom::object line;
     if (parser.parse(text.data(), text.size(), copy).get_object().get(line) != simdjson::SUCCESS) {
         return false;
     }
-    if (auto usage = readLine.read(line)) {
+    usage = read(line);
+    return true;
+}
+
+// The record the reader takes from walking a line; false when the line is refused as not JSON
+// where it was walked.
+bool readWalked(std::string_view text, bool copy, simdjson::ondemand::parser& parser,
+                const LineRecordReader::Walked& walk, std::optional<LineUsage>& usage) {
+    simdjson::padded_string copied;
+    if (copy) {
+        copied = simdjson::padded_string(text);
+        text = copied;
+    }
+    simdjson::ondemand::document line;
+    // Stage one checks the whole line's UTF-8 and refuses a line cut inside a string.
+    if (parser
+            .iterate(simdjson::padded_string_view(text.data(), text.size(),
+                                                  text.size() + simdjson::SIMDJSON_PADDING))
+            .get(line) != simdjson::SUCCESS) {
+        return false;
+    }
+    usage = walk(line);
+    // A walker that took a record went through every field: it then stands at the end of the line,
+    // or before whatever follows the object, which refuses the line.
+    if (usage && line.current_location().error() != simdjson::OUT_OF_BOUNDS) {
+        usage.reset();
+        return false;
+    }
+    return true;
+}
+
+// Appends the record of one line, if it has one; false when the line is found not to be a JSON
+// object, or, when it lacks the reader's mark, not UTF-8.
+// A line not followed by simdjson's padding is copied before it is read.
+bool readLineInto(std::vector<UsageRecord>& records, std::string_view text, bool copy, const LogFile& file,
+                  LineParsers& parsers, const LineRecordReader& readLine) {
+    if (!readLine.mark.empty() && !holdsText(text, readLine.mark)) {
+        return simdjson::validate_utf8(text.data(), text.size());
+    }
+    std::optional<LineUsage> usage;
+    const bool object =
+        std::holds_alternative<LineRecordReader::Parsed>(readLine.read)
+            ? readParsed(text, copy, parsers.parsed, std::get<LineRecordReader::Parsed>(readLine.read), usage)
+            : readWalked(text, copy, parsers.walked, std::get<LineRecordReader::Walked>(readLine.read),
+                         usage);
+    if (usage) {
         UsageRecord& record = records.emplace_back(std::move(usage->record));
         record.timestamp = timestampOrNow(usage->timestamp);
         record.projectPath = file.projectPath;
         record.sessionId = file.sessionId;
     }
-    return true;
+    return object;
 }
 
 } // namespace
 
-void readJsonlLine(std::string_view line, const LogFile& file, simdjson::dom::parser& parser,
+void readJsonlLine(std::string_view line, const LogFile& file, LineParsers& parsers,
                    const LineRecordReader& readLine, std::vector<UsageRecord>& records) {
-    readLineInto(records, line, true, file, parser, readLine);
+    readLineInto(records, line, true, file, parsers, readLine);
 }
 
-std::vector<UsageRecord> readJsonlRecords(const LogFile& file, simdjson::dom::parser& parser,
+std::vector<UsageRecord> readJsonlRecords(const LogFile& file, LineParsers& parsers,
                                           const LineRecordReader& readLine) {
     const auto bytes = PaddedFile::read(file.path);
     if (!bytes) {
         return {};
     }
-    return readJsonlText(bytes->bytes(), file, parser, readLine).records;
+    return readJsonlText(bytes->bytes(), file, parsers, readLine).records;
 }
 
-JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::dom::parser& parser,
+JsonlRead readJsonlText(std::string_view text, const LogFile& file, LineParsers& parsers,
                         const LineRecordReader& readLine) {
     JsonlRead read;
     std::vector<UsageRecord>& records = read.records;
@@ -71,7 +111,7 @@ JsonlRead readJsonlText(std::string_view text, const LogFile& file, simdjson::do
         }
         if (end > start) {
             // The buffer is padded at its end, so a line inside it can be parsed in place.
-            if (!readLineInto(records, text.substr(start, end - start), false, file, parser, readLine)) {
+            if (!readLineInto(records, text.substr(start, end - start), false, file, parsers, readLine)) {
                 anyLineRefused = true;
             }
         }
@@ -131,28 +171,35 @@ std::optional<std::int64_t> tokenCount(simdjson::simdjson_result<simdjson::dom::
     switch (element.type()) {
     case simdjson::dom::element_type::INT64:
         return element.get_int64().value_unsafe();
-    case simdjson::dom::element_type::DOUBLE: {
-        // 2.0 is a count written as a float; 2.5 is not a count. 2^63 itself does not fit.
-        const double number = element.get_double().value_unsafe();
-        if (std::trunc(number) == number && number >= -9223372036854775808.0 &&
-            number < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(number);
-        }
-        return std::nullopt;
-    }
+    case simdjson::dom::element_type::DOUBLE:
+        return tokenCount(element.get_double().value_unsafe());
     default:
         return std::nullopt;
     }
 }
 
+std::optional<std::int64_t> tokenCount(double number) {
+    // 2^63 itself does not fit.
+    if (std::trunc(number) == number && number >= -9223372036854775808.0 && number < 9223372036854775808.0) {
+        return static_cast<std::int64_t>(number);
+    }
+    return std::nullopt;
+}
+
 PriceClass requestedPriceClass(simdjson::dom::object usage) {
-    std::string_view speed;
-    std::string_view tier;
+    const auto text = [&](const char* key) -> std::optional<std::string_view> {
+        std::string_view value;
+        return usage[key].get_string().get(value) == simdjson::SUCCESS ? std::optional(value) : std::nullopt;
+    };
+    return requestedPriceClass(text("speed"), text("service_tier"));
+}
+
+PriceClass requestedPriceClass(std::optional<std::string_view> speed, std::optional<std::string_view> tier) {
     PriceClass requested = 0;
-    if (usage["speed"].get_string().get(speed) == simdjson::SUCCESS && speed == "fast") {
+    if (speed == "fast") {
         requested |= priceClass::fast;
     }
-    if (usage["service_tier"].get_string().get(tier) == simdjson::SUCCESS && tier == "priority") {
+    if (tier == "priority") {
         requested |= priceClass::priority;
     }
     return requested;

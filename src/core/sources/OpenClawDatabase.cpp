@@ -143,7 +143,7 @@ public:
         auto list = db_.prepare("SELECT session_id, generation FROM session_transcript_archives");
         auto blob = db_.prepare(
             "SELECT archive_blob FROM session_transcript_archives WHERE session_id = ?1 AND generation = ?2");
-        simdjson::dom::parser parser;
+        LineParsers parsers;
         while (list.step()) {
             const std::string session(list.text(0));
             const std::int64_t generation = list.integer(1);
@@ -154,7 +154,7 @@ public:
             }
             blob.bind(1, std::string_view(session)).bind(2, generation);
             if (blob.step()) {
-                std::vector<UsageRecord> records = readArchive(blob.blob(0), session, parser);
+                std::vector<UsageRecord> records = readArchive(blob.blob(0), session, parsers);
                 takeModelFallback(session, records);
                 std::move(records.begin(), records.end(), std::back_inserter(result_.records));
                 blob.run();
@@ -227,21 +227,21 @@ private:
 
     void readEventText(std::string_view text, SessionRead& read) {
         result_.bytesRead += text.size();
-        readJsonlLine(text, read.file, parser_, readLine_, read.records);
+        readJsonlLine(text, read.file, parsers_, readLine_, read.records);
     }
 
     std::vector<UsageRecord> readArchive(std::string_view blob, const std::string& session,
-                                         simdjson::dom::parser& parser) {
+                                         LineParsers& parsers) {
         const LogFile file{path_, 0.0, 0, project_, InternedString(session)};
         result_.bytesRead += blob.size();
         if (looksZstdCompressed(blob)) {
             const auto text = decompressZstd(blob);
-            return text ? readJsonlText(text->bytes(), file, parser, readLine_).records
+            return text ? readJsonlText(text->bytes(), file, parsers, readLine_).records
                         : std::vector<UsageRecord>{};
         }
         std::string padded(blob);
         padded.append(simdjson::SIMDJSON_PADDING, '\0');
-        return readJsonlText(std::string_view(padded).substr(0, blob.size()), file, parser, readLine_)
+        return readJsonlText(std::string_view(padded).substr(0, blob.size()), file, parsers, readLine_)
             .records;
     }
 
@@ -275,7 +275,7 @@ private:
     const InternedString& project_;
     const LineRecordReader& readLine_;
     ScanResult& result_;
-    simdjson::dom::parser parser_;
+    LineParsers parsers_;
     std::string eventColumns_;
     bool sessionsIndexed_ = false;
     bool readArchives_ = false;

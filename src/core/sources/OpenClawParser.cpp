@@ -128,8 +128,8 @@ std::vector<UsageRecord> parseFile(const std::filesystem::path& file, const std:
     const std::string path = file.string();
     const LogFile log{path, 0.0, 0, "openclaw/" + utf8::toValid(agent),
                       sessionIdOfName(file.filename().string())};
-    simdjson::dom::parser parser;
-    return readJsonlRecords(log, parser, lineReader);
+    LineParsers parsers;
+    return readJsonlRecords(log, parsers, lineReader);
 }
 
 ParseResult parseChanged(const std::filesystem::path& agentsRoot, const LogFileStates& known, bool wholeFiles,

@@ -102,19 +102,18 @@ void UsageStore::openLedger() {
 
 QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles) {
     const std::shared_ptr<ScanProgress> progress = scanProgress_;
-    using Scan = std::function<ScanResult(const LogFileStates&, bool, ScanProgress*)>;
+    using Scan = std::function<ScanResult(const LogFileStates&, bool, ScanProgress*, const RecordSink&)>;
     using Parse = ScanResult (*)(const std::filesystem::path&, const LogFileStates&, bool, ScanProgress*);
     const auto below = [](Parse parse, const std::filesystem::path& root) -> Scan {
-        return [parse, root](const LogFileStates& known, bool whole, ScanProgress* progress) {
-            return parse(root, known, whole, progress);
-        };
+        return [parse, root](const LogFileStates& known, bool whole, ScanProgress* progress,
+                             const RecordSink&) { return parse(root, known, whole, progress); };
     };
     std::vector<std::pair<UsageSource, Scan>> sources;
-    sources.emplace_back(
-        UsageSource::claudeCode,
-        [roots = claudeProjectsRoots()](const LogFileStates& known, bool whole, ScanProgress* progress) {
-            return CCUsageParser::parseChanged(roots, known, whole, progress);
-        });
+    sources.emplace_back(UsageSource::claudeCode,
+                         [roots = claudeProjectsRoots()](const LogFileStates& known, bool whole,
+                                                         ScanProgress* progress, const RecordSink& sink) {
+                             return CCUsageParser::parseChanged(roots, known, whole, progress, sink);
+                         });
     sources.emplace_back(UsageSource::openClaw, below(OpenClawParser::parseChanged, openClawAgentsRoot()));
     // A source without a folder reads nothing; a folder named that is missing likewise.
     if (const auto home = options_.codexHome ? options_.codexHome : CodexParser::defaultHome();
@@ -136,12 +135,13 @@ QCoro::Task<UsageStore::ScanOutcome> UsageStore::scanIntoLedger(bool wholeFiles)
                 SourcePass pass;
                 bool readLogs = false;
                 pass.error =
-                    passIntoLedger(path, source, wholeFiles, [&](const LogFileStates& known, bool whole) {
-                        ScanResult result = scan(known, whole, progress.get());
-                        readLogs = !result.changesNothing();
-                        pass.problems = std::move(result.problems);
-                        return result;
-                    });
+                    passIntoLedger(path, source, wholeFiles,
+                                   [&](const LogFileStates& known, bool whole, const RecordSink& sink) {
+                                       ScanResult result = scan(known, whole, progress.get(), sink);
+                                       readLogs = !result.changesNothing();
+                                       pass.problems = std::move(result.problems);
+                                       return result;
+                                   });
             // A pass that read logs leaves the allocator holding the high-water mark of its
             // reads; a tray app that runs all day should stay near the size of what it keeps.
 #if defined(__GLIBC__)

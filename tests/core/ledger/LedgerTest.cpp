@@ -66,8 +66,10 @@ public:
 
     std::optional<sqlite::Error> tryPass(bool wholeFiles = false) const {
         return passIntoLedger(ledgerPath(), UsageSource::claudeCode, wholeFiles,
-                              [this](const LogFileStates& known, bool whole) {
-                                  return CCUsageParser::parseChanged(tree / "projects", known, whole);
+                              [this](const LogFileStates& known, bool whole, const RecordSink& sink) {
+                                  const fs::path root = tree / "projects";
+                                  return CCUsageParser::parseChanged(std::span(&root, 1), known, whole,
+                                                                     nullptr, sink);
                               });
     }
 
@@ -187,18 +189,33 @@ TEST_F(LedgerTest, AnOldStateFileIsImportedOnceAndItsRecordsAreNotCountedTwice) 
 
 TEST_F(LedgerTest, AProcessKilledDuringPassesLeavesEachPassWholeOrNotAtAll) {
     constexpr int logs = 8;
-    const std::size_t lineLength = reply("0", 0).size();
+    // Ids of one length, so that every line is as long.
+    const auto line = [](int n) { return reply(std::to_string(1'000'000 + n), 1); };
+    const std::size_t lineLength = line(0).size();
     std::mt19937 random(20261206);
     int nextLine = 0;
+    fs::create_directories(log("").parent_path());
     for (int kill = 0; kill < 100; ++kill) {
+        // Now and then a pass large enough to write its records while it still reads.
+        const bool large = kill % 10 == 0;
+        if (large) {
+            for (int log = 0; log < logs; ++log) {
+                std::string lines;
+                for (int n = 0; n < 1'200; ++n) {
+                    lines += line(nextLine++);
+                }
+                append("log" + std::to_string(log) + ".jsonl", lines);
+            }
+        }
         const pid_t child = ::fork();
         if (child == 0) {
+            pass();
             for (int n = nextLine;; ++n) {
-                append("log" + std::to_string(n % logs) + ".jsonl", reply(std::to_string(n), 1));
+                append("log" + std::to_string(n % logs) + ".jsonl", line(n));
                 pass();
             }
         }
-        ::usleep(2'000 + random() % 20'000);
+        ::usleep(large ? 1'000 + random() % 150'000 : 2'000 + random() % 20'000);
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         nextLine += 1'000; // ids of a killed child's lines are never reused

@@ -49,8 +49,8 @@ TEST(AgentCliLogs, EveryTurnCountsOnceAndAnIdlePassReadsNothing) {
         const fs::path ledger = tree / "ledger.sqlite3";
         bool readSomething = false;
         const auto pass = [&] {
-            const auto error =
-                passIntoLedger(ledger, c.source, false, [&](const LogFileStates& known, bool whole) {
+            const auto error = passIntoLedger(
+                ledger, c.source, false, [&](const LogFileStates& known, bool whole, const RecordSink&) {
                     const ScanResult result = c.parse(c.root, known, whole, nullptr);
                     readSomething = !result.changesNothing();
                     return result;

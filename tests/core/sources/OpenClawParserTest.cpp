@@ -43,9 +43,10 @@ protected:
     ScanResult pass() const {
         ScanResult scanned;
         const auto error =
-            passIntoLedger(ledger, UsageSource::openClaw, false, [&](const LogFileStates& known, bool whole) {
-                return scanned = OpenClawParser::parseChanged(tree / "agents", known, whole);
-            });
+            passIntoLedger(ledger, UsageSource::openClaw, false,
+                           [&](const LogFileStates& known, bool whole, const RecordSink&) {
+                               return scanned = OpenClawParser::parseChanged(tree / "agents", known, whole);
+                           });
         EXPECT_FALSE(error) << error->what();
         return scanned;
     }
