@@ -80,17 +80,17 @@ LogFileState stateAfter(const LogFile& file, std::string_view text, std::uint64_
 }
 
 std::optional<FileOutcome> readWhole(const LogFile& file, LineParsers& parsers, const Reader& reader) {
-    auto bytes = PaddedFile::read(file.path);
-    if (!bytes) {
+    if (!parsers.log.readAgain(file.path)) {
         return std::nullopt;
     }
-    const std::uint64_t sizeRead = bytes->bytes().size();
+    const std::uint64_t sizeRead = parsers.log.bytes().size();
+    std::optional<PaddedFile> decompressed;
     if (file.compressed) {
         // An archive that does not decompress (cut short, or not zstd after all) yields
         // nothing, and is not tried again until it changes.
-        bytes = decompressZstd(bytes->bytes()).value_or(PaddedFile());
+        decompressed = decompressZstd(parsers.log.bytes()).value_or(PaddedFile());
     }
-    const std::string_view text = bytes->bytes();
+    const std::string_view text = decompressed ? decompressed->bytes() : parsers.log.bytes();
     JsonlRead read = reader.lines != nullptr
                          ? readJsonlText(text, file, parsers, *reader.lines)
                          : JsonlRead{(*reader.whole)(text, file, parsers.parsed), text.size()};
@@ -106,13 +106,14 @@ std::optional<FileOutcome> readWhole(const LogFile& file, LineParsers& parsers, 
 std::optional<FileOutcome> readTail(const LogFile& file, const LogFileState& before, LineParsers& parsers,
                                     const Reader& reader) {
     const std::uint64_t from = windowStart(before.readEnd);
-    const auto bytes = PaddedFile::read(file.path, from);
+    const bool tailRead = parsers.log.readAgain(file.path, from);
     // A log read from its start holds its own first window.
     const auto head = from > 0 ? readHead(file.path, before.readEnd) : std::optional<std::string>("");
-    if (!bytes || !head) {
+    if (!tailRead || !head) {
         return std::nullopt;
     }
-    const std::string_view text = bytes->bytes();
+    // Read again whole below, into the same memory, when the log was rewritten.
+    const std::string_view text = parsers.log.bytes();
     const std::string_view headWindow =
         from > 0 ? std::string_view(*head) : text.substr(0, checkedWindowBytes);
     const std::uint64_t windowLength = before.readEnd - from;

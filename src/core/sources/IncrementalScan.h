@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/PaddedFile.h"
 #include "core/model/RateLimit.h"
 #include "core/model/UsageRecord.h"
 
@@ -90,10 +91,11 @@ struct LineRecordReader {
 };
 
 // The parsers one thread reads log lines with, each reader taking its own kind; they keep their
-// buffers from line to line.
+// buffers from line to line, and the log's bytes keep their memory from log to log.
 struct LineParsers {
     simdjson::dom::parser parsed;
     simdjson::ondemand::parser walked;
+    PaddedFile log;
 };
 
 // How much of a log before the end of the last read is compared to tell growth from rewriting.

@@ -90,11 +90,10 @@ void readJsonlLine(std::string_view line, const LogFile& file, LineParsers& pars
 
 std::vector<UsageRecord> readJsonlRecords(const LogFile& file, LineParsers& parsers,
                                           const LineRecordReader& readLine) {
-    const auto bytes = PaddedFile::read(file.path);
-    if (!bytes) {
+    if (!parsers.log.readAgain(file.path)) {
         return {};
     }
-    return readJsonlText(bytes->bytes(), file, parsers, readLine).records;
+    return readJsonlText(parsers.log.bytes(), file, parsers, readLine).records;
 }
 
 JsonlRead readJsonlText(std::string_view text, const LogFile& file, LineParsers& parsers,
