@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -319,23 +320,30 @@ void matchRows(const TimeRanges& ranges, sqlite::Statement& select, std::span<co
 constexpr std::string_view storedColumns = "identity, source, at, model, project, session, input, output, "
                                            "cache_write, cache_write_1h, cache_read, price_class, device";
 
-// The columns and values of a row that `writeStored` writes.
-std::string storedValues() {
-    return "(" + std::string(storedColumns) +
-           ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+constexpr int storedColumnCount = 13;
+
+// The columns, and the values of `rows` rows, that `bindStored` binds.
+std::string storedValues(int rows = 1) {
+    std::string sql = "(" + std::string(storedColumns) + ") VALUES";
+    for (int parameter = 1; parameter <= rows * storedColumnCount; ++parameter) {
+        sql += (parameter % storedColumnCount == 1 ? (parameter == 1 ? "(?" : ", (?") : ", ?") +
+               std::to_string(parameter) + (parameter % storedColumnCount == 0 ? ")" : "");
+    }
+    return sql;
 }
 
-void writeStored(sqlite::Statement& statement, const StoredRecord& record) {
-    statement.bind(1, record.identity)
-        .bind(2, record.source)
-        .bind(3, record.at)
-        .bind(4, record.model)
-        .bind(5, record.project)
-        .bind(6, record.session);
+// Binds the record as the row of `storedValues` that starts at the parameter after `before`.
+void bindStored(sqlite::Statement& statement, const StoredRecord& record, int before = 0) {
+    statement.bind(before + 1, record.identity)
+        .bind(before + 2, record.source)
+        .bind(before + 3, record.at)
+        .bind(before + 4, record.model)
+        .bind(before + 5, record.project)
+        .bind(before + 6, record.session);
     for (std::size_t i = 0; i < record.counts.size(); ++i) {
-        statement.bind(7 + static_cast<int>(i), record.counts[i]);
+        statement.bind(before + 7 + static_cast<int>(i), record.counts[i]);
     }
-    statement.bind(12, record.priceClass).bind(13, record.device).run();
+    statement.bind(before + 12, record.priceClass).bind(before + 13, record.device);
 }
 
 StoredRecord storedFromRow(const sqlite::Statement& row) {
@@ -469,7 +477,8 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
     std::vector<std::pair<StoredRecord, StoredRecord>> replaced; // what was kept, what replaced it
     for (std::size_t i = 0; i < records.size(); ++i) {
         const StoredRecord& incoming = records[i];
-        writeStored(add, incoming);
+        bindStored(add, incoming);
+        add.run();
         std::int64_t device = incoming.device;
         if (db_.changes() != 0) {
             added.push_back(i);
@@ -488,7 +497,8 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
             if (record == kept) {
                 continue;
             }
-            writeStored(replace, record);
+            bindStored(replace, record);
+            replace.run();
             replaced.emplace_back(kept, record);
             device = record.device;
         }
@@ -1121,7 +1131,12 @@ void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
     }
     refs.resize(left);
     std::ranges::sort(refs, byKey);
-    auto insert = db_.prepare("INSERT INTO shared_records" + storedValues());
+    // Appended many rows a statement: a statement's run costs about what binding its row does.
+    constexpr int rowsPerInsert = 16;
+    auto insertOne = db_.prepare("INSERT INTO shared_records" + storedValues());
+    auto insertMany = db_.prepare("INSERT INTO shared_records" + storedValues(rowsPerInsert));
+    std::array<const StoredRecord*, rowsPerInsert> bound{};
+    int rowsBound = 0;
     auto drop = db_.prepare("DELETE FROM shared_records WHERE at = ?1 AND identity = ?2");
     TotalsDelta totals;
     std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> sessionSpans;
@@ -1135,10 +1150,19 @@ void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
             drop.bind(1, copy->second.at).bind(2, copy->second.identity).run();
             totals.remove(copy->second);
         }
-        writeStored(insert, record);
+        bound[static_cast<std::size_t>(rowsBound)] = &record;
+        bindStored(insertMany, record, rowsBound++ * storedColumnCount);
+        if (rowsBound == rowsPerInsert) {
+            insertMany.run();
+            rowsBound = 0;
+        }
         totals.add(record);
         // In time order: the first record of a session begins its span, the last ends it.
         sessionSpans.try_emplace(record.session, record.at, record.at).first->second.second = record.at;
+    }
+    for (const StoredRecord* record : std::span(bound).first(static_cast<std::size_t>(rowsBound))) {
+        bindStored(insertOne, *record);
+        insertOne.run();
     }
     totals.writeTo(db_);
     auto widen = db_.prepare("INSERT INTO shared_sessions VALUES(?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
