@@ -279,15 +279,15 @@ constexpr std::int64_t copiesSpanMs = 3'600'000;
 
 using TimeRanges = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
-TimeRanges hoursAround(std::span<const std::int64_t> sortedTimes) {
+TimeRanges hoursAround(std::vector<std::int64_t> times) {
+    std::ranges::sort(times);
     TimeRanges ranges;
-    for (std::size_t first = 0; first < sortedTimes.size();) {
+    for (std::size_t first = 0; first < times.size();) {
         std::size_t last = first;
-        while (last + 1 < sortedTimes.size() &&
-               sortedTimes[last + 1] - sortedTimes[last] <= 2 * copiesSpanMs) {
+        while (last + 1 < times.size() && times[last + 1] - times[last] <= 2 * copiesSpanMs) {
             ++last;
         }
-        ranges.emplace_back(sortedTimes[first] - copiesSpanMs, sortedTimes[last] + copiesSpanMs);
+        ranges.emplace_back(times[first] - copiesSpanMs, times[last] + copiesSpanMs);
         first = last + 1;
     }
     return ranges;
@@ -325,9 +325,12 @@ constexpr int storedColumnCount = 13;
 // The columns, and the values of `rows` rows, that `bindStored` binds.
 std::string storedValues(int rows = 1) {
     std::string sql = "(" + std::string(storedColumns) + ") VALUES";
-    for (int parameter = 1; parameter <= rows * storedColumnCount; ++parameter) {
-        sql += (parameter % storedColumnCount == 1 ? (parameter == 1 ? "(?" : ", (?") : ", ?") +
-               std::to_string(parameter) + (parameter % storedColumnCount == 0 ? ")" : "");
+    for (int row = 0; row < rows; ++row) {
+        sql += row == 0 ? "(" : ", (";
+        for (int column = 1; column <= storedColumnCount; ++column) {
+            sql += (column == 1 ? "?" : ", ?") + std::to_string(row * storedColumnCount + column);
+        }
+        sql += ")";
     }
     return sql;
 }
@@ -536,9 +539,8 @@ void Ledger::claimFromOtherMachines(std::span<const StoredRecord> records, bool 
         identities.push_back(record.identity);
         times.push_back(record.at);
     }
-    std::ranges::sort(times);
     std::vector<StoredRecord> claimed;
-    matchRows(hoursAround(times), select, identities,
+    matchRows(hoursAround(std::move(times)), select, identities,
               [&](std::size_t, const sqlite::Statement& row) { claimed.push_back(storedFromRow(row)); });
     if (claimed.empty()) {
         return;
@@ -848,10 +850,9 @@ std::vector<UsageRecord> Ledger::uncounted(UsageSource source, std::vector<Usage
     for (const UsageRecord& record : records) {
         times.push_back(millisecondsOf(record.timestamp));
     }
-    std::ranges::sort(times);
     auto select = db_.prepare("SELECT identity FROM every_record WHERE at BETWEEN ?1 AND ?2");
     std::unordered_set<std::int64_t> counted;
-    visitRows(hoursAround(times), select,
+    visitRows(hoursAround(std::move(times)), select,
               [&](const sqlite::Statement& row) { counted.insert(row.integer(0)); });
     std::erase_if(
         records, [&](const UsageRecord& record) { return counted.contains(recordIdentity(source, record)); });
@@ -1098,9 +1099,7 @@ void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
         identities.push_back(ref.key);
         times.push_back(recordOf(ref).at);
     }
-    std::ranges::sort(times);
-    const TimeRanges around = hoursAround(times);
-    times = {};
+    const TimeRanges around = hoursAround(std::move(times));
 
     // A record this machine's logs hold too stays this machine's, the larger copy's counts.
     std::vector<bool> own(refs.size());
