@@ -1,6 +1,8 @@
 #include "core/ledger/Ledger.h"
 
 #include "core/ledger/RecordIdentity.h"
+#include "core/ledger/SharedChunks.h"
+#include "core/ledger/SharedRecordTable.h"
 #include "core/ledger/TotalsDelta.h"
 
 #include <fcntl.h>
@@ -61,13 +63,21 @@ std::string totalsChange(std::string_view row, char sign) {
            values + ") ON CONFLICT DO UPDATE SET " + upsert + ";\n";
 }
 
+using Migration = std::function<void(sqlite::Database&)>;
+
+Migration sql(std::string statements) {
+    return [statements = std::move(statements)](sqlite::Database& db) { db.execute(statements); };
+}
+
+void packSharedRecords(sqlite::Database& db);
+
 // Each entry brings a ledger of the version before it to its own version, so any older ledger
 // is brought up to date step by step. Append; never edit a step that has shipped.
-const std::vector<std::string>& migrations() {
-    static const std::vector<std::string> steps{
+const std::vector<Migration>& migrations() {
+    static const std::vector<Migration> steps{
         // 1: records by identity with their price class, names shared by records, quarter-hour
         // and per-model totals kept by triggers, and what each log's last read saw.
-        std::string(R"sql(
+        sql(std::string(R"sql(
 CREATE TABLE names(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);
 CREATE TABLE records(
     identity INTEGER PRIMARY KEY,
@@ -101,20 +111,20 @@ CREATE TABLE log_files(
 )sql") + "CREATE TRIGGER record_added AFTER INSERT ON records BEGIN\n" +
             totalsChange("new", '+') + "END;\nCREATE TRIGGER record_removed AFTER DELETE ON records BEGIN\n" +
             totalsChange("old", '-') + "END;\nCREATE TRIGGER record_changed AFTER UPDATE ON records BEGIN\n" +
-            totalsChange("old", '-') + totalsChange("new", '+') + "END;\n",
+            totalsChange("old", '-') + totalsChange("new", '+') + "END;\n"),
         // 2: the plan windows' use as each agent last told it.
-        R"sql(
+        sql(R"sql(
 CREATE TABLE rate_limits(
     agent INTEGER NOT NULL, plan_window INTEGER NOT NULL, used_percent REAL NOT NULL, resets_at REAL,
     window_minutes INTEGER, observed_at REAL NOT NULL,
     PRIMARY KEY(agent, plan_window)) WITHOUT ROWID;
-)sql",
+)sql"),
         // 3: the totals are kept by the code that writes the records, a pass's changes summed
         // first; triggers cost three statements for every record written.
-        "DROP TRIGGER record_added; DROP TRIGGER record_removed; DROP TRIGGER record_changed;",
+        sql("DROP TRIGGER record_added; DROP TRIGGER record_removed; DROP TRIGGER record_changed;"),
         // 4: the machine each record came from (0: this one) and totals by machine; the machines
         // and their files met in the shared folder; this machine's records waiting to be shared.
-        R"sql(
+        sql(R"sql(
 ALTER TABLE records ADD COLUMN device INTEGER NOT NULL DEFAULT 0;
 CREATE TABLE quarters_by_device(
     quarter INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL, project INTEGER NOT NULL,
@@ -142,11 +152,11 @@ CREATE TABLE shared_files(
     read_end INTEGER NOT NULL, window_hash INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE own_share(path TEXT NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL, blocks INTEGER NOT NULL);
 CREATE TABLE unshared(identity INTEGER PRIMARY KEY);
-)sql",
+)sql"),
         // 5: other machines' records apart, in time order: a merge of years of them appends, where
         // among this machine's they landed at random and two indexes were built again after them.
         // Their sessions' spans bound a search by session, which no index serves.
-        R"sql(
+        sql(R"sql(
 CREATE TABLE shared_records(
     at INTEGER NOT NULL, identity INTEGER NOT NULL, source INTEGER NOT NULL, model INTEGER NOT NULL,
     project INTEGER NOT NULL, session INTEGER NOT NULL, input INTEGER NOT NULL, output INTEGER NOT NULL,
@@ -164,7 +174,10 @@ CREATE VIEW every_record AS
     UNION ALL
     SELECT identity, source, at, model, project, session, input, output, cache_write, cache_write_1h,
         cache_read, price_class, device FROM shared_records;
-)sql",
+)sql"),
+        // 6: other machines' records packed, a few hundred to a row; `shared_records` then names
+        // the table that shows them as rows, so every query reads them as before.
+        packSharedRecords,
     };
     return steps;
 }
@@ -361,6 +374,18 @@ StoredRecord storedFromRow(const sqlite::Statement& row) {
             row.integer(12)};
 }
 
+void packSharedRecords(sqlite::Database& db) {
+    db.execute(sharedchunks::schema);
+    sharedchunks::Writer writer(db);
+    // In time order, as the table keeps them; the writer keeps each machine's apart.
+    auto select = db.prepare("SELECT " + std::string(storedColumns) + " FROM shared_records");
+    while (select.step()) {
+        writer.add(storedFromRow(select));
+    }
+    writer.finish();
+    db.execute("DROP TABLE shared_records");
+}
+
 } // namespace
 
 Ledger::Ledger(const std::filesystem::path& path)
@@ -375,13 +400,14 @@ Ledger::Ledger(const std::filesystem::path& path)
     db_.execute("PRAGMA temp_store = MEMORY");
     db_.execute("PRAGMA cache_size = -65536");
     db_.execute("PRAGMA journal_size_limit = 4194304");
+    sharedchunks::registerRecordTable(db_);
     if (userVersion() < schemaVersion) {
         sqlite::Transaction transaction(db_);
         // Read again under the write lock: another connection may have migrated meanwhile.
         const std::int64_t version = userVersion();
         if (version < schemaVersion) {
             for (std::int64_t step = version; step < schemaVersion; ++step) {
-                db_.execute(migrations()[static_cast<std::size_t>(step)]);
+                migrations()[static_cast<std::size_t>(step)](db_);
             }
             db_.execute("PRAGMA user_version = " + std::to_string(schemaVersion));
         }
@@ -524,7 +550,7 @@ void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool si
 }
 
 void Ledger::claimFromOtherMachines(std::span<const StoredRecord> records, bool sighted) {
-    auto any = db_.prepare("SELECT EXISTS(SELECT 1 FROM shared_records)");
+    auto any = db_.prepare("SELECT EXISTS(SELECT 1 FROM shared_chunks)");
     any.step();
     const bool othersKept = any.integer(0) != 0;
     any.run();
@@ -545,10 +571,9 @@ void Ledger::claimFromOtherMachines(std::span<const StoredRecord> records, bool 
     if (claimed.empty()) {
         return;
     }
-    auto drop = db_.prepare("DELETE FROM shared_records WHERE at = ?1 AND identity = ?2");
+    sharedchunks::remove(db_, claimed);
     TotalsDelta totals;
     for (StoredRecord& record : claimed) {
-        drop.bind(1, record.at).bind(2, record.identity).run();
         totals.remove(record);
         record.device = 0;
     }
@@ -643,7 +668,7 @@ void Ledger::forget() {
         db_.execute(
             "DELETE FROM records; DELETE FROM quarters; DELETE FROM model_totals; DELETE FROM log_files; "
             "DELETE FROM names; DELETE FROM rate_limits; DELETE FROM devices; DELETE FROM shared_files; "
-            "DELETE FROM unshared; DELETE FROM own_share; DELETE FROM shared_records; DELETE FROM "
+            "DELETE FROM unshared; DELETE FROM own_share; DELETE FROM shared_chunks; DELETE FROM "
             "shared_sessions;");
         transaction.commit();
     }
@@ -971,7 +996,7 @@ void Ledger::forgetDevice(std::int64_t device) {
     }
     sqlite::Transaction transaction(db_);
     auto run = [&](std::string_view sql) { db_.prepare(sql).bind(1, device).run(); };
-    run("DELETE FROM shared_records WHERE device = ?1");
+    run("DELETE FROM shared_chunks WHERE device = ?1");
     run("DELETE FROM quarters WHERE device = ?1");
     run("DELETE FROM model_totals WHERE device = ?1");
     run("DELETE FROM devices WHERE id = ?1");
@@ -991,16 +1016,16 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     // them then land in time order, appended, rather than file after file at random among those
     // merged before. Merged in parts past this many, so a folder larger still is never held whole.
     constexpr std::size_t mostWaiting = std::size_t{1} << 21;
-    std::vector<std::vector<StoredRecord>> waiting;
+    std::vector<StoredRecords> waiting;
     std::size_t waitingRecords = 0;
     std::size_t merged = 0;
     while (std::optional<SharedBatch> batch = next()) {
         const std::int64_t device = batch->device;
-        std::vector<std::vector<StoredRecord>> blocks = takeBatch(std::move(*batch));
+        std::vector<StoredRecords> blocks = takeBatch(std::move(*batch));
         if (device == 0) {
             // A copy of this machine's own file: its records are this machine's.
             std::vector<StoredRecord> records;
-            for (const std::vector<StoredRecord>& block : blocks) {
+            for (const StoredRecords& block : blocks) {
                 records.insert(records.end(), block.begin(), block.end());
             }
             merged += records.size();
@@ -1009,7 +1034,7 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
             put(records, RecordRule::keepLarger, false);
             continue;
         }
-        for (std::vector<StoredRecord>& block : blocks) {
+        for (StoredRecords& block : blocks) {
             merged += block.size();
             waitingRecords += block.size();
             waiting.push_back(std::move(block));
@@ -1029,13 +1054,13 @@ void Ledger::mergeShared(const std::function<std::optional<SharedBatch>()>& next
     }
 }
 
-std::vector<std::vector<StoredRecord>> Ledger::takeBatch(SharedBatch batch) {
+std::vector<StoredRecords> Ledger::takeBatch(SharedBatch batch) {
     std::vector<std::int64_t> ids;
     ids.reserve(batch.names.size());
     for (const std::string& name : batch.names) {
         ids.push_back(nameId(InternedString(name)));
     }
-    for (std::vector<StoredRecord>& block : batch.blocks) {
+    for (StoredRecords& block : batch.blocks) {
         for (StoredRecord& record : block) {
             record.model = ids.at(static_cast<std::size_t>(record.model));
             record.project = ids.at(static_cast<std::size_t>(record.project));
@@ -1060,7 +1085,7 @@ std::vector<std::vector<StoredRecord>> Ledger::takeBatch(SharedBatch batch) {
     return std::move(batch.blocks);
 }
 
-void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
+void Ledger::mergeOtherMachines(std::vector<StoredRecords> parts) {
     // The records stay where their files put them, and are sorted and settled by reference: 16
     // bytes a record moved, rather than the record, and no new memory the size of them all.
     struct Ref {
@@ -1069,10 +1094,16 @@ void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
         std::uint32_t index;
     };
     const auto recordOf = [&](const Ref& ref) -> StoredRecord& { return parts[ref.part][ref.index]; };
+    constexpr std::uint32_t skipped = UINT32_MAX; // a part no record is of
     const auto byKey = [](const Ref& a, const Ref& b) {
         return std::tie(a.key, a.part, a.index) < std::tie(b.key, b.part, b.index);
     };
-    std::vector<Ref> refs;
+    std::vector<Ref, HugePageAllocator<Ref>> refs;
+    std::size_t records = 0;
+    for (const StoredRecords& part : parts) {
+        records += part.size();
+    }
+    refs.reserve(records);
     for (std::uint32_t part = 0; part < parts.size(); ++part) {
         for (std::uint32_t index = 0; index < parts[part].size(); ++index) {
             refs.push_back({parts[part][index].identity, part, index});
@@ -1130,39 +1161,36 @@ void Ledger::mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts) {
     }
     refs.resize(left);
     std::ranges::sort(refs, byKey);
-    // Appended many rows a statement: a statement's run costs about what binding its row does.
-    constexpr int rowsPerInsert = 16;
-    auto insertOne = db_.prepare("INSERT INTO shared_records" + storedValues());
-    auto insertMany = db_.prepare("INSERT INTO shared_records" + storedValues(rowsPerInsert));
-    std::array<const StoredRecord*, rowsPerInsert> bound{};
-    int rowsBound = 0;
-    auto drop = db_.prepare("DELETE FROM shared_records WHERE at = ?1 AND identity = ?2");
+    // A copy that another machine brought first gives way to a larger one, which stays that
+    // machine's: taken out before the larger is written, which can be of the same time.
     TotalsDelta totals;
-    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> sessionSpans;
-    for (const Ref& ref : refs) {
+    std::vector<StoredRecord> givingWay;
+    for (Ref& ref : refs) {
         StoredRecord& record = recordOf(ref);
         if (const auto copy = othersCopies.find(record.identity); copy != othersCopies.end()) {
             if (!supersedes(record, copy->second)) {
+                ref.part = skipped;
                 continue;
             }
             record.device = copy->second.device;
-            drop.bind(1, copy->second.at).bind(2, copy->second.identity).run();
+            givingWay.push_back(copy->second);
             totals.remove(copy->second);
         }
-        bound[static_cast<std::size_t>(rowsBound)] = &record;
-        bindStored(insertMany, record, rowsBound++ * storedColumnCount);
-        if (rowsBound == rowsPerInsert) {
-            insertMany.run();
-            rowsBound = 0;
+    }
+    sharedchunks::remove(db_, givingWay);
+    sharedchunks::Writer writer(db_);
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::int64_t>> sessionSpans;
+    for (const Ref& ref : refs) {
+        if (ref.part == skipped) {
+            continue;
         }
+        const StoredRecord& record = recordOf(ref);
+        writer.add(record);
         totals.add(record);
         // In time order: the first record of a session begins its span, the last ends it.
         sessionSpans.try_emplace(record.session, record.at, record.at).first->second.second = record.at;
     }
-    for (const StoredRecord* record : std::span(bound).first(static_cast<std::size_t>(rowsBound))) {
-        bindStored(insertOne, *record);
-        insertOne.run();
-    }
+    writer.finish();
     totals.writeTo(db_);
     auto widen = db_.prepare("INSERT INTO shared_sessions VALUES(?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
                              "first = min(first, excluded.first), last = max(last, excluded.last)");

@@ -54,7 +54,7 @@ struct SharedBatch {
     std::vector<std::string> names;
     // The records block by block as the file holds them; model, project and session as indexes into
     // `names`.
-    std::vector<std::vector<StoredRecord>> blocks;
+    std::vector<StoredRecords> blocks;
     std::string path;
     LogFileState file;
     double lastSeen = 0.0; // when the machine wrote what was read, by its own clock
@@ -108,7 +108,7 @@ struct SessionTotal {
 // their own.
 class Ledger {
 public:
-    static constexpr std::int64_t schemaVersion = 5; // the number of migration steps
+    static constexpr std::int64_t schemaVersion = 6; // the number of migration steps
     static constexpr std::string_view fileName = "ledger.sqlite3";
 
     // Opens the ledger at `path`, creating it owner-only, or bringing an older schema up to
@@ -225,11 +225,11 @@ private:
     // built again by the caller.
     bool setRecordIndexesAsideFor(std::size_t incoming, std::size_t held);
     // The batch's blocks with the ledger's name ids and its machine; notes how far its file was read.
-    std::vector<std::vector<StoredRecord>> takeBatch(SharedBatch batch);
+    std::vector<StoredRecords> takeBatch(SharedBatch batch);
     // Other machines' records, of one or more files' blocks in the order they came: a record this machine
     // holds stays this machine's, one another machine brought first stays that machine's, and
     // the larger copy's counts stand.
-    void mergeOtherMachines(std::vector<std::vector<StoredRecord>> parts);
+    void mergeOtherMachines(std::vector<StoredRecords> parts);
     // " AND device = …" for the scope, or nothing.
     std::string deviceSql() const;
 

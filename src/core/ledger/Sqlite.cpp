@@ -93,6 +93,14 @@ Statement& Statement::bind(int index, std::string_view text) {
     return *this;
 }
 
+Statement& Statement::bindBlob(int index, std::string_view bytes) {
+    if (const int rc = sqlite3_bind_blob64(statement_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+        rc != SQLITE_OK) {
+        db_->fail(rc);
+    }
+    return *this;
+}
+
 bool Statement::step() {
     const int rc = sqlite3_step(statement_);
     if (rc == SQLITE_ROW) {

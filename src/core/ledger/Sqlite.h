@@ -57,6 +57,7 @@ public:
     Statement& bind(int index, std::int64_t value);
     Statement& bind(int index, double value);
     Statement& bind(int index, std::string_view text);
+    Statement& bindBlob(int index, std::string_view bytes);
 
     // Advances to the next row; false when there is none, and the statement is ready to run again.
     bool step();

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/common/HugePages.h"
+
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace fernhollow {
 
@@ -28,6 +31,9 @@ struct StoredRecord {
 
     friend bool operator==(const StoredRecord&, const StoredRecord&) = default;
 };
+
+// Another machine's records as its file held them: a merge holds millions.
+using StoredRecords = std::vector<StoredRecord, HugePageAllocator<StoredRecord>>;
 
 // Agents stream a reply as copies that grow: a larger copy replaces a smaller one, never the
 // other way. A copy as large that reads its model or price class otherwise is the same line

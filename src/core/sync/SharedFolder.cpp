@@ -66,10 +66,9 @@ std::string blocksOf(const ShareExport& share, double now, std::int64_t& blocks)
     std::size_t first = 0;
     do {
         const std::size_t end = std::min(share.records.size(), first + recordsPerBlock);
-        bytes += sharedfile::encodeBlock(
-            {now,
-             share.names,
-             {records + static_cast<std::ptrdiff_t>(first), records + static_cast<std::ptrdiff_t>(end)}});
+        bytes += sharedfile::encodeBlock({now, share.names,
+                                          StoredRecords(records + static_cast<std::ptrdiff_t>(first),
+                                                        records + static_cast<std::ptrdiff_t>(end))});
         ++blocks;
         first = end;
     } while (first < share.records.size());

@@ -16,7 +16,7 @@ namespace fernhollow {
 struct SharedBlock {
     double writtenAt = 0.0; // seconds since 1970, by the writer's clock
     std::vector<std::string> names;
-    std::vector<StoredRecord> records; // model, project and session index `names`; no device
+    StoredRecords records; // model, project and session index `names`; no device
 };
 
 // A shared usage file: a text header that says whose it is, then blocks, each one zstd frame

@@ -1,0 +1,150 @@
+#include "core/ledger/RecordChunk.h"
+
+#include "core/ledger/Sqlite.h"
+
+namespace fernhollow::recordchunk {
+namespace {
+
+// Which of a record's fields differ from the record's before it, and so follow it.
+enum Field : unsigned { source = 1, model = 2, project = 4, session = 8, priceClass = 16 };
+
+// Signed values as unsigned ones that stay small when the value is near zero either way.
+std::uint64_t zigzag(std::int64_t value) {
+    return (static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63);
+}
+
+std::int64_t unzigzag(std::uint64_t value) {
+    return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
+}
+
+void putVarint(std::string& out, std::uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7f) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+void putSigned(std::string& out, std::int64_t value) {
+    putVarint(out, zigzag(value));
+}
+
+[[noreturn]] void damaged() {
+    throw sqlite::Error(SQLITE_CORRUPT, "a packed block of shared records in the usage ledger is damaged");
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+
+    std::uint64_t varint() {
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            const auto byte = static_cast<unsigned char>(next());
+            value |= std::uint64_t{byte & 0x7fu} << shift;
+            if ((byte & 0x80) == 0) {
+                return value;
+            }
+        }
+        damaged();
+    }
+    std::int64_t signedValue() { return unzigzag(varint()); }
+    std::int64_t fixed64() {
+        std::uint64_t value = 0;
+        for (int i = 0; i < 8; ++i) {
+            value |= std::uint64_t{static_cast<unsigned char>(next())} << (8 * i);
+        }
+        return static_cast<std::int64_t>(value);
+    }
+    unsigned char byte() { return static_cast<unsigned char>(next()); }
+    std::size_t left() const { return bytes_.size() - position_; }
+
+private:
+    char next() {
+        if (position_ == bytes_.size()) {
+            damaged();
+        }
+        return bytes_[position_++];
+    }
+
+    std::string_view bytes_;
+    std::size_t position_ = 0;
+};
+
+// The smallest a packed record can be: its fields byte, its time, its identity and five counts.
+constexpr std::size_t smallestRecordBytes = 1 + 1 + 8 + 5;
+
+} // namespace
+
+std::string encode(std::span<const StoredRecord> records) {
+    std::string out;
+    out.reserve(records.size() * 24 + 4);
+    putVarint(out, records.size());
+    StoredRecord before;
+    for (const StoredRecord& record : records) {
+        const unsigned fields = (record.source != before.source ? Field::source : 0u) |
+                                (record.model != before.model ? Field::model : 0u) |
+                                (record.project != before.project ? Field::project : 0u) |
+                                (record.session != before.session ? Field::session : 0u) |
+                                (record.priceClass != before.priceClass ? Field::priceClass : 0u);
+        out.push_back(static_cast<char>(fields));
+        // Wraps rather than overflows for times far apart; decoding wraps back.
+        putVarint(out, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) -
+                                                        static_cast<std::uint64_t>(before.at))));
+        for (int i = 0; i < 8; ++i) {
+            out.push_back(static_cast<char>((static_cast<std::uint64_t>(record.identity) >> (8 * i)) & 0xff));
+        }
+        for (const auto& [field, value] : {std::pair{Field::source, record.source},
+                                           {Field::model, record.model},
+                                           {Field::project, record.project},
+                                           {Field::session, record.session},
+                                           {Field::priceClass, record.priceClass}}) {
+            if ((fields & field) != 0) {
+                putSigned(out, value);
+            }
+        }
+        for (const std::int64_t count : record.counts) {
+            putSigned(out, count);
+        }
+        before = record;
+    }
+    return out;
+}
+
+void decode(std::string_view bytes, std::int64_t device, std::vector<StoredRecord>& records) {
+    Reader reader(bytes);
+    const std::uint64_t count = reader.varint();
+    if (count > reader.left() / smallestRecordBytes) {
+        damaged();
+    }
+    records.reserve(records.size() + count);
+    StoredRecord record;
+    record.device = device;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const unsigned fields = reader.byte();
+        if (fields >= 32) {
+            damaged();
+        }
+        record.at = static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) +
+                                              static_cast<std::uint64_t>(reader.signedValue()));
+        record.identity = reader.fixed64();
+        for (const auto& [field, value] : {std::pair{Field::source, &record.source},
+                                           {Field::model, &record.model},
+                                           {Field::project, &record.project},
+                                           {Field::session, &record.session},
+                                           {Field::priceClass, &record.priceClass}}) {
+            if ((fields & field) != 0) {
+                *value = reader.signedValue();
+            }
+        }
+        for (std::int64_t& value : record.counts) {
+            value = reader.signedValue();
+        }
+        records.push_back(record);
+    }
+    if (reader.left() != 0) {
+        damaged();
+    }
+}
+
+} // namespace fernhollow::recordchunk
