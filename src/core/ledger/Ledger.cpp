@@ -1,5 +1,6 @@
 #include "core/ledger/Ledger.h"
 
+#include "core/common/RadixSort.h"
 #include "core/ledger/RecordIdentity.h"
 #include "core/ledger/SharedChunks.h"
 #include "core/ledger/SharedRecordTable.h"
@@ -293,7 +294,7 @@ constexpr std::int64_t copiesSpanMs = 3'600'000;
 using TimeRanges = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 TimeRanges hoursAround(std::vector<std::int64_t> times) {
-    std::ranges::sort(times);
+    radixSort(std::span(times), [](std::int64_t time) { return time; });
     TimeRanges ranges;
     for (std::size_t first = 0; first < times.size();) {
         std::size_t last = first;
@@ -434,15 +435,22 @@ std::int64_t Ledger::nameId(const InternedString& text) {
     if (const auto it = idsByName_.find(text.identity()); it != idsByName_.end()) {
         return it->second;
     }
-    auto insert = db_.prepare("INSERT INTO names(text) VALUES(?1) ON CONFLICT(text) DO NOTHING");
-    insert.bind(1, std::string_view(text)).run();
-    auto select = db_.prepare("SELECT id FROM names WHERE text = ?1");
-    select.bind(1, std::string_view(text));
-    std::int64_t id = 0;
-    if (select.step()) {
-        id = select.integer(0);
+    // Prepared once: a merge meets tens of thousands of sessions' names, and preparing the
+    // statements cost more than running them.
+    if (!addName_) {
+        addName_.emplace(
+            db_.prepare("INSERT INTO names(text) VALUES(?1) ON CONFLICT(text) DO NOTHING RETURNING id"));
+        findName_.emplace(db_.prepare("SELECT id FROM names WHERE text = ?1"));
     }
-    select.run();
+    std::int64_t id = 0;
+    for (sqlite::Statement* statement : {&*addName_, &*findName_}) {
+        statement->bind(1, std::string_view(text));
+        if (statement->step()) {
+            id = statement->integer(0);
+            statement->run();
+            break;
+        }
+    }
     idsByName_.emplace(text.identity(), id);
     namesById_.emplace(id, text);
     return id;
@@ -1095,9 +1103,6 @@ void Ledger::mergeOtherMachines(std::vector<StoredRecords> parts) {
     };
     const auto recordOf = [&](const Ref& ref) -> StoredRecord& { return parts[ref.part][ref.index]; };
     constexpr std::uint32_t skipped = UINT32_MAX; // a part no record is of
-    const auto byKey = [](const Ref& a, const Ref& b) {
-        return std::tie(a.key, a.part, a.index) < std::tie(b.key, b.part, b.index);
-    };
     std::vector<Ref, HugePageAllocator<Ref>> refs;
     std::size_t records = 0;
     for (const StoredRecords& part : parts) {
@@ -1112,7 +1117,8 @@ void Ledger::mergeOtherMachines(std::vector<StoredRecords> parts) {
     if (refs.empty()) {
         return;
     }
-    std::ranges::sort(refs, byKey);
+    // Stable: of copies as large, the one of the file read first stands.
+    radixSort(std::span(refs), [](const Ref& ref) { return ref.key; });
     std::size_t settled = 0;
     for (const Ref& ref : refs) {
         if (settled > 0 && refs[settled - 1].key == ref.key) {
@@ -1160,7 +1166,7 @@ void Ledger::mergeOtherMachines(std::vector<StoredRecords> parts) {
         }
     }
     refs.resize(left);
-    std::ranges::sort(refs, byKey);
+    radixSort(std::span(refs), [](const Ref& ref) { return ref.key; });
     // A copy that another machine brought first gives way to a larger one, which stays that
     // machine's: taken out before the larger is written, which can be of the same time.
     TotalsDelta totals;

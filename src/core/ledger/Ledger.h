@@ -234,6 +234,8 @@ private:
     std::string deviceSql() const;
 
     sqlite::Database db_;
+    std::optional<sqlite::Statement> addName_;  // a new name's row, giving its id
+    std::optional<sqlite::Statement> findName_; // a name's id
     std::unordered_map<const void*, std::int64_t> idsByName_;
     std::unordered_map<std::int64_t, InternedString> namesById_;
     std::optional<std::int64_t> deviceScope_;

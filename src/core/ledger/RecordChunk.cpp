@@ -2,6 +2,8 @@
 
 #include "core/ledger/Sqlite.h"
 
+#include <iterator>
+
 namespace fernhollow::recordchunk {
 namespace {
 
@@ -17,16 +19,14 @@ std::int64_t unzigzag(std::uint64_t value) {
     return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
 }
 
-void putVarint(std::string& out, std::uint64_t value) {
+// Writes `value` seven bits a byte, low first, at `out`; gives where the next byte goes.
+char* putVarint(char* out, std::uint64_t value) {
     while (value >= 0x80) {
-        out.push_back(static_cast<char>((value & 0x7f) | 0x80));
+        *out++ = static_cast<char>((value & 0x7f) | 0x80);
         value >>= 7;
     }
-    out.push_back(static_cast<char>(value));
-}
-
-void putSigned(std::string& out, std::int64_t value) {
-    putVarint(out, zigzag(value));
+    *out++ = static_cast<char>(value);
+    return out;
 }
 
 [[noreturn]] void damaged() {
@@ -77,9 +77,11 @@ constexpr std::size_t smallestRecordBytes = 1 + 1 + 8 + 5;
 } // namespace
 
 std::string encode(std::span<const StoredRecord> records) {
-    std::string out;
-    out.reserve(records.size() * 24 + 4);
-    putVarint(out, records.size());
+    // Written through a pointer into room for the longest a record can be: a merge packs millions.
+    constexpr std::size_t longestVarint = 10;
+    constexpr std::size_t longestRecord = 1 + 8 + (1 + 5 + 5) * longestVarint;
+    std::string out(longestVarint + records.size() * longestRecord, '\0');
+    char* end = putVarint(out.data(), records.size());
     StoredRecord before;
     for (const StoredRecord& record : records) {
         const unsigned fields = (record.source != before.source ? Field::source : 0u) |
@@ -87,27 +89,26 @@ std::string encode(std::span<const StoredRecord> records) {
                                 (record.project != before.project ? Field::project : 0u) |
                                 (record.session != before.session ? Field::session : 0u) |
                                 (record.priceClass != before.priceClass ? Field::priceClass : 0u);
-        out.push_back(static_cast<char>(fields));
+        *end++ = static_cast<char>(fields);
         // Wraps rather than overflows for times far apart; decoding wraps back.
-        putVarint(out, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) -
-                                                        static_cast<std::uint64_t>(before.at))));
+        end = putVarint(end, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) -
+                                                              static_cast<std::uint64_t>(before.at))));
         for (int i = 0; i < 8; ++i) {
-            out.push_back(static_cast<char>((static_cast<std::uint64_t>(record.identity) >> (8 * i)) & 0xff));
+            *end++ = static_cast<char>((static_cast<std::uint64_t>(record.identity) >> (8 * i)) & 0xff);
         }
-        for (const auto& [field, value] : {std::pair{Field::source, record.source},
-                                           {Field::model, record.model},
-                                           {Field::project, record.project},
-                                           {Field::session, record.session},
-                                           {Field::priceClass, record.priceClass}}) {
-            if ((fields & field) != 0) {
-                putSigned(out, value);
+        const std::int64_t named[] = {record.source, record.model, record.project, record.session,
+                                      record.priceClass};
+        for (unsigned field = 0; field < std::size(named); ++field) {
+            if ((fields & (1u << field)) != 0) {
+                end = putVarint(end, zigzag(named[field]));
             }
         }
         for (const std::int64_t count : record.counts) {
-            putSigned(out, count);
+            end = putVarint(end, zigzag(count));
         }
         before = record;
     }
+    out.resize(static_cast<std::size_t>(end - out.data()));
     return out;
 }
 
@@ -128,13 +129,11 @@ void decode(std::string_view bytes, std::int64_t device, std::vector<StoredRecor
         record.at = static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) +
                                               static_cast<std::uint64_t>(reader.signedValue()));
         record.identity = reader.fixed64();
-        for (const auto& [field, value] : {std::pair{Field::source, &record.source},
-                                           {Field::model, &record.model},
-                                           {Field::project, &record.project},
-                                           {Field::session, &record.session},
-                                           {Field::priceClass, &record.priceClass}}) {
-            if ((fields & field) != 0) {
-                *value = reader.signedValue();
+        std::int64_t* const named[] = {&record.source, &record.model, &record.project, &record.session,
+                                       &record.priceClass};
+        for (unsigned field = 0; field < std::size(named); ++field) {
+            if ((fields & (1u << field)) != 0) {
+                *named[field] = reader.signedValue();
             }
         }
         for (std::int64_t& value : record.counts) {

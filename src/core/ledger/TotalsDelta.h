@@ -39,10 +39,19 @@ private:
 
     void change(const StoredRecord& record, std::int64_t sign);
 
-    // quarter, source, model, project, price class, device
-    std::unordered_map<std::array<std::int64_t, 6>, Sums, KeyHash> quarters_;
-    std::unordered_map<std::array<std::int64_t, 4>, Sums, KeyHash>
-        models_; // source, model, price class, device
+    using QuarterKey = std::array<std::int64_t, 6>; // quarter, source, model, project, price class, device
+    using ModelKey = std::array<std::int64_t, 4>;   // source, model, price class, device
+    std::unordered_map<QuarterKey, Sums, KeyHash> quarters_;
+    std::unordered_map<ModelKey, Sums, KeyHash> models_;
+    // The totals each machine's record before changed, by the machine's row modulo their number: in
+    // time order a machine's records mostly share their totals with the one before, and the
+    // machines of a merge come interleaved.
+    struct Recent {
+        QuarterKey quarterKey{};
+        Sums* quarter = nullptr;
+        Sums* model = nullptr;
+    };
+    std::array<Recent, 8> recent_{};
 };
 
 } // namespace fernhollow
