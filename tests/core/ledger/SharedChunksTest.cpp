@@ -173,5 +173,17 @@ TEST_F(SharedChunksTest, RemovingRecordsLeavesTheRestOfTheirChunks) {
     chunks.run();
 }
 
+TEST_F(SharedChunksTest, ADamagedChunkFailsTheQueryAsADamagedFile) {
+    db.prepare("INSERT INTO shared_chunks(device, first, last, records) VALUES(1, 0, 0, ?1)")
+        .bindBlob(1, "\x05garbage")
+        .run();
+    try {
+        select("at >= 0");
+        ADD_FAILURE() << "a damaged chunk was read";
+    } catch (const sqlite::Error& error) {
+        EXPECT_TRUE(error.isDamage()) << error.what();
+    }
+}
+
 } // namespace
 } // namespace fernhollow
