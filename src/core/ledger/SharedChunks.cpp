@@ -2,38 +2,55 @@
 
 #include "core/ledger/RecordChunk.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 namespace fernhollow::sharedchunks {
+namespace {
+
+// Binds a chunk's first and last times and its packed records as parameters 2 to 4. Its bounds
+// are those of its records in any order: a chunk whose bounds missed a record would hide it
+// from every query of that record's time.
+void bindChunk(sqlite::Statement& statement, std::span<const StoredRecord> records) {
+    const auto [first, last] = std::ranges::minmax(records, {}, &StoredRecord::at);
+    statement.bind(2, first.at).bind(3, last.at).bindBlob(4, recordchunk::encode(records));
+}
+
+} // namespace
 
 Writer::Writer(sqlite::Database& db)
     : insert_(db.prepare("INSERT INTO shared_chunks(device, first, last, records) VALUES(?1, ?2, ?3, ?4)")) {}
 
 void Writer::add(const StoredRecord& record) {
-    std::vector<StoredRecord>& waiting = waiting_[record.device];
-    if (!waiting.empty() && (waiting.size() == recordchunk::mostRecords ||
-                             record.at - waiting.front().at > recordchunk::longestSpanMs)) {
+    Waiting& waiting = waiting_[record.device];
+    if (!waiting.records.empty() &&
+        (waiting.records.size() == recordchunk::mostRecords ||
+         std::max(waiting.latest, record.at) - std::min(waiting.earliest, record.at) >
+             recordchunk::longestSpanMs)) {
         write(waiting);
     }
-    waiting.push_back(record);
+    if (waiting.records.empty()) {
+        waiting.earliest = waiting.latest = record.at;
+    }
+    waiting.earliest = std::min(waiting.earliest, record.at);
+    waiting.latest = std::max(waiting.latest, record.at);
+    waiting.records.push_back(record);
 }
 
 void Writer::finish() {
     for (auto& [device, waiting] : waiting_) {
-        if (!waiting.empty()) {
+        if (!waiting.records.empty()) {
             write(waiting);
         }
     }
 }
 
-void Writer::write(std::vector<StoredRecord>& records) {
-    insert_.bind(1, records.front().device)
-        .bind(2, records.front().at)
-        .bind(3, records.back().at)
-        .bindBlob(4, recordchunk::encode(records))
-        .run();
-    records.clear();
+void Writer::write(Waiting& waiting) {
+    insert_.bind(1, waiting.records.front().device);
+    bindChunk(insert_, waiting.records);
+    insert_.run();
+    waiting.records.clear();
 }
 
 void remove(sqlite::Database& db, std::span<const StoredRecord> records) {
@@ -70,11 +87,9 @@ void remove(sqlite::Database& db, std::span<const StoredRecord> records) {
         if (chunk.empty()) {
             drop.bind(1, id).run();
         } else {
-            update.bind(1, id)
-                .bind(2, chunk.front().at)
-                .bind(3, chunk.back().at)
-                .bindBlob(4, recordchunk::encode(chunk))
-                .run();
+            update.bind(1, id);
+            bindChunk(update, chunk);
+            update.run();
         }
     }
 }

@@ -20,8 +20,8 @@ CREATE TABLE shared_chunks(
 CREATE INDEX shared_chunks_by_time ON shared_chunks(first, last, device);
 )sql";
 
-// Packs records into chunks as they come, each machine's in time order, within the caller's
-// transaction.
+// Packs records into chunks as they come, within the caller's transaction. In time order, each
+// machine's chunks are full and apart; in any other order, they still hold every record.
 class Writer {
 public:
     explicit Writer(sqlite::Database& db);
@@ -30,10 +30,17 @@ public:
     void finish();
 
 private:
-    void write(std::vector<StoredRecord>& records);
+    // A machine's records not yet written, and the span of their times.
+    struct Waiting {
+        std::vector<StoredRecord> records;
+        std::int64_t earliest = 0;
+        std::int64_t latest = 0;
+    };
+
+    void write(Waiting& waiting);
 
     sqlite::Statement insert_;
-    std::unordered_map<std::int64_t, std::vector<StoredRecord>> waiting_;
+    std::unordered_map<std::int64_t, Waiting> waiting_;
 };
 
 // Takes the records of these machines, times and identities out of the chunks, within the

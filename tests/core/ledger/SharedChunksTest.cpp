@@ -109,19 +109,33 @@ public:
         }
         return sums;
     }
+    // Every kind of bound on time and machine, against the records kept.
+    void checkQueries();
 };
 
 TEST_F(SharedChunksTest, QueriesBoundedInTimeAndMachineFindExactlyTheirRecords) {
     // Two machines over five days, sparse then dense, so that chunks end both full and a day long.
     std::mt19937_64 random(7);
-    sharedchunks::Writer writer(db);
     std::int64_t at = 0;
     for (std::int64_t i = 1; i <= 3000; ++i) {
         at += i < 100 ? 7'200'000 : static_cast<std::int64_t>(random() % 120'000);
         kept.push_back(stored(i, at, 1 + static_cast<std::int64_t>(random() % 2)));
-        writer.add(kept.back());
     }
-    writer.finish();
+    // Written in time order, as a merge writes them, and in any order.
+    std::vector<StoredRecord> shuffled = kept;
+    std::ranges::shuffle(shuffled, random);
+    for (const auto& order : {kept, shuffled}) {
+        db.execute("DELETE FROM shared_chunks");
+        sharedchunks::Writer writer(db);
+        for (const StoredRecord& record : order) {
+            writer.add(record);
+        }
+        writer.finish();
+        checkQueries();
+    }
+}
+
+void SharedChunksTest::checkQueries() {
     const std::int64_t day = recordchunk::longestSpanMs;
     const std::int64_t middle = kept[1500].at;
     const struct {
@@ -171,6 +185,21 @@ TEST_F(SharedChunksTest, RemovingRecordsLeavesTheRestOfTheirChunks) {
     chunks.step();
     EXPECT_EQ(chunks.integer(0), 3);
     chunks.run();
+}
+
+TEST_F(SharedChunksTest, RemovingARecordFindsItAmongChunksOfTheSameTimes) {
+    // Two merges of one machine's records of the same seconds: two chunks over the same span.
+    for (const std::int64_t first : {1, 11}) {
+        sharedchunks::Writer writer(db);
+        for (std::int64_t i = first; i < first + 10; ++i) {
+            kept.push_back(stored(i, (i - first + 1) * 1000 + (first == 1 ? 0 : 500), 1));
+            writer.add(kept.back());
+        }
+        writer.finish();
+    }
+    sharedchunks::remove(db, std::vector{kept[14]});
+    kept.erase(kept.begin() + 14);
+    EXPECT_EQ(select("1"), expected([](const StoredRecord&) { return true; }));
 }
 
 TEST_F(SharedChunksTest, ADamagedChunkFailsTheQueryAsADamagedFile) {
