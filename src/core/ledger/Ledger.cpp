@@ -482,12 +482,11 @@ LogFileStates Ledger::fileStates(UsageSource source) {
     return statesOf(select);
 }
 
-std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
-    std::vector<StoredRecord> stored;
-    stored.reserve(batch.records.size());
-    for (const UsageRecord& record : batch.records) {
-        stored.push_back({recordIdentity(batch.source, record),
-                          static_cast<std::int64_t>(batch.source),
+void Ledger::appendStored(std::vector<StoredRecord>& stored, UsageSource source,
+                          std::span<const UsageRecord> records) {
+    for (const UsageRecord& record : records) {
+        stored.push_back({recordIdentity(source, record),
+                          static_cast<std::int64_t>(source),
                           millisecondsOf(record.timestamp),
                           nameId(record.model),
                           nameId(record.projectPath),
@@ -499,8 +498,6 @@ std::vector<StoredRecord> Ledger::storedRecords(const LedgerBatch& batch) {
                            record.cacheReadInputTokens},
                           static_cast<std::int64_t>(record.priceClass)});
     }
-    settleByIdentity(stored, batch.rule);
-    return stored;
 }
 
 void Ledger::put(std::span<const StoredRecord> records, RecordRule rule, bool sighted) {
@@ -610,19 +607,17 @@ bool Ledger::setRecordIndexesAsideFor(std::size_t incoming, std::size_t held) {
     return true;
 }
 
-void Ledger::apply(LedgerBatch batch) {
-    if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
-        return;
-    }
-    sqlite::Transaction transaction(db_);
-    const std::vector<StoredRecord> stored = storedRecords(batch);
-    batch.records = {};
+void Ledger::putSighted(std::vector<StoredRecord>& stored, RecordRule rule) {
+    settleByIdentity(stored, rule);
     const bool indexesAside = setRecordIndexesAsideFor(stored.size(), recordsHeld());
     claimFromOtherMachines(stored, true);
-    put(stored, batch.rule, true);
+    put(stored, rule, true);
     if (indexesAside) {
         db_.execute(recordIndexes);
     }
+}
+
+void Ledger::putFileStates(const LedgerBatch& batch) {
     const auto source = static_cast<std::int64_t>(batch.source);
     auto putFile = db_.prepare("INSERT OR REPLACE INTO log_files VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     for (const auto& [path, state] : batch.files) {
@@ -638,6 +633,19 @@ void Ledger::apply(LedgerBatch batch) {
     for (const std::string& path : batch.goneFiles) {
         dropFile.bind(1, path).bind(2, source).run();
     }
+}
+
+void Ledger::apply(LedgerBatch batch) {
+    if (batch.records.empty() && batch.files.empty() && batch.goneFiles.empty()) {
+        return;
+    }
+    sqlite::Transaction transaction(db_);
+    std::vector<StoredRecord> stored;
+    stored.reserve(batch.records.size());
+    appendStored(stored, batch.source, batch.records);
+    batch.records = {};
+    putSighted(stored, batch.rule);
+    putFileStates(batch);
     transaction.commit();
 }
 
@@ -653,25 +661,37 @@ void Ledger::applyAsRead(LedgerBatch batch,
     // as much as built after the records, which would leave the other cores idle meanwhile.
     constexpr std::size_t recordsPerWrite = 4096;
     std::optional<sqlite::Transaction> transaction;
-    std::vector<UsageRecord> pending;
+    // Each log's records become rows as they come, into memory kept from write to write: gathered
+    // as records in fresh memory for each write, they cost the thread that writes a page fault every
+    // few records.
+    std::vector<StoredRecord> pending;
+    pending.reserve(recordsPerWrite);
     read(
         [&](std::vector<UsageRecord> records) {
-            std::move(records.begin(), records.end(), std::back_inserter(pending));
+            if (records.empty()) {
+                return;
+            }
+            // Begun before the first name is written.
+            if (!transaction) {
+                transaction.emplace(db_);
+            }
+            appendStored(pending, batch.source, records);
             if (pending.size() >= recordsPerWrite) {
-                if (!transaction) {
-                    transaction.emplace(db_);
-                }
-                apply({batch.source, batch.rule, std::exchange(pending, {}), {}, {}});
+                putSighted(pending, batch.rule);
+                pending.clear();
             }
         },
         batch);
-    // The records returned come after those handed over, in log order.
-    std::move(batch.records.begin(), batch.records.end(), std::back_inserter(pending));
-    batch.records = std::move(pending);
-    apply(std::move(batch));
-    if (transaction) {
-        transaction->commit();
+    if (!transaction) {
+        apply(std::move(batch));
+        return;
     }
+    // The records returned come after those handed over, in log order.
+    appendStored(pending, batch.source, batch.records);
+    batch.records = {};
+    putSighted(pending, batch.rule);
+    putFileStates(batch);
+    transaction->commit();
 }
 
 void Ledger::forget() {

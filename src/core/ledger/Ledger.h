@@ -201,8 +201,14 @@ public:
 private:
     std::int64_t userVersion();
     std::int64_t nameId(const InternedString& text);
-    // The batch's records as rows, one per identity, in identity order.
-    std::vector<StoredRecord> storedRecords(const LedgerBatch& batch);
+    // Appends the records, sighted in `source`, as rows.
+    void appendStored(std::vector<StoredRecord>& stored, UsageSource source,
+                      std::span<const UsageRecord> records);
+    // Writes rows of records sighted in this machine's logs, settled among themselves first (`stored`
+    // is left one per identity, in identity order), within the caller's transaction.
+    void putSighted(std::vector<StoredRecord>& stored, RecordRule rule);
+    // What the batch says of its logs, within the caller's transaction.
+    void putFileStates(const LedgerBatch& batch);
     const InternedString& nameOf(std::int64_t id);
     UsageRecord recordFromRow(sqlite::Statement& row, int firstCount, double timestamp);
     std::optional<std::string> filterSql(const RecordFilter& filter);
