@@ -196,12 +196,12 @@ TEST_F(LedgerTest, AProcessKilledDuringPassesLeavesEachPassWholeOrNotAtAll) {
     int nextLine = 0;
     fs::create_directories(log("").parent_path());
     for (int kill = 0; kill < 100; ++kill) {
-        // Now and then a pass large enough to write its records while it still reads.
+        // Now and then a pass large enough to write its records twice while it still reads.
         const bool large = kill % 10 == 0;
         if (large) {
             for (int log = 0; log < logs; ++log) {
                 std::string lines;
-                for (int n = 0; n < 1'200; ++n) {
+                for (int n = 0; n < 4'200; ++n) {
                     lines += line(nextLine++);
                 }
                 append("log" + std::to_string(log) + ".jsonl", lines);
