@@ -667,7 +667,6 @@ void Ledger::applyAsRead(LedgerBatch batch,
     // as records in fresh memory for each write, they cost the thread that writes a page fault every
     // few records.
     std::vector<StoredRecord> pending;
-    pending.reserve(recordsPerWrite);
     read(
         [&](std::vector<UsageRecord> records) {
             if (records.empty()) {
