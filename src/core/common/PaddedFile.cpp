@@ -1,47 +1,25 @@
 #include "core/common/PaddedFile.h"
 
+#include "core/common/HugePages.h"
 #include "core/common/RegularFile.h"
 
 #include <simdjson.h>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 namespace fernhollow {
-namespace {
-
-constexpr std::size_t hugePage = std::size_t{2} << 20;
-
-// Memory for `size` bytes. Past a huge page, whole huge pages where the kernel grants them: a
-// log of tens of megabytes then costs tens of page faults, not thousands.
-char* allocate(std::size_t size) {
-    if (size < hugePage) {
-        return static_cast<char*>(std::malloc(size));
-    }
-    const std::size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
-    void* memory = std::aligned_alloc(hugePage, rounded);
-    if (memory != nullptr) {
-        // Only advice: without it, or where huge pages are off, the memory is the same.
-        ::madvise(memory, rounded, MADV_HUGEPAGE);
-    }
-    return static_cast<char*>(memory);
-}
-
-} // namespace
 
 void PaddedFile::reserve(std::size_t capacity) {
     if (capacity <= capacity_ && data_) {
         return;
     }
-    std::unique_ptr<char, Free> larger(allocate(capacity + simdjson::SIMDJSON_PADDING));
-    if (!larger) {
-        throw std::bad_alloc();
-    }
+    // A log of tens of megabytes then costs tens of page faults, not thousands.
+    std::unique_ptr<char, Free> larger(
+        static_cast<char*>(allocateHugePages(capacity + simdjson::SIMDJSON_PADDING)));
     if (size_ > 0) {
         std::memcpy(larger.get(), data_.get(), size_);
     }

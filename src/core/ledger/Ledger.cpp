@@ -334,33 +334,23 @@ void matchRows(const TimeRanges& ranges, sqlite::Statement& select, std::span<co
 constexpr std::string_view storedColumns = "identity, source, at, model, project, session, input, output, "
                                            "cache_write, cache_write_1h, cache_read, price_class, device";
 
-constexpr int storedColumnCount = 13;
-
-// The columns, and the values of `rows` rows, that `bindStored` binds.
-std::string storedValues(int rows = 1) {
-    std::string sql = "(" + std::string(storedColumns) + ") VALUES";
-    for (int row = 0; row < rows; ++row) {
-        sql += row == 0 ? "(" : ", (";
-        for (int column = 1; column <= storedColumnCount; ++column) {
-            sql += (column == 1 ? "?" : ", ?") + std::to_string(row * storedColumnCount + column);
-        }
-        sql += ")";
-    }
-    return sql;
+// The columns and values of a row that `bindStored` binds.
+std::string storedValues() {
+    return "(" + std::string(storedColumns) +
+           ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
 }
 
-// Binds the record as the row of `storedValues` that starts at the parameter after `before`.
-void bindStored(sqlite::Statement& statement, const StoredRecord& record, int before = 0) {
-    statement.bind(before + 1, record.identity)
-        .bind(before + 2, record.source)
-        .bind(before + 3, record.at)
-        .bind(before + 4, record.model)
-        .bind(before + 5, record.project)
-        .bind(before + 6, record.session);
+void bindStored(sqlite::Statement& statement, const StoredRecord& record) {
+    statement.bind(1, record.identity)
+        .bind(2, record.source)
+        .bind(3, record.at)
+        .bind(4, record.model)
+        .bind(5, record.project)
+        .bind(6, record.session);
     for (std::size_t i = 0; i < record.counts.size(); ++i) {
-        statement.bind(before + 7 + static_cast<int>(i), record.counts[i]);
+        statement.bind(7 + static_cast<int>(i), record.counts[i]);
     }
-    statement.bind(before + 12, record.priceClass).bind(before + 13, record.device);
+    statement.bind(12, record.priceClass).bind(13, record.device);
 }
 
 StoredRecord storedFromRow(const sqlite::Statement& row) {

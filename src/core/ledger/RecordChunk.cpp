@@ -2,13 +2,16 @@
 
 #include "core/ledger/Sqlite.h"
 
-#include <iterator>
+#include <array>
 
 namespace fernhollow::recordchunk {
 namespace {
 
-// Which of a record's fields differ from the record's before it, and so follow it.
-enum Field : unsigned { source = 1, model = 2, project = 4, session = 8, priceClass = 16 };
+// The fields a record holds only where they differ from the record's before it, a bit each of
+// the byte that leads the record, in this order.
+template <typename Record> auto namedFields(Record& record) {
+    return std::array{&record.source, &record.model, &record.project, &record.session, &record.priceClass};
+}
 
 // Signed values as unsigned ones that stay small when the value is near zero either way.
 std::uint64_t zigzag(std::int64_t value) {
@@ -84,11 +87,12 @@ std::string encode(std::span<const StoredRecord> records) {
     char* end = putVarint(out.data(), records.size());
     StoredRecord before;
     for (const StoredRecord& record : records) {
-        const unsigned fields = (record.source != before.source ? Field::source : 0u) |
-                                (record.model != before.model ? Field::model : 0u) |
-                                (record.project != before.project ? Field::project : 0u) |
-                                (record.session != before.session ? Field::session : 0u) |
-                                (record.priceClass != before.priceClass ? Field::priceClass : 0u);
+        const auto named = namedFields(record);
+        const auto namedBefore = namedFields(before);
+        unsigned fields = 0;
+        for (unsigned field = 0; field < named.size(); ++field) {
+            fields |= *named[field] != *namedBefore[field] ? 1u << field : 0u;
+        }
         *end++ = static_cast<char>(fields);
         // Wraps rather than overflows for times far apart; decoding wraps back.
         end = putVarint(end, zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) -
@@ -96,11 +100,9 @@ std::string encode(std::span<const StoredRecord> records) {
         for (int i = 0; i < 8; ++i) {
             *end++ = static_cast<char>((static_cast<std::uint64_t>(record.identity) >> (8 * i)) & 0xff);
         }
-        const std::int64_t named[] = {record.source, record.model, record.project, record.session,
-                                      record.priceClass};
-        for (unsigned field = 0; field < std::size(named); ++field) {
+        for (unsigned field = 0; field < named.size(); ++field) {
             if ((fields & (1u << field)) != 0) {
-                end = putVarint(end, zigzag(named[field]));
+                end = putVarint(end, zigzag(*named[field]));
             }
         }
         for (const std::int64_t count : record.counts) {
@@ -123,15 +125,14 @@ void decode(std::string_view bytes, std::int64_t device, std::vector<StoredRecor
     record.device = device;
     for (std::uint64_t i = 0; i < count; ++i) {
         const unsigned fields = reader.byte();
-        if (fields >= 32) {
+        if (fields >= 1u << namedFields(record).size()) {
             damaged();
         }
         record.at = static_cast<std::int64_t>(static_cast<std::uint64_t>(record.at) +
                                               static_cast<std::uint64_t>(reader.signedValue()));
         record.identity = reader.fixed64();
-        std::int64_t* const named[] = {&record.source, &record.model, &record.project, &record.session,
-                                       &record.priceClass};
-        for (unsigned field = 0; field < std::size(named); ++field) {
+        const auto named = namedFields(record);
+        for (unsigned field = 0; field < named.size(); ++field) {
             if ((fields & (1u << field)) != 0) {
                 *named[field] = reader.signedValue();
             }
