@@ -24,7 +24,9 @@ std::string upsertSql(std::string_view table, int columns, int rows) {
     for (int row = 0; row < rows; ++row) {
         sql += row == 0 ? "(" : ", (";
         for (int column = 1; column <= columns; ++column) {
-            sql += "?" + std::to_string(row * columns + column) + (column == columns ? ")" : ", ");
+            sql += '?';
+            sql += std::to_string(row * columns + column);
+            sql += column == columns ? ")" : ", ";
         }
     }
     return sql + " " + std::string(addSums);
